@@ -1,0 +1,37 @@
+#pragma once
+// Parameter naming: the scan-time names stored in every record, and the
+// key-time names, paramId and CF names computed with the derived keys.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "grib/message_record.hpp"
+
+namespace vorlak {
+
+struct ParamNames {
+  std::string_view shortName;
+  std::string_view name;
+  std::string_view units;
+};
+
+// Edition 2 scan-time names; level_type is 255 when absent.
+ParamNames scan_names_grib2(std::uint8_t discipline, std::uint8_t category, std::uint8_t number,
+                            std::uint8_t level_type, std::optional<double> level);
+
+// Edition 1 scan-time names.
+ParamNames scan_names_grib1(std::optional<std::uint16_t> centre, std::uint8_t indicator_of_parameter);
+
+struct KeyTimeNames {
+  std::string shortName;
+  std::string name;
+  std::string units;
+  std::optional<std::int64_t> paramId;
+  std::optional<std::string> cfName;
+  std::optional<std::string> cfVarName;
+};
+
+KeyTimeNames key_time_names(const MessageRecord& record);
+
+}  // namespace vorlak

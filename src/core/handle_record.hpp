@@ -1,0 +1,30 @@
+#pragma once
+// What one message handle holds: its record, derived keys, where its bytes
+// are, and the decoded-values memo shared with its clones.
+#include <cstdint>
+#include <memory>
+
+#include "compat/derived_keys.hpp"
+#include "core/values_memo.hpp"
+#include "grib/framing.hpp"
+
+namespace vorlak {
+
+struct HandleRecord {
+  MessageRecord record;
+  bool grid_size_known = false;
+  std::uint64_t grid_size = 0;
+  BytesSource bytes;
+  std::shared_ptr<ValuesMemo> memo;
+  std::uint64_t message_number = 0;
+  DerivedKeys derived;
+
+  // Copies the record, computes grid size and derived keys, starts an empty
+  // memo. Decodes nothing.
+  static HandleRecord make(const MessageRecord& record, BytesSource bytes);
+
+  // The decoded message (decoding on first use), or its error as Internal.
+  CodesResult<const DecodedMessage*> decoded() const;
+};
+
+}  // namespace vorlak

@@ -1,0 +1,30 @@
+#pragma once
+// Key lookup: computed keys from the decoded field, then derived keys, and
+// the four typed readers with their conversion rules.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/codes_error.hpp"
+#include "core/handle_record.hpp"
+#include "types/key_value.hpp"
+
+namespace vorlak {
+
+CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key);
+
+CodesResult<std::int64_t> get_long(const HandleRecord& handle, std::string_view key);
+CodesResult<double> get_double(const HandleRecord& handle, std::string_view key);
+CodesResult<std::string> get_string(const HandleRecord& handle, std::string_view key);
+CodesResult<std::vector<double>> get_double_array(const HandleRecord& handle, std::string_view key);
+
+// The conversions the readers use, shared with the array and index code.
+std::int64_t saturating_double_to_long(double value);
+std::optional<std::int64_t> parse_decimal_long(std::string_view text);
+std::optional<double> parse_decimal_double(std::string_view text);
+// Shortest round-trip digits in positional notation; "NaN", "inf", "-inf".
+std::string format_double(double value);
+
+}  // namespace vorlak

@@ -1,0 +1,33 @@
+#pragma once
+// Building error texts: GCC 12 has no <format>, so texts are concatenated
+// from pieces. Integers print in decimal.
+#include <concepts>
+#include <string>
+#include <string_view>
+
+namespace vorlak {
+
+namespace detail {
+inline void append_piece(std::string& out, std::string_view s) { out.append(s); }
+inline void append_piece(std::string& out, const char* s) { out.append(s); }
+inline void append_piece(std::string& out, const std::string& s) { out.append(s); }
+inline void append_piece(std::string& out, char c) { out.push_back(c); }
+template <std::integral I>
+  requires(!std::same_as<I, char> && !std::same_as<I, bool>)
+void append_piece(std::string& out, I value) {
+  if constexpr (sizeof(I) == 1) {
+    out.append(std::to_string(static_cast<int>(value)));
+  } else {
+    out.append(std::to_string(value));
+  }
+}
+}  // namespace detail
+
+template <class... Pieces>
+std::string str_cat(const Pieces&... pieces) {
+  std::string out;
+  (detail::append_piece(out, pieces), ...);
+  return out;
+}
+
+}  // namespace vorlak

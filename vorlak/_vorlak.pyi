@@ -1,0 +1,1 @@
+# Type stubs for the extension module; filled in as functions are registered.
