@@ -120,9 +120,21 @@ std::uint64_t Bitmap::count_present() const {
 // points, 11-12 optional list, 13-14 template; templates 0, 40, 30, 20 and 10
 // keep Ni (Nx) at 31-34 and Nj (Ny) at 35-38.
 Result<GridSummary> parse_section3(Bytes s) {
-  if (s.size() <= 37) return fail("section 3 too short");
+  if (s.size() < 14) return fail("section 3 too short");
   GridSummary grid;
   grid.gridDefinitionTemplateNumber = u16_at(s, 13);
+  if (s.size() <= 37) {
+    switch (grid.gridDefinitionTemplateNumber) {
+      case 0: case 40: case 30: case 20: case 10:
+        return fail("section 3 too short");
+      default:
+        // Templates without rows and columns can be shorter (the unstructured
+        // grid 3.101 is 35 octets): one row of all the points (octets 7-10).
+        grid.Ni = u32_at(s, 7);
+        grid.Nj = 1;
+        return grid;
+    }
+  }
   grid.Ni = u32_at(s, 31);
   grid.Nj = u32_at(s, 35);
   switch (grid.gridDefinitionTemplateNumber) {
