@@ -414,3 +414,27 @@ def test_real_file_values():
     except v.CodesInternalError as e:
         pytest.skip(f"decoder not available here: {e}")
     assert values.size == size and not values.flags.writeable
+
+
+def test_numpy_that_cannot_load_gives_a_clear_error(tmp_path):
+    import os
+    import subprocess
+    import sys
+    from conftest import ROOT
+    path = write(tmp_path / "a.grib2", latlon_message())
+    code = f"""
+import sys
+sys.modules["numpy.core.multiarray"] = None
+sys.modules["numpy.core._multiarray_umath"] = None
+from vorlak import _vorlak as v
+h = v.codes_grib_new_from_file({path!r})
+print(v.codes_get_long(h, "edition"))
+try:
+    v.codes_get_values(h)
+except Exception as e:
+    print(type(e).__name__, e)
+"""
+    result = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, PYTHONPATH=ROOT),
+                            capture_output=True, text=True, timeout=120)
+    assert result.stdout.splitlines() == ["2", "ImportError Failed to access NumPy array API capsule"], \
+        result.stderr
