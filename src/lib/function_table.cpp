@@ -8,6 +8,8 @@ namespace vorlak::py {
 
 namespace {
 
+// To register a function: declare it in functions.hpp, define it in its
+// fn_*.cpp, and put its name in place of NOT_YET below.
 #define ENTRY(fname, params, impl) FunctionEntry{#fname, #fname params "\n--\n\n", impl}
 #define NOT_YET nullptr
 
