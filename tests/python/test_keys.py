@@ -80,6 +80,8 @@ def test_key_must_be_str(msg, function):
         function(msg, b"edition")
     with pytest.raises(TypeError, match="^argument 'msgid': 'str' object cannot be converted to 'CodesHandle'$"):
         function("edition", "edition")
+    with pytest.raises(UnicodeEncodeError):  # a lone surrogate has no UTF-8 form
+        function(msg, "\ud800")
 
 
 def test_keyword_arguments(msg):
