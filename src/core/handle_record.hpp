@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "compat/derived_keys.hpp"
+#include "core/codes_error.hpp"
 #include "core/values_memo.hpp"
 #include "grib/framing.hpp"
 

@@ -1,0 +1,65 @@
+// Key-time parameter naming: a centre row when there is one, else the
+// fallback tables and the record's scan-time names, then paramId and the CF
+// names.
+#include "compat/param_rules.hpp"
+#include "compat/param_tables.hpp"
+
+namespace vorlak {
+namespace {
+
+const CentreParamRow* centre_row(const MessageRecord& r) {
+  if (r.edition != Edition::Two || !r.centre || !r.discipline || !r.parameterCategory ||
+      !r.parameterNumber) {
+    return nullptr;
+  }
+  return find_centre_param(*r.centre, *r.discipline, *r.parameterCategory, *r.parameterNumber,
+                           r.levelType.value_or(255), r.level);
+}
+
+std::string_view fallback_short_name(const MessageRecord& r, const Grib1Fallback* grib1) {
+  if (r.edition == Edition::Two && r.discipline && r.parameterCategory && r.parameterNumber) {
+    const auto name = grib2_fallback_short_name(*r.discipline, *r.parameterCategory, *r.parameterNumber);
+    if (!name.empty()) return refine_short_name(name, r.levelType, r.level);
+  }
+  if (grib1 && !grib1->shortName.empty()) return grib1->shortName;
+  return refine_short_name(r.shortName, r.levelType, r.level);
+}
+
+}  // namespace
+
+KeyTimeNameViews key_time_name_views(const MessageRecord& r) {
+  KeyTimeNameViews out;
+  if (const CentreParamRow* row = centre_row(r)) {
+    out.shortName = row->shortName;
+    out.name = row->name;
+    out.units = row->units;
+    out.paramId = row->paramId;
+  } else {
+    std::optional<Grib1Fallback> grib1;
+    if (r.edition == Edition::One && r.parameterNumber) {
+      grib1 = grib1_fallback(r.table2Version, r.centre, *r.parameterNumber);
+    }
+    out.shortName = fallback_short_name(r, grib1 ? &*grib1 : nullptr);
+    out.name = r.name ? std::string_view(*r.name) : std::string_view(r.shortName);
+    out.units = r.units ? std::string_view(*r.units) : std::string_view("?");
+    if (grib1) {
+      if (!grib1->name.empty()) out.name = grib1->name;
+      if (!grib1->units.empty()) out.units = grib1->units;
+    }
+    out.paramId = default_param_id(r);
+  }
+  out.cfName = cf_name(r);
+  out.cfVarName = cf_var_name(r, out.shortName);
+  return out;
+}
+
+KeyTimeNames key_time_names(const MessageRecord& record) {
+  const KeyTimeNameViews v = key_time_name_views(record);
+  KeyTimeNames out{std::string(v.shortName), std::string(v.name), std::string(v.units), v.paramId,
+                   std::nullopt, std::nullopt};
+  if (!v.cfName.empty()) out.cfName.emplace(v.cfName);
+  if (!v.cfVarName.empty()) out.cfVarName.emplace(v.cfVarName);
+  return out;
+}
+
+}  // namespace vorlak

@@ -1,0 +1,67 @@
+#pragma once
+// The pieces of key-time parameter naming, each over its own constant table.
+// Every result is a view of constant data (or of the record's own texts).
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "grib/message_record.hpp"
+
+namespace vorlak {
+
+struct CentreParamRow {
+  std::uint64_t key;    // centre, discipline, category, number, level type
+  std::int64_t level;   // -1: any level
+  std::string_view shortName;
+  std::string_view name;
+  std::string_view units;
+  std::int64_t paramId;
+};
+
+// The centre-specific row (centres 7, 8, 80, 98) of an edition 2 field.
+// `level` is the level in table units (hPa for isobaric levels of at least
+// 100 Pa), absent when the record has none.
+const CentreParamRow* find_centre_param(std::uint16_t centre, std::uint8_t discipline,
+                                        std::uint8_t category, std::uint8_t number,
+                                        std::uint8_t level_type, std::optional<double> level);
+
+// Edition 2 fallback short name by discipline/category/number, or empty.
+std::string_view grib2_fallback_short_name(std::uint8_t discipline, std::uint8_t category,
+                                           std::uint8_t number);
+
+// Edition 1 fallback by table version and indicator of parameter. Empty
+// texts mean "keep the record's own".
+struct Grib1Fallback {
+  std::string_view shortName;
+  std::string_view units;
+  std::string_view name;
+};
+std::optional<Grib1Fallback> grib1_fallback(std::optional<std::uint16_t> table2_version,
+                                            std::optional<std::uint16_t> centre,
+                                            std::uint8_t indicator_of_parameter);
+
+// Height-above-ground refinements of short names: the one-letter names t, u,
+// v and the three-letter dpt. Returns the name unchanged when none applies.
+std::string_view refine_short_name(std::string_view name, std::optional<std::uint8_t> level_type,
+                                   std::optional<double> level);
+
+// paramId of a record without a centre row; absent without a parameter number.
+std::optional<std::int64_t> default_param_id(const MessageRecord& record);
+
+// CF names of an edition 2 record; cfVarName starts from the key-time short
+// name. Empty views mean "no key".
+std::string_view cf_name(const MessageRecord& record);
+std::string_view cf_var_name(const MessageRecord& record, std::string_view key_time_short_name);
+
+// All key-time names as views, for derive_keys; key_time_names copies them.
+struct KeyTimeNameViews {
+  std::string_view shortName;
+  std::string_view name;
+  std::string_view units;
+  std::optional<std::int64_t> paramId;
+  std::string_view cfName;     // empty: no key
+  std::string_view cfVarName;  // empty: no key
+};
+KeyTimeNameViews key_time_name_views(const MessageRecord& record);
+
+}  // namespace vorlak

@@ -1,0 +1,25 @@
+#include "core/handle_record.hpp"
+
+namespace vorlak {
+
+HandleRecord HandleRecord::make(const MessageRecord& record, BytesSource bytes) {
+  HandleRecord handle;
+  handle.record = record;
+  handle.grid_size_known = record.Ni.has_value() && record.Nj.has_value();
+  // Two 32-bit dimensions: the product always fits in 64 bits.
+  handle.grid_size = handle.grid_size_known ? std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj} : 0;
+  handle.bytes = std::move(bytes);
+  handle.memo = std::make_shared<ValuesMemo>();
+  handle.message_number = record.messageNumber;
+  handle.derived = derive_keys(handle.record, handle.grid_size_known, handle.grid_size);
+  return handle;
+}
+
+CodesResult<const DecodedMessage*> HandleRecord::decoded() const {
+  if (!memo) return codes_fail(CodesError::internal("message handle has no values memo"));
+  const Result<DecodedMessage>& result = memo->get(bytes, record);
+  if (!result) return codes_fail(CodesError::internal(result.error()));
+  return &*result;
+}
+
+}  // namespace vorlak

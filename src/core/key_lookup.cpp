@@ -1,0 +1,190 @@
+#include "core/key_lookup.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "grib/limits.hpp"
+#include "grib/text.hpp"
+
+namespace vorlak {
+namespace {
+
+// The keys answered from the decoded field rather than the derived keys.
+enum class Computed {
+  None,
+  Values,
+  NumberOfMissing,
+  DistinctLatitudes,
+  DistinctLongitudes,
+  Latitudes,
+  Longitudes,
+  IIncrement,
+  JIncrement,
+  LatitudeFirst,
+  LatitudeLast,
+  LongitudeFirst,
+  LongitudeLast,
+};
+
+// Dispatch on the length first so that a derived key costs one or two short
+// comparisons before its map lookup.
+Computed classify(std::string_view key) {
+  switch (key.size()) {
+    case 6: return key == "values" ? Computed::Values : Computed::None;
+    case 9: return key == "latitudes" ? Computed::Latitudes : Computed::None;
+    case 10: return key == "longitudes" ? Computed::Longitudes : Computed::None;
+    case 15: return key == "numberOfMissing" ? Computed::NumberOfMissing : Computed::None;
+    case 17: return key == "distinctLatitudes" ? Computed::DistinctLatitudes : Computed::None;
+    case 18: return key == "distinctLongitudes" ? Computed::DistinctLongitudes : Computed::None;
+    case 28:
+      if (key == "iDirectionIncrementInDegrees") return Computed::IIncrement;
+      if (key == "jDirectionIncrementInDegrees") return Computed::JIncrement;
+      return Computed::None;
+    case 32: return key == "latitudeOfLastGridPointInDegrees" ? Computed::LatitudeLast : Computed::None;
+    case 33:
+      if (key == "latitudeOfFirstGridPointInDegrees") return Computed::LatitudeFirst;
+      if (key == "longitudeOfLastGridPointInDegrees") return Computed::LongitudeLast;
+      return Computed::None;
+    case 34: return key == "longitudeOfFirstGridPointInDegrees" ? Computed::LongitudeFirst : Computed::None;
+    default: return Computed::None;
+  }
+}
+
+KeyValue double_value(double v) { return KeyValue{v}; }
+
+// rows x columns, refused before allocating when the count (or its byte size)
+// cannot be a real grid.
+CodesResult<std::uint64_t> expanded_size(std::string_view key, std::size_t rows, std::size_t columns) {
+  const std::uint64_t r = rows;
+  const std::uint64_t c = columns;
+  if (c != 0 && r > kMaxGridPoints / c) {
+    return codes_fail(CodesError::internal(
+        str_cat(key, " array of ", r, " x ", c, " points is too large")));
+  }
+  return r * c;
+}
+
+// The answer for a computed key from the decoded message, or nothing when
+// the axis it needs is absent and the derived keys should answer instead.
+std::optional<CodesResult<KeyValue>> answer_computed(Computed which, std::string_view key,
+                                                     const DecodedMessage& decoded) {
+  const std::vector<double>* lat = decoded.coordinates ? &decoded.coordinates->latitude.values : nullptr;
+  const std::vector<double>* lon = decoded.coordinates ? &decoded.coordinates->longitude.values : nullptr;
+  switch (which) {
+    case Computed::Values: return KeyValue{decoded.field.values()};
+    case Computed::NumberOfMissing:
+      return KeyValue{static_cast<std::int64_t>(
+          std::min<std::uint64_t>(decoded.missing_count, std::numeric_limits<std::int64_t>::max()))};
+    case Computed::DistinctLatitudes:
+      if (!lat) return std::nullopt;
+      return KeyValue{*lat};
+    case Computed::DistinctLongitudes:
+      if (!lon) return std::nullopt;
+      return KeyValue{*lon};
+    case Computed::Latitudes: {
+      if (!lat || !lon) return std::nullopt;
+      auto size = expanded_size(key, lat->size(), lon->size());
+      if (!size) return codes_fail(std::move(size.error()));
+      std::vector<double> out;
+      out.reserve(*size);
+      for (double row_latitude : *lat) out.insert(out.end(), lon->size(), row_latitude);
+      return KeyValue{std::move(out)};
+    }
+    case Computed::Longitudes: {
+      if (!lat || !lon) return std::nullopt;
+      auto size = expanded_size(key, lat->size(), lon->size());
+      if (!size) return codes_fail(std::move(size.error()));
+      std::vector<double> out;
+      out.reserve(*size);
+      for (std::size_t r = 0; r < lat->size(); ++r) out.insert(out.end(), lon->begin(), lon->end());
+      return KeyValue{std::move(out)};
+    }
+    case Computed::IIncrement:
+      if (!lon || lon->size() < 2) return std::nullopt;
+      return double_value(std::fabs((*lon)[1] - (*lon)[0]));
+    case Computed::JIncrement:
+      if (!lat || lat->size() < 2) return std::nullopt;
+      return double_value(std::fabs((*lat)[1] - (*lat)[0]));
+    case Computed::LatitudeFirst:
+      if (!lat || lat->empty()) return std::nullopt;
+      return double_value(lat->front());
+    case Computed::LatitudeLast:
+      if (!lat || lat->empty()) return std::nullopt;
+      return double_value(lat->back());
+    case Computed::LongitudeFirst:
+      if (!lon || lon->empty()) return std::nullopt;
+      return double_value(lon->front());
+    case Computed::LongitudeLast:
+      if (!lon || lon->empty()) return std::nullopt;
+      return double_value(lon->back());
+    case Computed::None: break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key) {
+  const Computed which = classify(key);
+  if (which != Computed::None) {
+    auto decoded = handle.decoded();
+    if (decoded) {
+      if (auto answer = answer_computed(which, key, **decoded)) return std::move(*answer);
+    } else if (which != Computed::Latitudes && which != Computed::Longitudes) {
+      return codes_fail(std::move(decoded.error()));
+    }
+    // Otherwise the derived keys answer (a failed decode is dropped for the
+    // two coordinate arrays).
+  }
+  if (const KeyValue* value = handle.derived.find(key)) return *value;
+  return codes_fail(CodesError::key_not_found(std::string(key)));
+}
+
+CodesResult<std::int64_t> get_long(const HandleRecord& handle, std::string_view key) {
+  auto value = get_key(handle, key);
+  if (!value) return codes_fail(std::move(value.error()));
+  switch (value->tag()) {
+    case KeyTag::Long: return std::get<std::int64_t>(value->value);
+    case KeyTag::Double: return saturating_double_to_long(std::get<double>(value->value));
+    case KeyTag::String:
+      if (auto parsed = parse_decimal_long(std::get<std::string>(value->value))) return *parsed;
+      break;
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(key), "long", value->type_name()));
+}
+
+CodesResult<double> get_double(const HandleRecord& handle, std::string_view key) {
+  auto value = get_key(handle, key);
+  if (!value) return codes_fail(std::move(value.error()));
+  switch (value->tag()) {
+    case KeyTag::Long: return static_cast<double>(std::get<std::int64_t>(value->value));
+    case KeyTag::Double: return std::get<double>(value->value);
+    case KeyTag::String:
+      if (auto parsed = parse_decimal_double(std::get<std::string>(value->value))) return *parsed;
+      break;
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(key), "double", value->type_name()));
+}
+
+CodesResult<std::string> get_string(const HandleRecord& handle, std::string_view key) {
+  auto value = get_key(handle, key);
+  if (!value) return codes_fail(std::move(value.error()));
+  switch (value->tag()) {
+    case KeyTag::Long: return std::to_string(std::get<std::int64_t>(value->value));
+    case KeyTag::Double: return format_double(std::get<double>(value->value));
+    case KeyTag::String: return std::move(std::get<std::string>(value->value));
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(key), "string", value->type_name()));
+}
+
+CodesResult<std::vector<double>> get_double_array(const HandleRecord& handle, std::string_view key) {
+  auto value = get_key(handle, key);
+  if (!value) return codes_fail(std::move(value.error()));
+  if (value->tag() == KeyTag::DoubleArray) return std::move(std::get<std::vector<double>>(value->value));
+  return codes_fail(CodesError::type_mismatch(std::string(key), "double_array", value->type_name()));
+}
+
+}  // namespace vorlak

@@ -1,0 +1,144 @@
+// Whole-message decoding: collect the sections again, decode the data section
+// with the decoder of its template, spread the values over the grid with the
+// bitmap, count the missing points, check the shape and attach coordinates.
+#include "grib/decode_message.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "grib/decoders.hpp"
+#include "grib/geometry.hpp"
+#include "grib/point_count.hpp"
+#include "grib/text.hpp"
+
+namespace vorlak {
+
+namespace {
+
+std::uint64_t count_nan(const std::vector<double>& values) {
+  return static_cast<std::uint64_t>(
+      std::count_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
+}
+
+// Gaussian grids may state fewer rows than they carry; numberOfValues wins
+// when it is a whole number of rows.
+void adjust_gaussian_rows(GridSummary& grid, const DataRepresentation& drs) {
+  if (grid.gridDefinitionTemplateNumber != 40) return;
+  const std::uint64_t values = drs.numberOfValues;
+  if (values == 0 || grid.Ni == 0) return;
+  if (std::uint64_t{grid.Ni} * grid.Nj != values && values % grid.Ni == 0) {
+    grid.Nj = static_cast<std::uint32_t>(values / grid.Ni);
+  }
+}
+
+Result<std::vector<double>> decode_payload(Bytes payload, const DataRepresentation& drs,
+                                           std::uint64_t count) {
+  switch (const std::uint16_t number = drs.dataRepresentationTemplateNumber) {
+    case 0: return unpack_simple(payload, drs, count);
+    case 2:
+    case 3: return unpack_complex(payload, drs, count);
+    case 4: return unpack_ieee(payload, drs, count);
+    case 40: return unpack_jpeg2000(payload, drs, count);
+    case 42: return unpack_ccsds(payload, drs, count);
+    default:
+      return fail(str_cat("GRIB2 data representation template ", number, " (",
+                          data_representation_name(number), ") is not implemented yet"));
+  }
+}
+
+Result<DecodedMessage> assemble(const MessageRecord& record, const GridSummary& grid,
+                                std::uint64_t Ni, std::uint64_t Nj, std::vector<double>&& values,
+                                std::uint64_t missing, bool with_coordinates) {
+  auto field = DecodedField::make(Ni, Nj, std::move(values));
+  if (!field) return fail(field.error());
+  std::optional<Coordinates> coordinates;
+  if (with_coordinates) coordinates = compute_coordinates(grid);
+  return DecodedMessage{record, grid, std::move(*field), std::move(coordinates), missing};
+}
+
+Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) {
+  auto collected = collect_grib2(message);
+  if (!collected) return fail(collected.error());
+  GridSummary& grid = collected->grid;
+  const DataRepresentation& drs = collected->representation;
+  const std::optional<Bitmap>& bitmap = collected->bitmap;
+  adjust_gaussian_rows(grid, drs);
+
+  const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
+  if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
+  if (bitmap) {
+    if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
+  }
+  const std::uint64_t count = bitmap                 ? bitmap->count_present()
+                              : drs.numberOfValues   ? drs.numberOfValues
+                                                     : grid_points;
+  if (auto ok = check_point_count(count); !ok) return fail(ok.error());
+
+  auto values = decode_payload(collected->payload, drs, count);
+  if (!values) return fail(values.error());
+
+  const std::uint16_t number = drs.dataRepresentationTemplateNumber;
+  std::uint64_t missing = 0;
+  if ((number == 2 || number == 3) && drs.missingValueManagement != 0) missing = count_nan(*values);
+  if (bitmap) {
+    missing += bitmap->size - count;  // count is the number of present points
+    *values = apply_bitmap(*bitmap, std::move(*values));
+  }
+
+  if (values->size() != grid_points) {
+    return fail(str_cat("decoded value count ", values->size(), " does not match grid dimensions ",
+                        grid.Ni, "x", grid.Nj));
+  }
+  return assemble(record, grid, grid.Ni, grid.Nj, std::move(*values), missing, true);
+}
+
+Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) {
+  auto collected = collect_grib1(message);
+  if (!collected) return fail(collected.error());
+  const GridSummary& grid = collected->grid;
+  const std::optional<Bitmap>& bitmap = collected->bitmap;
+  const std::uint16_t number = grid.gridDefinitionTemplateNumber;
+  const bool reduced = number == 41;
+  const bool harmonic = number == 50 || number == 51;
+
+  const std::uint64_t points =
+      reduced ? grid.reduced_point_count.value_or(0) : std::uint64_t{grid.Ni} * grid.Nj;
+  if (auto ok = check_point_count(points); !ok) return fail(ok.error());
+  const std::uint64_t count = bitmap ? bitmap->count_present() : points;
+
+  auto values = unpack_grib1(collected->bds, collected->header,
+                             collected->product.decimalScaleFactor, count);
+  if (!values) return fail(values.error());
+  if (bitmap) *values = apply_bitmap(*bitmap, std::move(*values));
+
+  const std::uint64_t decoded = values->size();
+  std::uint64_t Ni = grid.Ni;
+  std::uint64_t Nj = grid.Nj;
+  if (reduced) {
+    // Rows of varying length: a single column of all points, no axes.
+    if (decoded != points) {
+      return fail(str_cat("decoded GRIB1 value count ", decoded,
+                          " does not match expected point count ", points));
+    }
+    Ni = decoded;
+    Nj = 1;
+  } else if (harmonic) {
+    Ni = decoded;
+    Nj = 1;
+  } else if (decoded != Ni * Nj) {
+    return fail(str_cat("decoded GRIB1 value count ", decoded, " does not match grid dimensions ",
+                        grid.Ni, "x", grid.Nj));
+  }
+  const std::uint64_t missing = count_nan(*values);
+  return assemble(record, grid, Ni, Nj, std::move(*values), missing, !reduced && !harmonic);
+}
+
+}  // namespace
+
+Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record) {
+  if (auto ok = check_decode_entry(message, record); !ok) return fail(ok.error());
+  if (record.edition == Edition::One) return decode_grib1(message, record);
+  return decode_grib2(message, record);
+}
+
+}  // namespace vorlak

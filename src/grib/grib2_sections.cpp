@@ -1,0 +1,372 @@
+// GRIB edition 2 sections: the grid definition (3) and data representation
+// (5) parsers, the bitmap (6), and the two walks over a message's sections.
+#include "grib/grib2_sections.hpp"
+
+#include <bit>
+#include <cstring>
+
+#include "compat/param_tables.hpp"
+#include "grib/text.hpp"
+
+namespace vorlak {
+
+namespace {
+
+// Octet n (1-based, as in the WMO tables) of a section.
+inline const std::uint8_t* octet(Bytes section, std::size_t n) { return section.data() + (n - 1); }
+inline std::uint8_t u8_at(Bytes s, std::size_t n) { return s[n - 1]; }
+inline std::uint16_t u16_at(Bytes s, std::size_t n) { return load_u16_be(octet(s, n)); }
+inline std::uint32_t u32_at(Bytes s, std::size_t n) { return load_u32_be(octet(s, n)); }
+inline std::int32_t sm32_at(Bytes s, std::size_t n) { return sign_magnitude_32(u32_at(s, n)); }
+inline std::int16_t sm16_at(Bytes s, std::size_t n) { return sign_magnitude_16(u16_at(s, n)); }
+
+double power_of_ten(int exponent) {
+  double p = 1.0;
+  for (int i = 0; i < exponent; ++i) p *= 10.0;
+  return p;
+}
+
+// Section 3 templates 0 and 40 measure angles in subdivisions of a basic
+// angle; zero or missing (all bits set) in either means millionths of a degree.
+double angle_unit(Bytes s) {
+  const std::uint32_t basic = u32_at(s, 39);
+  const std::uint32_t subdivisions = u32_at(s, 43);
+  constexpr std::uint32_t kMissing = 0xFFFFFFFFu;
+  if (basic == 0 || subdivisions == 0 || basic == kMissing || subdivisions == kMissing) return 1e6;
+  return static_cast<double>(subdivisions) / static_cast<double>(basic);
+}
+
+// Templates 0 and 40 share octets 47-67: La1 47-50, Lo1 51-54, (flags 55),
+// La2 56-59, Lo2 60-63, Di 64-67; octets 68-71 are Dj (0) or N (40).
+void read_latlon_corners(Bytes s, GridSummary& grid) {
+  const double unit = angle_unit(s);
+  grid.latitudeOfFirstGridPoint = sm32_at(s, 47) / unit;
+  grid.longitudeOfFirstGridPoint = sm32_at(s, 51) / unit;
+  grid.latitudeOfLastGridPoint = sm32_at(s, 56) / unit;
+  grid.longitudeOfLastGridPoint = sm32_at(s, 60) / unit;
+  grid.iDirectionIncrement = u32_at(s, 64) / unit;
+  grid.scanningMode = u8_at(s, 72);
+}
+
+// The section walk shared by both passes: from octet 17 of the message, each
+// section is a 4-octet length and a 1-octet number; "7777" ends the walk.
+template <class Handler, class LengthError>
+Result<void> walk_sections(Bytes message, Handler&& handle, LengthError&& length_error) {
+  std::size_t position = 16;
+  while (position <= message.size() && message.size() - position >= 5) {
+    const std::uint8_t* p = message.data() + position;
+    if (std::memcmp(p, "7777", 4) == 0) break;
+    const std::uint32_t length = load_u32_be(p);
+    const std::uint8_t number = p[4];
+    if (length < 5 || length > message.size() - position) return fail(length_error(number, length));
+    if (auto handled = handle(number, message.subspan(position, length)); !handled) return handled;
+    position += length;
+  }
+  return {};
+}
+
+std::string two_digits(unsigned v) { return v < 10 ? str_cat('0', v) : str_cat(v); }
+
+std::string four_digits(unsigned v) {
+  std::string digits = str_cat(v);
+  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
+  return digits;
+}
+
+// Section 1 (identification): 6-7 centre, 8-9 sub-centre, 13-14 year,
+// 15 month, 16 day, 17 hour, 18 minute, 19 second.
+void summarise_section1(Bytes s, MessageRecord& record) {
+  if (s.size() < 19) {
+    record.centre.reset();
+    record.subCentre.reset();
+    record.reference_time.reset();
+    return;
+  }
+  record.centre = u16_at(s, 6);
+  record.subCentre = u16_at(s, 8);
+  record.reference_time = str_cat(four_digits(u16_at(s, 13)), '-', two_digits(u8_at(s, 15)), '-',
+                                  two_digits(u8_at(s, 16)), 'T', two_digits(u8_at(s, 17)), ':',
+                                  two_digits(u8_at(s, 18)), ':', two_digits(u8_at(s, 19)), 'Z');
+}
+
+// Section 4 (product definition), the octets common to the usual templates:
+// 8-9 template, 10 category, 11 number, 14 generating process, 18 unit of
+// time range, 19-22 forecast time, 23 type of first fixed surface, 24 its
+// scale factor (signed octet), 25-28 its scaled value.
+Result<void> summarise_section4(Bytes s, MessageRecord& record) {
+  if (s.size() < 28) return fail("section 4 too short");
+  record.productDefinitionTemplateNumber = u16_at(s, 8);
+  record.parameterCategory = u8_at(s, 10);
+  record.parameterNumber = u8_at(s, 11);
+  record.generatingProcessIdentifier = u8_at(s, 14);
+  record.step_unit_name = step_unit_name_for(u8_at(s, 18));
+  record.forecastTime = u32_at(s, 19);
+  record.levelType = u8_at(s, 23);
+  const auto factor = static_cast<std::int8_t>(u8_at(s, 24));
+  const double scaled = u32_at(s, 25);
+  record.level = factor >= 0 ? scaled / power_of_ten(factor) : scaled * power_of_ten(-factor);
+  return {};
+}
+
+}  // namespace
+
+std::uint64_t Bitmap::count_present() const {
+  std::uint64_t total = 0;
+  for (const std::uint8_t byte : bits) total += static_cast<std::uint64_t>(std::popcount(byte));
+  return total;
+}
+
+// Section 3 (grid definition): 1-4 length, 5 number, 6 source, 7-10 number of
+// points, 11-12 optional list, 13-14 template; templates 0, 40, 30, 20 and 10
+// keep Ni (Nx) at 31-34 and Nj (Ny) at 35-38.
+Result<GridSummary> parse_section3(Bytes s) {
+  if (s.size() < 14) return fail("section 3 too short");
+  GridSummary grid;
+  grid.gridDefinitionTemplateNumber = u16_at(s, 13);
+  if (s.size() <= 37) {
+    switch (grid.gridDefinitionTemplateNumber) {
+      case 0: case 40: case 30: case 20: case 10:
+        return fail("section 3 too short");
+      default:
+        // Templates without rows and columns can be shorter (the unstructured
+        // grid 3.101 is 35 octets): one row of all the points (octets 7-10).
+        grid.Ni = u32_at(s, 7);
+        grid.Nj = 1;
+        return grid;
+    }
+  }
+  grid.Ni = u32_at(s, 31);
+  grid.Nj = u32_at(s, 35);
+  switch (grid.gridDefinitionTemplateNumber) {
+    case 0:  // latitude/longitude: 39-42 basic angle, 43-46 subdivisions, 68-71 Dj, 72 scanning mode
+      if (s.size() <= 71) return fail("section 3 template 0 too short");
+      read_latlon_corners(s, grid);
+      grid.jDirectionIncrement = u32_at(s, 68) / angle_unit(s);
+      break;
+    case 40:  // Gaussian: as template 0 with N at 68-71
+      if (s.size() <= 71) return fail("section 3 template 40 too short");
+      read_latlon_corners(s, grid);
+      grid.N = u32_at(s, 68);
+      break;
+    case 30:  // Lambert conformal: La1 39-42, Lo1 43-46, Dx 56-59, Dy 60-63 (mm), scanning mode 65
+      if (s.size() <= 80) return fail("section 3 template 30 too short");
+      grid.projection_kind = 1;
+      grid.latitudeOfFirstGridPoint = sm32_at(s, 39) / 1e6;
+      grid.longitudeOfFirstGridPoint = sm32_at(s, 43) / 1e6;
+      grid.iDirectionIncrement = u32_at(s, 56) / 1000.0;
+      grid.jDirectionIncrement = u32_at(s, 60) / 1000.0;
+      grid.scanningMode = u8_at(s, 65);
+      break;
+    case 20:  // polar stereographic: scanning mode 65
+      grid.projection_kind = 2;
+      grid.scanningMode = s.size() >= 65 ? u8_at(s, 65) : 0;
+      break;
+    case 10:  // Mercator: scanning mode 60
+      grid.projection_kind = 3;
+      grid.scanningMode = s.size() >= 60 ? u8_at(s, 60) : 0;
+      break;
+    default:
+      break;
+  }
+  return grid;
+}
+
+// Section 5 (data representation): 6-9 number of values, 10-11 template,
+// then for most templates 12-15 reference value (IEEE float), 16-17 binary
+// and 18-19 decimal scale factors (sign-magnitude), 20 bits per value,
+// 21 type of original values. Template 4 is shorter in the WMO layout:
+// octet 12 is its precision (1 = 32-bit, 2 = 64-bit, 3 = 128-bit).
+Result<DataRepresentation> parse_section5(Bytes s) {
+  const bool ieee = s.size() >= 11 && u16_at(s, 10) == 4;
+  if (ieee && s.size() >= 12 && s.size() < 20) {
+    DataRepresentation drs;
+    drs.numberOfValues = u32_at(s, 6);
+    drs.dataRepresentationTemplateNumber = 4;
+    switch (u8_at(s, 12)) {
+      case 1: drs.bitsPerValue = 32; break;
+      case 2: drs.bitsPerValue = 64; break;
+      case 3: drs.bitsPerValue = 128; break;
+      default: drs.bitsPerValue = 0; break;
+    }
+    return drs;
+  }
+  if (s.size() < 20) return fail("section 5 too short");
+  DataRepresentation drs;
+  drs.numberOfValues = u32_at(s, 6);
+  drs.dataRepresentationTemplateNumber = u16_at(s, 10);
+  drs.reference_value_bits = u32_at(s, 12);
+  drs.binaryScaleFactor = sm16_at(s, 16);
+  drs.decimalScaleFactor = sm16_at(s, 18);
+  drs.bitsPerValue = u8_at(s, 20);
+  switch (drs.dataRepresentationTemplateNumber) {
+    case 2:
+    case 3:
+      // 22 splitting, 23 missing management, 24-27 and 28-31 missing
+      // substitutes, 32-35 NG, 36-37 group widths, 38-41 reference for
+      // lengths, 42 increment, 43-46 last length, 47 bits for lengths;
+      // template 3: 48 order of differencing, 49 descriptor octets.
+      if (s.size() < 47) return fail(str_cat("section 5 template ", drs.dataRepresentationTemplateNumber, " too short"));
+      if (drs.dataRepresentationTemplateNumber == 3 && s.size() < 49) return fail("section 5 template 3 too short");
+      drs.groupSplittingMethod = u8_at(s, 22);
+      drs.missingValueManagement = u8_at(s, 23);
+      drs.primaryMissingValue = u32_at(s, 24);
+      drs.secondaryMissingValue = u32_at(s, 28);
+      drs.numberOfGroups = u32_at(s, 32);
+      drs.referenceForGroupWidths = u8_at(s, 36);
+      drs.bitsForGroupWidths = u8_at(s, 37);
+      drs.referenceForGroupLengths = u32_at(s, 38);
+      drs.lengthIncrement = u8_at(s, 42);
+      drs.trueLengthOfLastGroup = u32_at(s, 43);
+      drs.bitsForScaledGroupLengths = u8_at(s, 47);
+      if (drs.dataRepresentationTemplateNumber == 3) {
+        drs.orderOfSpatialDifferencing = u8_at(s, 48);
+        drs.descriptorOctets = u8_at(s, 49);
+      }
+      break;
+    case 40:  // 21 type of original values, 22 type of compression, 23 target ratio
+      if (s.size() < 23) return fail("section 5 template 40 too short");
+      drs.typeOfOriginalFieldValues = u8_at(s, 21);
+      drs.typeOfCompression = u8_at(s, 22);
+      drs.targetCompressionRatio = u8_at(s, 23);
+      break;
+    case 42:  // 21 type of original values, 22 options mask, 23 block size, 24-25 reference sample interval
+      if (s.size() < 25) return fail("section 5 template 42 too short");
+      drs.typeOfOriginalFieldValues = u8_at(s, 21);
+      drs.ccsdsFlags = u8_at(s, 22);
+      drs.ccsdsBlockSize = u8_at(s, 23);
+      drs.ccsdsReferenceSampleInterval = u16_at(s, 24);
+      break;
+    default:
+      break;
+  }
+  return drs;
+}
+
+Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record) {
+  bool saw_section4 = false;
+  auto handle = [&](std::uint8_t number, Bytes s) -> Result<void> {
+    switch (number) {
+      case 1:
+        summarise_section1(s, record);
+        return {};
+      case 3: {
+        auto grid = parse_section3(s);
+        if (!grid) return fail(std::move(grid.error()));
+        record.Ni = grid->Ni;
+        record.Nj = grid->Nj;
+        record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
+        record.scanningMode = grid->scanningMode;
+        return {};
+      }
+      case 4:
+        saw_section4 = true;
+        return summarise_section4(s, record);
+      case 5: {
+        auto drs = parse_section5(s);
+        if (!drs) return fail(std::move(drs.error()));
+        record.dataRepresentationTemplateNumber = drs->dataRepresentationTemplateNumber;
+        record.bitsPerValue = drs->bitsPerValue;
+        return {};
+      }
+      default:
+        return {};
+    }
+  };
+  auto length_error = [&](std::uint8_t number, std::uint32_t length) {
+    return str_cat("invalid GRIB2 section ", number, " length ", length, " in message ", message_number);
+  };
+  if (auto walked = walk_sections(message, handle, length_error); !walked) return walked;
+
+  if (message.size() == 20 || !saw_section4) return fail("GRIB2 message missing section 4");
+  if (!record.parameterNumber) return fail("GRIB2 message missing parameter number");
+  const ParamNames names =
+      scan_names_grib2(record.discipline.value_or(0), record.parameterCategory.value_or(0), *record.parameterNumber,
+                       record.levelType.value_or(255), record.level);
+  record.shortName = std::string(names.shortName);
+  record.name = std::string(names.name);
+  record.units = std::string(names.units);
+  return {};
+}
+
+Result<Grib2Collected> collect_grib2(Bytes message) {
+  std::optional<GridSummary> grid;
+  std::optional<DataRepresentation> representation;
+  std::optional<Bitmap> bitmap;
+  std::optional<Bytes> payload;
+
+  auto handle = [&](std::uint8_t number, Bytes s) -> Result<void> {
+    switch (number) {
+      case 3: {
+        auto parsed = parse_section3(s);
+        if (!parsed) return fail(std::move(parsed.error()));
+        grid = *parsed;
+        return {};
+      }
+      case 5: {
+        auto parsed = parse_section5(s);
+        if (!parsed) return fail(std::move(parsed.error()));
+        representation = *parsed;
+        return {};
+      }
+      case 6: {
+        // Section 6: 6 bitmap indicator, 7.. one bit per point, 1 = present.
+        if (s.size() == 5) return fail("section 6 too short");
+        const std::uint8_t indicator = u8_at(s, 6);
+        if (indicator == 255) {
+          bitmap.reset();
+          return {};
+        }
+        if (indicator == 254) return fail("bitmap reuse indicator 254 is not implemented yet");
+        if (indicator != 0) return fail(str_cat("unsupported bitmap indicator ", indicator));
+        const Bytes stored = s.subspan(6);
+        std::uint64_t size = std::uint64_t{stored.size()} * 8;
+        if (grid) {
+          const std::uint64_t points = std::uint64_t{grid->Ni} * grid->Nj;
+          if (points < size) size = points;
+        }
+        Bitmap parsed;
+        parsed.size = size;
+        parsed.bits.assign(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>((size + 7) / 8));
+        if (size % 8 != 0) parsed.bits.back() &= static_cast<std::uint8_t>(0xFF00u >> (size % 8));
+        bitmap = std::move(parsed);
+        return {};
+      }
+      case 7:
+        payload = s.subspan(5);
+        return {};
+      default:
+        return {};
+    }
+  };
+  auto length_error = [](std::uint8_t number, std::uint32_t length) {
+    return str_cat("invalid GRIB2 section ", number, " length ", length);
+  };
+  if (auto walked = walk_sections(message, handle, length_error); !walked) return fail(std::move(walked.error()));
+
+  if (!grid) return fail("GRIB2 message missing section 3");
+  if (!representation) return fail("GRIB2 message missing section 5");
+  if (!payload) return fail("GRIB2 message missing section 7");
+
+  // Gaussian grids may state fewer rows than the values fill.
+  const std::uint64_t values = representation->numberOfValues;
+  if (grid->gridDefinitionTemplateNumber == 40 && values != 0 && grid->Ni != 0 &&
+      std::uint64_t{grid->Ni} * grid->Nj != values && values % grid->Ni == 0) {
+    grid->Nj = static_cast<std::uint32_t>(values / grid->Ni);
+  }
+  return Grib2Collected{*grid, *representation, std::move(bitmap), *payload};
+}
+
+const char* data_representation_name(std::uint16_t template_number) {
+  switch (template_number) {
+    case 0: return "grid point data - simple packing";
+    case 2: return "grid point data - complex packing";
+    case 3: return "grid point data - complex packing with spatial differencing";
+    case 4: return "grid point data - IEEE floating point";
+    case 40: return "grid point data - JPEG 2000 code stream";
+    case 41: return "grid point data - PNG";
+    case 42: return "grid point data - CCSDS/AEC";
+    default: return "unknown";
+  }
+}
+
+}  // namespace vorlak

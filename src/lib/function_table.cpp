@@ -1,0 +1,106 @@
+#include "lib/function_table.hpp"
+
+#include <array>
+
+#include "lib/functions.hpp"
+
+namespace vorlak::py {
+
+namespace {
+
+#define ENTRY(fname, params, impl) FunctionEntry{#fname, #fname params "\n--\n\n", impl}
+#define NOT_YET nullptr
+
+using namespace fn;
+
+constexpr std::array<FunctionEntry, 80> kFunctions = {
+    ENTRY(codes_grib_new_from_file, "(fileobj, headers_only=False)", NOT_YET),
+    ENTRY(codes_new_from_file, "(fileobj, product_kind, headers_only=False)", NOT_YET),
+    ENTRY(codes_any_new_from_file, "(fileobj, headers_only=False)", NOT_YET),
+    ENTRY(codes_count_in_file, "(fileobj)", NOT_YET),
+    ENTRY(codes_new_from_message, "(message)", NOT_YET),
+    ENTRY(codes_get_message, "(msgid)", NOT_YET),
+    ENTRY(codes_get_string_length, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get, "(msgid, key, ktype=None)", NOT_YET),
+    ENTRY(codes_get_long, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_double, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_string, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_size, "(msgid, key)", NOT_YET),
+    ENTRY(codes_is_defined, "(msgid, key)", NOT_YET),
+    ENTRY(codes_is_missing, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_native_type, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_array, "(msgid, key, ktype=None)", NOT_YET),
+    ENTRY(codes_get_double_array, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_float_array, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_long_array, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_string_array, "(msgid, key)", NOT_YET),
+    ENTRY(codes_get_double_element, "(msgid, key, index)", NOT_YET),
+    ENTRY(codes_get_double_elements, "(msgid, key, indexes)", NOT_YET),
+    ENTRY(codes_get_elements, "(msgid, key, indexes)", NOT_YET),
+    ENTRY(codes_get_values, "(gribid, ktype=None)", NOT_YET),
+    ENTRY(_benchmark_force_decode_values, "(msgid)", NOT_YET),
+    ENTRY(_benchmark_decode_values_uncached, "(msgid)", NOT_YET),
+    ENTRY(codes_get_message_offset, "(msgid)", NOT_YET),
+    ENTRY(codes_get_message_size, "(msgid)", NOT_YET),
+    ENTRY(codes_get_offset, "(msgid)", NOT_YET),
+    ENTRY(codes_clone, "(msgid)", NOT_YET),
+    ENTRY(codes_release, "(_msgid)", NOT_YET),
+    ENTRY(codes_keys_iterator_new, "(msgid, namespace=None)", NOT_YET),
+    ENTRY(codes_keys_iterator_next, "(iterid)", NOT_YET),
+    ENTRY(codes_keys_iterator_get_name, "(iterid)", NOT_YET),
+    ENTRY(codes_keys_iterator_rewind, "(iterid)", NOT_YET),
+    ENTRY(codes_keys_iterator_delete, "(_iterid)", NOT_YET),
+    ENTRY(codes_skip_duplicates, "(_iterid)", NOT_YET),
+    ENTRY(codes_skip_coded, "(_iterid)", NOT_YET),
+    ENTRY(codes_skip_computed, "(iterid)", NOT_YET),
+    ENTRY(codes_skip_edition_specific, "(_iterid)", NOT_YET),
+    ENTRY(codes_skip_function, "(_iterid)", NOT_YET),
+    ENTRY(codes_skip_read_only, "(_iterid)", NOT_YET),
+    ENTRY(codes_grib_iterator_new, "(gribid, mode)", NOT_YET),
+    ENTRY(codes_grib_iterator_next, "(iterid)", NOT_YET),
+    ENTRY(codes_grib_iterator_delete, "(_iterid)", NOT_YET),
+    ENTRY(codes_grib_get_data, "(gribid)", NOT_YET),
+    ENTRY(codes_grib_nearest_new, "(_msgid)", NOT_YET),
+    ENTRY(codes_grib_nearest_find, "(nid, gribid, inlat, inlon, flags, is_lsm=False, npoints=4)", NOT_YET),
+    ENTRY(codes_grib_nearest_delete, "(_nid)", NOT_YET),
+    ENTRY(codes_grib_find_nearest, "(gribid, inlat, inlon, is_lsm=False, npoints=1)", NOT_YET),
+    ENTRY(codes_grib_find_nearest_multiple, "(gribid, is_lsm, inlats, inlons)", NOT_YET),
+    ENTRY(codes_extract_offsets, "(filepath, product_kind, is_strict=True)", NOT_YET),
+    ENTRY(codes_extract_offsets_sizes, "(filepath, product_kind, is_strict=True)", NOT_YET),
+    ENTRY(codes_grib_cache_clear, "()", NOT_YET),
+    ENTRY(codes_grib_cache_set_enabled, "(enabled)", NOT_YET),
+    ENTRY(codes_grib_cache_set_limits, "(max_entries, max_bytes)", NOT_YET),
+    ENTRY(codes_grib_cache_info, "()", NOT_YET),
+    ENTRY(codes_write, "(msgid, fileobj)", NOT_YET),
+    ENTRY(codes_index_new_from_file, "(filename, keys)", NOT_YET),
+    ENTRY(codes_index_add_file, "(indexid, filename)", NOT_YET),
+    ENTRY(codes_index_select, "(indexid, key, value)", NOT_YET),
+    ENTRY(codes_index_select_long, "(indexid, key, value)", NOT_YET),
+    ENTRY(codes_index_select_double, "(indexid, key, value)", NOT_YET),
+    ENTRY(codes_index_select_string, "(indexid, key, value)", NOT_YET),
+    ENTRY(codes_index_get, "(indexid, key, ktype=None)", NOT_YET),
+    ENTRY(codes_index_get_long, "(indexid, key)", NOT_YET),
+    ENTRY(codes_index_get_double, "(indexid, key)", NOT_YET),
+    ENTRY(codes_index_get_string, "(indexid, key)", NOT_YET),
+    ENTRY(codes_index_get_size, "(indexid, key)", NOT_YET),
+    ENTRY(codes_new_from_index, "(indexid)", NOT_YET),
+    ENTRY(codes_index_release, "(_indexid)", NOT_YET),
+    ENTRY(codes_get_library_path, "()", codes_get_library_path),
+    ENTRY(codes_definition_path, "()", codes_definition_path),
+    ENTRY(codes_samples_path, "()", codes_samples_path),
+    ENTRY(codes_set_definitions_path, "(defs_path)", codes_set_definitions_path),
+    ENTRY(codes_set_samples_path, "(samples_path)", codes_set_samples_path),
+    ENTRY(codes_set_debug, "(dmode)", codes_set_debug),
+    ENTRY(codes_get_features, "(select=...)", codes_get_features),
+    ENTRY(codes_get_api_version, "()", codes_get_api_version),
+    ENTRY(codes_get_version_info, "()", codes_get_version_info),
+};
+
+#undef ENTRY
+#undef NOT_YET
+
+}  // namespace
+
+std::span<const FunctionEntry> function_table() { return kFunctions; }
+
+}  // namespace vorlak::py
