@@ -60,6 +60,7 @@ $(SAMPLE): build tools/make_sample.py
 
 run: build $(SAMPLE)
 	PYTHONPATH=$(CURDIR) $(PY) -m vorlak ls $(SAMPLE)
+	PYTHONPATH=$(CURDIR) $(PY) -m vorlak stats $(SAMPLE)
 
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
