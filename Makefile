@@ -10,7 +10,7 @@ DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest
 
 export PYTHONDONTWRITEBYTECODE := 1
 
-.PHONY: all deps build build-asan test test-cpp test-asan test-python check-core run bench fuzz fuzz-long clean
+.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench fuzz fuzz-long clean
 
 all: build
 
@@ -52,7 +52,13 @@ test-asan: build-asan
 test-python: build
 	PYTHONPATH=$(CURDIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-test: deps check-core test-cpp test-asan test-python
+# The malformed-input corpus (tools/make_corpus.py): a fixed slice here,
+# every case in fuzz-long.
+CORPUS_SAMPLE ?= 1500
+test-corpus: build
+	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --sample $(CORPUS_SAMPLE)
+
+test: deps check-core test-cpp test-asan test-python test-corpus
 
 $(SAMPLE): build tools/make_sample.py
 	@mkdir -p sample
