@@ -22,11 +22,6 @@ const KeyValue* DerivedKeys::find(std::string_view name) const {
 }
 
 void DerivedKeys::set(std::string name, KeyValue value) {
-  // Keys arrive in name order while building: append without a search.
-  if (entries_.empty() || entries_.back().first < name) {
-    entries_.emplace_back(std::move(name), std::move(value));
-    return;
-  }
   const auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
                                    [](const Entry& e, const std::string& n) { return e.first < n; });
   if (it != entries_.end() && it->first == name) {
@@ -99,21 +94,23 @@ class Slots {
     if (v) set_long(k, static_cast<std::int64_t>(*v));
   }
 
+  // Builds every entry in place, in name order.
   DerivedKeys emit() const {
-    DerivedKeys keys;
-    keys.reserve(count_);
+    std::vector<DerivedKeys::Entry> entries;
+    entries.reserve(count_);
     for (const std::uint8_t k : kNameOrder) {
       const Slot& s = slots_[k];
+      if (s.kind == Slot::Kind::Absent) continue;
+      auto& [name, value] = entries.emplace_back();
+      name.assign(kKeyNames[k]);
       switch (s.kind) {
-        case Slot::Kind::Absent: continue;
-        case Slot::Kind::Long: keys.set(std::string(kKeyNames[k]), KeyValue{s.long_value}); break;
-        case Slot::Kind::Double: keys.set(std::string(kKeyNames[k]), KeyValue{s.double_value}); break;
-        case Slot::Kind::Text:
-          keys.set(std::string(kKeyNames[k]), KeyValue{std::string(s.text)});
-          break;
+        case Slot::Kind::Long: value.value.emplace<std::int64_t>(s.long_value); break;
+        case Slot::Kind::Double: value.value.emplace<double>(s.double_value); break;
+        case Slot::Kind::Text: value.value.emplace<std::string>(s.text); break;
+        case Slot::Kind::Absent: break;
       }
     }
-    return keys;
+    return DerivedKeys::from_sorted(std::move(entries));
   }
 
  private:
