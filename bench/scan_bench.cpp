@@ -43,7 +43,7 @@ double best_seconds(int runs, F&& work) {
   for (int i = 0; i < runs; ++i) {
     const double start = thread_cpu_seconds();
     work();
-    best = std::min(best, thread_cpu_seconds() - start);
+    best = std::min(best, std::max(thread_cpu_seconds() - start, 1e-9));
   }
   return best;
 }
