@@ -1,0 +1,102 @@
+// Template 5.42, CCSDS adaptive entropy coding (CCSDS 121.0-B). Section 7 is
+// one AEC stream of samples of bitsPerValue bits, coded with the block size,
+// reference sample interval and option flags of section 5 octets 22 to 25.
+// libaec decodes it into n samples of one to four octets; each becomes
+// ((X as double) * 2^E + R) * 10^(-D).
+#include <libaec.h>
+
+#include <memory>
+#include <string>
+
+#include "grib/bit_reader.hpp"
+#include "grib/decoders.hpp"
+#include "grib/sample_bytes.hpp"
+#include "grib/text.hpp"
+#include "grib/value_count.hpp"
+
+namespace vorlak {
+namespace {
+
+constexpr unsigned kSignedSamples = AEC_DATA_SIGNED;     // 1
+constexpr unsigned kThreeByteSamples = AEC_DATA_3BYTE;   // 2
+constexpr unsigned kMostSignificantFirst = AEC_DATA_MSB;  // 4
+constexpr unsigned kLibraryFlagMask = 0x3F;
+
+std::string aec_failed(const std::string& why) { return str_cat("ccsds/aec decode failed: ", why); }
+
+std::string describe_aec_status(int status) {
+  switch (status) {
+    case AEC_CONF_ERROR: return "invalid coding parameters (AEC_CONF_ERROR)";
+    case AEC_STREAM_ERROR: return "malformed or truncated stream (AEC_STREAM_ERROR)";
+    case AEC_DATA_ERROR: return "invalid coded data (AEC_DATA_ERROR)";
+    case AEC_MEM_ERROR: return "out of memory (AEC_MEM_ERROR)";
+    default: return str_cat("libaec status ", status);
+  }
+}
+
+std::size_t aec_bytes_per_sample(unsigned bits, unsigned flags) {
+  if (bits <= 8) return 1;
+  if (bits <= 16) return 2;
+  if (bits <= 24) return (flags & kThreeByteSamples) ? 3 : 4;
+  return 4;
+}
+
+// Ends the decoder's state however the decode went.
+struct AecDecoder {
+  aec_stream stream{};
+  bool started = false;
+  ~AecDecoder() {
+    if (started) aec_decode_end(&stream);
+  }
+};
+
+}  // namespace
+
+Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+  if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
+  const unsigned bits = drs.bitsPerValue;
+  const unsigned block_size = drs.ccsdsBlockSize;
+  const unsigned rsi = drs.ccsdsReferenceSampleInterval;
+  const unsigned flags = drs.ccsdsFlags & kLibraryFlagMask;
+  // 0 bits is a constant field (below), not an error.
+  if (bits > 32) return fail(aec_failed("bits_per_sample must be 1..=32"));
+  if (block_size == 0) return fail(aec_failed("block_size must be > 0"));
+  if (rsi == 0) return fail(aec_failed("rsi must be > 0"));
+  if (block_size != 8 && block_size != 16 && block_size != 32 && block_size != 64) {
+    return fail(aec_failed("block_size must be one of 8,16,32,64"));
+  }
+  // Producers write fields packed with 0 bits as constants with an empty or
+  // near-empty section 7; there is nothing for the library to decode.
+  if (bits == 0) return Values(count, constant_value(scale_factors(drs)));
+
+  const std::size_t octets = aec_bytes_per_sample(bits, flags);
+  // count is at most kMaxGridPoints, so the output stays below 1 GiB.
+  if (count > SIZE_MAX / octets) return fail(aec_failed("output too large"));
+  const std::size_t out_size = static_cast<std::size_t>(count) * octets;
+  auto output = std::make_unique_for_overwrite<std::uint8_t[]>(out_size ? out_size : 1);
+
+  AecDecoder decoder;
+  aec_stream& s = decoder.stream;
+  s.next_in = payload.data();
+  s.avail_in = payload.size();
+  s.next_out = output.get();
+  s.avail_out = out_size;
+  s.bits_per_sample = bits;
+  s.block_size = block_size;
+  s.rsi = rsi;
+  s.flags = flags;
+  if (int status = aec_decode_init(&s); status != AEC_OK) return fail(aec_failed(describe_aec_status(status)));
+  decoder.started = true;
+  if (out_size > 0) {
+    if (int status = aec_decode(&s, AEC_FLUSH); status != AEC_OK) {
+      return fail(aec_failed(describe_aec_status(status)));
+    }
+  }
+  // Only what the library wrote counts: a stream that ends early is short,
+  // not padded with whatever the buffer held.
+  const Bytes decoded(output.get(), s.total_out);
+  return scaled_samples_from_bytes(decoded, bits, octets, (flags & kMostSignificantFirst) == 0,
+                                   (flags & kSignedSamples) != 0, count, drs);
+}
+
+}  // namespace vorlak

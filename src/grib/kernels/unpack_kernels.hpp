@@ -1,0 +1,69 @@
+#pragma once
+// The hot loops of value decoding behind one small table of functions, so
+// that the plain reference code, the portable fast paths and the AVX2 paths
+// (chosen at run time by a CPU check) can be swapped and compared.
+//
+// Every bit-reading kernel reads `count` unsigned values of `width` bits
+// (0 to 64), most significant bit first with no padding, starting `bit_offset`
+// bits into `data`. The caller guarantees bit_offset + width * count <= 8 * nbytes;
+// kernels never touch a byte at or past `nbytes`.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace vorlak {
+
+// The scaling rule of the edition 2 templates: ((X as double) * 2^E + R) * 10^(-D),
+// one multiplication, one addition, one multiplication, each rounded on its own.
+struct ScaleFactors {
+  double reference = 0.0;  // R, the single-precision reference widened
+  double binary = 1.0;     // 2^E
+  double decimal = 1.0;    // 10^(-D)
+};
+
+inline double apply_scale(double x, const ScaleFactors& s) {
+  const double binary_scaled = x * s.binary;
+  const double referenced = binary_scaled + s.reference;
+  return referenced * s.decimal;
+}
+
+struct UnpackKernels {
+  const char* name;
+
+  // out[i] = X_i.
+  void (*unpack)(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset, unsigned width,
+                 std::size_t count, std::uint64_t* out);
+
+  // out[i] = scaled((int64)(X_i + add)), the sum wrapping in 64 bits. Simple
+  // packing passes add = 0, complex packing the group reference.
+  void (*unpack_scaled)(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset, unsigned width,
+                        std::size_t count, std::uint64_t add, const ScaleFactors& scale, double* out);
+
+  // First-order differencing: value := value + bias + X_i; out[i] = scaled(value).
+  // `value` carries the running value across calls; sums wrap in 64 bits.
+  void (*unpack_order1_scaled)(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                               unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
+                               const ScaleFactors& scale, double* out);
+
+  // Second-order differencing: difference := difference + bias + X_i;
+  // value := value + difference; out[i] = scaled(value).
+  void (*unpack_order2_scaled)(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                               unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
+                               std::int64_t* difference, const ScaleFactors& scale, double* out);
+
+  // Big-endian IEEE numbers to doubles (single precision widened).
+  void (*ieee32_be)(const std::uint8_t* data, std::size_t count, double* out);
+  void (*ieee64_be)(const std::uint8_t* data, std::size_t count, double* out);
+};
+
+// Bit-by-bit loops that state the arithmetic plainly; the yardstick for the others.
+const UnpackKernels& reference_kernels();
+// 64-bit loads, byte-aligned and 12-bit special cases, scaling fused in.
+const UnpackKernels& portable_kernels();
+// Gathered loads for four values at a time; nullptr unless built in and the CPU has AVX2.
+const UnpackKernels* avx2_kernels();
+
+// The fastest set this CPU can run, chosen once.
+const UnpackKernels& active_kernels();
+
+}  // namespace vorlak

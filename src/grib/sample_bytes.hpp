@@ -1,0 +1,30 @@
+#pragma once
+// Decoded sample buffers (from the JPEG 2000 and CCSDS libraries) to
+// integers, and integers to values by the scaling rule.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "grib/decoders.hpp"
+
+namespace vorlak {
+
+// `count` samples of `bytes_per_sample` octets each, big- or little-endian,
+// unsigned or sign-extended from `width` bits (1 to 63).
+Result<std::vector<std::int64_t>> samples_from_bytes(Bytes bytes, unsigned width, std::size_t bytes_per_sample,
+                                                     bool little_endian, bool is_signed, std::uint64_t count);
+
+// ((S as double) * 2^E + R) * 10^(-D) for each sample.
+Values scale_samples(const std::vector<std::int64_t>& samples, const DataRepresentation& drs);
+
+// samples_from_bytes followed by scale_samples in one pass without the
+// integer list: the same checks, texts and values.
+Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_t bytes_per_sample,
+                                         bool little_endian, bool is_signed, std::uint64_t count,
+                                         const DataRepresentation& drs);
+
+// "decoded payload has {} bytes but {} are required for {} samples"
+std::string short_sample_payload_text(std::uint64_t have, std::uint64_t need, std::uint64_t count);
+
+}  // namespace vorlak
