@@ -5,7 +5,8 @@ import gc
 import pytest
 
 import gribbuild as g
-from conftest import grib1_message, latlon_message, testdata, write
+from conftest import grib1_message, latlon_message, write
+from conftest import testdata as data_file
 from vorlak import _vorlak as v
 
 COMPUTED = {
@@ -164,7 +165,7 @@ def test_iterator_argument_checked(handle, function):
 
 
 def test_real_file_lists_its_keys():
-    path = testdata("ecmwf_soil_8vars_tiny.grib1")
+    path = data_file("ecmwf_soil_8vars_tiny.grib1")
     with open(path, "rb") as f:
         h = v.codes_grib_new_from_file(f)
     names = names_of(v.codes_keys_iterator_new(h))
