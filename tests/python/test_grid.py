@@ -324,3 +324,45 @@ def test_get_data_of_a_real_field_matches_its_arrays():
     np.testing.assert_array_equal([d["lat"] for d in data], v.codes_get_double_array(h, "latitudes"))
     np.testing.assert_array_equal([d["lon"] for d in data], v.codes_get_double_array(h, "longitudes"))
     np.testing.assert_array_equal([d["value"] for d in data], v.codes_get_values(h))
+
+
+def test_field_without_values():
+    """A grid of 0 x 0 points: its coordinate arrays either are empty too
+    (then the searches find nothing) or disagree with the values (then every
+    function reports the inconsistency). Nothing partial either way."""
+    grid = g.section3_latlon(ni=0, nj=0, la1=60, lo1=0, la2=58, lo2=3, di=1, dj=1)
+    h = v.codes_new_from_message(g.grib2_message([g.section1(), grid, g.section4(),
+                                                  g.section5(0, 0, 0.0, 0, 0, 16), g.section6(),
+                                                  g.section7(b"")]))
+    assert v.codes_get_size(h, "values") == 0
+    calls = [lambda: v.codes_grib_get_data(h), lambda: v.codes_grib_iterator_new(h, 0),
+             lambda: v.codes_grib_find_nearest(h, 0, 0), lambda: v.codes_grib_nearest_find(
+                 v.codes_grib_nearest_new(h), h, 0, 0, 0)]
+    if v.codes_get_size(h, "latitudes") == 0:
+        assert [call() for call in calls[::2]] == [(), ()]
+        assert v.codes_grib_iterator_next(calls[1]()) == []
+        with pytest.raises(v.InvalidNearestError, match=r"^no grid points are available$"):
+            v.codes_grib_find_nearest_multiple(h, False, [1.0], [2.0])
+    else:
+        calls.append(lambda: v.codes_grib_find_nearest_multiple(h, False, [1.0], [2.0]))
+        for call in calls:
+            with pytest.raises(v.CodesInternalError,
+                               match=r"^latitudes, longitudes, and values arrays are inconsistent$"):
+                call()
+    assert v.codes_grib_find_nearest_multiple(h, False, [], []) == ()
+
+
+def test_undecodable_field_reports_like_the_key_reads():
+    # The coordinate keys of a field whose data cannot be decoded fall back
+    # to the derived keys, which hold none: the searches fail as reading
+    # "latitudes" does, before any value is needed.
+    grid = g.section3_latlon(ni=4, nj=3, la1=60, lo1=0, la2=58, lo2=3, di=1, dj=1)
+    h = v.codes_new_from_message(g.grib2_message([g.section1(), grid, g.section4(),
+                                                  g.section5(41, 12, 0.0, 0, 0, 8), g.section6(),
+                                                  g.section7(b"\x89PNG")]))
+    with pytest.raises(v.CodesInternalError):
+        v.codes_get_values(h)
+    for call in (lambda: v.codes_grib_get_data(h), lambda: v.codes_grib_iterator_new(h, 0),
+                 lambda: v.codes_grib_find_nearest(h, 60, 0, npoints=3)):
+        with pytest.raises(v.KeyValueNotFoundError, match=r"^key 'latitudes' is not defined$"):
+            call()
