@@ -6,7 +6,7 @@ FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
             python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libgtest-dev \
-            libclang-rt-14-dev python3-xarray python3-dask python3-distributed
+            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev python3-xarray python3-dask python3-distributed
 
 export PYTHONDONTWRITEBYTECODE := 1
 
@@ -32,7 +32,7 @@ build: deps $(BUILD)/build.ninja
 	@so=$$(cd $(BUILD) && ls _vorlak*.so 2>/dev/null); if [ -n "$$so" ]; then ln -sf ../$(BUILD)/$$so vorlak/$$so; fi
 
 $(ASAN)/build.ninja:
-	CC=clang CXX=clang++ meson setup $(ASAN) -Dtests=true -Dbuildtype=debug -Doptimization=1 \
+	meson setup $(ASAN) -Dtests=true -Dbuildtype=debug -Doptimization=1 \
 	  -Db_sanitize=address,undefined -Db_lundef=false
 
 build-asan: deps $(ASAN)/build.ninja
@@ -60,10 +60,11 @@ $(SAMPLE): build tools/make_sample.py
 
 run: build $(SAMPLE)
 	PYTHONPATH=$(CURDIR) $(PY) -m vorlak ls $(SAMPLE)
+	PYTHONPATH=$(CURDIR) $(PY) -m vorlak stats $(SAMPLE)
 
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
-	PYTHONPATH=$(CURDIR) $(PY) bench/python_bench.py
+	@for p in bench/*.py; do echo "== $$p"; PYTHONPATH=$(CURDIR) $(PY) $$p || exit 1; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so

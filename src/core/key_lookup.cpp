@@ -52,18 +52,6 @@ Computed classify(std::string_view key) {
 
 KeyValue double_value(double v) { return KeyValue{v}; }
 
-// rows x columns, refused before allocating when the count (or its byte size)
-// cannot be a real grid.
-CodesResult<std::uint64_t> expanded_size(std::string_view key, std::size_t rows, std::size_t columns) {
-  const std::uint64_t r = rows;
-  const std::uint64_t c = columns;
-  if (c != 0 && r > kMaxGridPoints / c) {
-    return codes_fail(CodesError::internal(
-        str_cat(key, " array of ", r, " x ", c, " points is too large")));
-  }
-  return r * c;
-}
-
 // The answer for a computed key from the decoded message, or nothing when
 // the axis it needs is absent and the derived keys should answer instead.
 std::optional<CodesResult<KeyValue>> answer_computed(Computed which, std::string_view key,
@@ -83,7 +71,7 @@ std::optional<CodesResult<KeyValue>> answer_computed(Computed which, std::string
       return KeyValue{*lon};
     case Computed::Latitudes: {
       if (!lat || !lon) return std::nullopt;
-      auto size = expanded_size(key, lat->size(), lon->size());
+      auto size = coordinate_array_size(key, lat->size(), lon->size());
       if (!size) return codes_fail(std::move(size.error()));
       std::vector<double> out;
       out.reserve(*size);
@@ -92,7 +80,7 @@ std::optional<CodesResult<KeyValue>> answer_computed(Computed which, std::string
     }
     case Computed::Longitudes: {
       if (!lat || !lon) return std::nullopt;
-      auto size = expanded_size(key, lat->size(), lon->size());
+      auto size = coordinate_array_size(key, lat->size(), lon->size());
       if (!size) return codes_fail(std::move(size.error()));
       std::vector<double> out;
       out.reserve(*size);
@@ -123,6 +111,15 @@ std::optional<CodesResult<KeyValue>> answer_computed(Computed which, std::string
 }
 
 }  // namespace
+
+CodesResult<std::uint64_t> coordinate_array_size(std::string_view key, std::size_t rows, std::size_t columns) {
+  const std::uint64_t r = rows;
+  const std::uint64_t c = columns;
+  if (c != 0 && r > kMaxGridPoints / c) {
+    return codes_fail(CodesError::internal(str_cat(key, " array of ", r, " x ", c, " points is too large")));
+  }
+  return r * c;
+}
 
 CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key) {
   const Computed which = classify(key);

@@ -20,6 +20,10 @@ CodesResult<double> get_double(const HandleRecord& handle, std::string_view key)
 CodesResult<std::string> get_string(const HandleRecord& handle, std::string_view key);
 CodesResult<std::vector<double>> get_double_array(const HandleRecord& handle, std::string_view key);
 
+// rows x columns for the expanded "latitudes" / "longitudes" arrays of `key`;
+// refused (Internal) before any allocation when it cannot be a real grid.
+CodesResult<std::uint64_t> coordinate_array_size(std::string_view key, std::size_t rows, std::size_t columns);
+
 // The conversions the readers use, shared with the array and index code.
 std::int64_t saturating_double_to_long(double value);
 std::optional<std::int64_t> parse_decimal_long(std::string_view text);

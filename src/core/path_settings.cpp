@@ -1,49 +1,34 @@
 #include "core/path_settings.hpp"
 
-#include <exception>
-#include <mutex>
 #include <utility>
+
+#include "core/poison_mutex.hpp"
 
 namespace vorlak {
 
 namespace {
 
-// A text behind a mutex that stays poisoned once an exception escaped
-// while it was held: later uses fail instead of trusting a half-done write.
+// One setting: its text behind its own lock.
 class GuardedText {
  public:
   explicit GuardedText(const char* initial) : value_(initial) {}
 
   CodesResult<std::string> read() {
-    std::lock_guard lock(mutex_);
-    if (poisoned_) return codes_fail(poisoned_error());
-    PoisonOnUnwind guard(poisoned_);
+    auto guard = mutex_.lock();
+    if (!guard) return codes_fail(CodesError::internal(kLockPoisoned));
     return value_;
   }
 
   CodesResult<void> write(std::string text) {
-    std::lock_guard lock(mutex_);
-    if (poisoned_) return codes_fail(poisoned_error());
-    PoisonOnUnwind guard(poisoned_);
+    auto guard = mutex_.lock();
+    if (!guard) return codes_fail(CodesError::internal(kLockPoisoned));
     value_ = std::move(text);
     return {};
   }
 
  private:
-  struct PoisonOnUnwind {
-    explicit PoisonOnUnwind(bool& flag) : flag_(flag), pending_(std::uncaught_exceptions()) {}
-    ~PoisonOnUnwind() {
-      if (std::uncaught_exceptions() > pending_) flag_ = true;
-    }
-    bool& flag_;
-    int pending_;
-  };
-
-  static CodesError poisoned_error() { return CodesError::internal("internal state lock poisoned"); }
-
-  std::mutex mutex_;
-  bool poisoned_ = false;
-  std::string value_;
+  PoisonMutex mutex_;
+  std::string value_;  // guarded by mutex_
 };
 
 GuardedText& definitions() {

@@ -20,17 +20,6 @@ std::uint64_t count_nan(const std::vector<double>& values) {
       std::count_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
 }
 
-// Gaussian grids may state fewer rows than they carry; numberOfValues wins
-// when it is a whole number of rows.
-void adjust_gaussian_rows(GridSummary& grid, const DataRepresentation& drs) {
-  if (grid.gridDefinitionTemplateNumber != 40) return;
-  const std::uint64_t values = drs.numberOfValues;
-  if (values == 0 || grid.Ni == 0) return;
-  if (std::uint64_t{grid.Ni} * grid.Nj != values && values % grid.Ni == 0) {
-    grid.Nj = static_cast<std::uint32_t>(values / grid.Ni);
-  }
-}
-
 Result<std::vector<double>> decode_payload(Bytes payload, const DataRepresentation& drs,
                                            std::uint64_t count) {
   switch (const std::uint16_t number = drs.dataRepresentationTemplateNumber) {
@@ -59,10 +48,10 @@ Result<DecodedMessage> assemble(const MessageRecord& record, const GridSummary& 
 Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) {
   auto collected = collect_grib2(message);
   if (!collected) return fail(collected.error());
-  GridSummary& grid = collected->grid;
+  // Nj is already corrected for Gaussian grids that state fewer rows.
+  const GridSummary& grid = collected->grid;
   const DataRepresentation& drs = collected->representation;
   const std::optional<Bitmap>& bitmap = collected->bitmap;
-  adjust_gaussian_rows(grid, drs);
 
   const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());

@@ -121,10 +121,20 @@ bool prefix_argument_error(const char* name) {
     return false;
   }
   PyErr_NormalizeException(&type, &value, &traceback);
-  PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
   PyRef text(value ? PyObject_Str(value) : PyUnicode_FromString(""));
-  if (!text) return false;
-  PyErr_Format(type, "argument '%s': %U", name, text.get());
+  PyRef message(text ? PyUnicode_FromFormat("argument '%s': %U", name, text.get()) : nullptr);
+  // Same class, prefixed message; a class that cannot be made from one
+  // text (UnicodeEncodeError, for one) is raised as it came.
+  PyRef renamed(message ? PyObject_CallOneArg(type, message.get()) : nullptr);
+  if (!renamed) {
+    PyErr_Clear();
+    PyErr_Restore(type, value, traceback);
+    return false;
+  }
+  Py_XDECREF(value);
+  Py_XDECREF(traceback);
+  PyErr_SetObject(type, renamed.get());
+  Py_DECREF(type);
   return false;
 }
 

@@ -9,7 +9,10 @@
 #include <random>
 #include <string>
 
+#include "grib/framing.hpp"
+#include "grib/geometry.hpp"
 #include "grib/limits.hpp"
+#include "support/message_builder.hpp"
 
 namespace vorlak {
 namespace {
@@ -174,6 +177,219 @@ TEST(DecodeGrib1Unpack, ZeroCountAndExactFit) {
   const auto exact = unpack_grib1(bds_with(pack_bits({1023, 5}, 10), 4), header_with(10, 0, 0, 4), 0, 2);
   ASSERT_TRUE(exact) << exact.error();
   expect_values(*exact, {1023, 5});
+}
+
+// ------------------------------------------------------------ whole messages
+
+using test::ByteVec;
+
+// Scans `message` and decodes its first record, as a handle would.
+Result<DecodedMessage> decode_bytes(const ByteVec& message) {
+  auto scan = scan_messages(message);
+  if (!scan) return fail("scan: " + scan.error());
+  const MessageRecord& record = scan->records.front();
+  return decode_message(Bytes(message).subspan(record.offset, record.totalLength), record);
+}
+
+std::vector<bool> flags_of(const std::string& text) {
+  std::vector<bool> flags;
+  for (char c : text) flags.push_back(c == '1');
+  return flags;
+}
+
+ByteVec grib2_with(const ByteVec& section3, std::vector<ByteVec> field) {
+  std::vector<ByteVec> sections{test::g2_section1(), section3};
+  for (auto& s : field) sections.push_back(std::move(s));
+  return test::grib2_message(sections);
+}
+
+TEST(DecodeGrib2Message, BitmapLeavesAbsentPointsMissing) {
+  const std::vector<double> grid_values{1, kNaN, 2, 3, kNaN, 4, kNaN, 5, 6, kNaN};
+  const auto decoded = decode_bytes(grib2_with(
+      test::g2_section3_latlon({.Ni = 5, .Nj = 2, .la1 = 50, .lo1 = 0, .la2 = 49, .lo2 = 4, .N = {}}),
+      test::g2_simple_field(grid_values, 8)));
+  ASSERT_TRUE(decoded) << decoded.error();
+  EXPECT_EQ(decoded->field.Ni(), 5u);
+  EXPECT_EQ(decoded->field.Nj(), 2u);
+  expect_values(decoded->field.values(), grid_values);
+  EXPECT_EQ(decoded->missing_count, 4u);
+  ASSERT_TRUE(decoded->coordinates);
+  EXPECT_EQ(decoded->coordinates->longitude.values, (std::vector<double>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(decoded->coordinates->latitude.values, (std::vector<double>{50, 49}));
+}
+
+TEST(DecodeGrib2Message, ZeroNumberOfValuesDecodesTheWholeGrid) {
+  const auto packed = test::pack_simple({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 8);
+  const auto decoded = decode_bytes(grib2_with(
+      test::g2_section3_latlon({}),
+      {test::g2_section4(), test::g2_section5_simple(packed, 0), test::g2_section6_none(),
+       test::g2_section7(packed.data)}));
+  ASSERT_TRUE(decoded) << decoded.error();
+  expect_values(decoded->field.values(), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+  EXPECT_EQ(decoded->missing_count, 0u);
+}
+
+TEST(DecodeGrib2Message, ComplexMissingValuesAddToBitmapAbsences) {
+  // Groups: 3 x 10 (width 0), 2 x all-ones reference (missing), then 20 + {0xF (missing), 1, 2}.
+  const std::vector<std::uint64_t> references{10, 255, 20};
+  const std::vector<std::uint64_t> widths{0, 0, 4};
+  const std::vector<std::uint64_t> lengths{3, 2, 0};
+  const std::vector<std::uint64_t> group_values{0xF, 1, 2};
+  ByteVec payload;
+  for (const auto& block : {test::pack_bits(references, 8), test::pack_bits(widths, 4),
+                            test::pack_bits(lengths, 4), test::pack_bits(group_values, 4)}) {
+    payload.insert(payload.end(), block.begin(), block.end());
+  }
+  const auto decoded = decode_bytes(grib2_with(
+      test::g2_section3_latlon({.Ni = 5, .Nj = 2, .la1 = 50, .lo1 = 0, .la2 = 49, .lo2 = 4, .N = {}}),
+      {test::g2_section4(),
+       test::g2_section5_complex({.count = 10, .bits = 8, .missing_management = 1, .groups = 3,
+                                  .width_bits = 4, .length_reference = 0, .length_increment = 1,
+                                  .last_length = 3, .length_bits = 4}),
+       test::g2_section6_bitmap(flags_of("1111011110")), test::g2_section7(payload)}));
+  ASSERT_TRUE(decoded) << decoded.error();
+  expect_values(decoded->field.values(), {10, 10, 10, kNaN, kNaN, kNaN, kNaN, 21, 22, kNaN});
+  EXPECT_EQ(decoded->missing_count, 5u);
+}
+
+struct Grib2RefusalCase {
+  const char* label;
+  ByteVec message;
+  std::string error;
+};
+
+class DecodeGrib2Refusal : public ::testing::TestWithParam<Grib2RefusalCase> {};
+
+TEST_P(DecodeGrib2Refusal, FailsWithItsText) {
+  const auto decoded = decode_bytes(GetParam().message);
+  ASSERT_FALSE(decoded);
+  EXPECT_EQ(decoded.error(), GetParam().error);
+}
+
+ByteVec with_template(std::uint16_t number) {
+  return grib2_with(test::g2_section3_latlon({}),
+                    {test::g2_section4(),
+                     test::g2_section5({.template_number = number, .count = 12, .bits = 8, .tail = {}}),
+                     test::g2_section6_none(), test::g2_section7(ByteVec(12, 0))});
+}
+
+ByteVec short_bitmap() {
+  // 10 x 10 grid, 12 octets of bitmap: 96 points.
+  const auto packed = test::pack_simple(std::vector<double>(96, 1.0), 8);
+  return grib2_with(test::g2_section3_latlon({.Ni = 10, .Nj = 10, .la1 = 9, .lo1 = 0, .la2 = 0, .lo2 = 9, .N = {}}),
+                    {test::g2_section4(), test::g2_section5_simple(packed, 100),
+                     test::g2_section6_bitmap(std::vector<bool>(96, true)), test::g2_section7(packed.data)});
+}
+
+ByteVec oversized_grid() {
+  return grib2_with(test::g2_section3_latlon({.Ni = 65536, .Nj = 65536, .N = {}}),
+                    {test::g2_section4(), test::g2_section5_simple(test::pack_simple({1}, 0), 1),
+                     test::g2_section6_none(), test::g2_section7({})});
+}
+
+ByteVec oversized_constant_field() {
+  return grib2_with(test::g2_section3_latlon({}),
+                    {test::g2_section4(), test::g2_section5_simple(test::pack_simple({1}, 0), 0xFFFFFFFFu),
+                     test::g2_section6_none(), test::g2_section7({})});
+}
+
+ByteVec oversized_bitmap() {
+  // A 4 x 3 grid seen after the bitmap, so the bitmap is not cut to it.
+  const std::size_t octets = kMaxGridPoints / 8 + 1;
+  std::vector<ByteVec> sections{test::g2_section1(), test::g2_section4(),
+                                test::g2_section5_simple(test::pack_simple({1}, 0), 12),
+                                test::g2_section6_indicator(0, ByteVec(octets, 0)),
+                                test::g2_section3_latlon({}), test::g2_section7({})};
+  return test::grib2_message(sections);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DecodeGrib2Refusal,
+    ::testing::Values(
+        Grib2RefusalCase{"png", with_template(41),
+                         "GRIB2 data representation template 41 (grid point data - PNG) is not implemented yet"},
+        Grib2RefusalCase{"run_length", with_template(200),
+                         "GRIB2 data representation template 200 (unknown) is not implemented yet"},
+        Grib2RefusalCase{"bitmap_shorter_than_grid", short_bitmap(),
+                         "decoded value count 96 does not match grid dimensions 10x10"},
+        Grib2RefusalCase{"grid_too_large", oversized_grid(),
+                         "grid of 4294967296 points exceeds the supported maximum 268435456"},
+        Grib2RefusalCase{"constant_field_too_large", oversized_constant_field(),
+                         "grid of 4294967295 points exceeds the supported maximum 268435456"},
+        Grib2RefusalCase{"bitmap_too_large", oversized_bitmap(),
+                         "grid of 268435464 points exceeds the supported maximum 268435456"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(DecodeGrib2Message, GaussianGridGetsGaussianLatitudes) {
+  const auto packed = test::pack_simple({1, 2, 3, 4, 5, 6, 7, 8}, 8);
+  const auto all = gaussian_latitudes(1);
+  const auto decoded = decode_bytes(grib2_with(
+      test::g2_section3_latlon({.Ni = 4, .Nj = 2, .la1 = (*all)[0], .lo1 = 0, .la2 = (*all)[1], .lo2 = 270,
+                                .di = 90, .dj = 0, .N = 1}),
+      {test::g2_section4(), test::g2_section5_simple(packed, 8), test::g2_section6_none(),
+       test::g2_section7(packed.data)}));
+  ASSERT_TRUE(decoded) << decoded.error();
+  ASSERT_TRUE(decoded->coordinates);
+  EXPECT_EQ(decoded->coordinates->latitude.values, *all);
+  EXPECT_EQ(decoded->coordinates->longitude.values, (std::vector<double>{0, 90, 180, 270}));
+}
+
+TEST(DecodeGrib1Message, IbmReferenceAndDecimalScale) {
+  // R = -16 (octets 0xC2 0x10 0x00 0x00), E = 0, D = 1.
+  const auto bds = test::g1_bds(-16.0, 0, 8, test::pack_bits(std::vector<std::uint64_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 8), 12);
+  ASSERT_EQ(bds[6], 0xC2);
+  ASSERT_EQ(bds[7], 0x10);
+  const auto decoded = decode_bytes(test::grib1_message(test::g1_pds({.D = 1, .extra = {}, .length = {}}), test::g1_gds_latlon({}), {}, bds));
+  ASSERT_TRUE(decoded) << decoded.error();
+  std::vector<double> expected;
+  for (int x = 0; x < 12; ++x) expected.push_back((x - 16.0) / 10.0);
+  expect_values(decoded->field.values(), expected);
+  EXPECT_EQ(decoded->missing_count, 0u);
+  ASSERT_TRUE(decoded->coordinates);
+  EXPECT_EQ(decoded->coordinates->longitude.values, (std::vector<double>{0, 1, 2, 3}));
+  EXPECT_EQ(decoded->coordinates->latitude.values, (std::vector<double>{60, 59, 58}));
+}
+
+TEST(DecodeGrib1Message, BitmapRunningOutLeavesTheRestMissing) {
+  // The BMS holds bits for 8 of the 12 points; the others are absent.
+  const auto bms = test::g1_bms(flags_of("10111111"));
+  const auto packed = test::pack_simple({1, 2, 3, 4, 5, 6, 7}, 8, 0, 0, true);
+  const auto decoded = decode_bytes(test::grib1_message(test::g1_pds({.has_bms = true, .extra = {}, .length = {}}), test::g1_gds_latlon({}),
+                                                        bms, test::g1_bds_simple(packed)));
+  ASSERT_TRUE(decoded) << decoded.error();
+  expect_values(decoded->field.values(), {1, kNaN, 2, 3, 4, 5, 6, 7, kNaN, kNaN, kNaN, kNaN});
+  EXPECT_EQ(decoded->missing_count, 5u);
+}
+
+TEST(DecodeGrib1Message, SphericalHarmonicsAreOneColumnWithoutCoordinates) {
+  test::Writer body;
+  body.u16(231).u16(1).u16(20).u8(1).u8(1).zeros(18);
+  std::vector<double> coefficients;
+  for (int i = 0; i < 231; ++i) coefficients.push_back(i % 50);
+  const auto packed = test::pack_simple(coefficients, 8, 0, 0, true);
+  const auto decoded = decode_bytes(test::grib1_message(test::g1_pds(), test::g1_gds(50, body.take()), {},
+                                                        test::g1_bds_simple(packed)));
+  ASSERT_TRUE(decoded) << decoded.error();
+  EXPECT_EQ(decoded->field.Ni(), 231u);
+  EXPECT_EQ(decoded->field.Nj(), 1u);
+  expect_values(decoded->field.values(), coefficients);
+  EXPECT_FALSE(decoded->coordinates);
+}
+
+TEST(DecodeGrib1Message, ReducedGaussianIsOneColumnWithoutCoordinates) {
+  std::vector<double> values;
+  for (int i = 0; i < 24; ++i) values.push_back(i);
+  const auto packed = test::pack_simple(values, 8, 0, 0, true);
+  const auto decoded = decode_bytes(test::grib1_message(
+      test::g1_pds(),
+      test::g1_gds_latlon({.Nj = 4, .la1 = 70, .lo1 = 0, .la2 = -70, .lo2 = 315, .N = 2,
+                           .points_per_row = {4, 8, 8, 4}}),
+      {}, test::g1_bds_simple(packed)));
+  ASSERT_TRUE(decoded) << decoded.error();
+  EXPECT_EQ(decoded->field.Ni(), 24u);
+  EXPECT_EQ(decoded->field.Nj(), 1u);
+  expect_values(decoded->field.values(), values);
+  EXPECT_FALSE(decoded->coordinates);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/key_lookup.hpp"
+#include "support/synthetic_handle.hpp"
 
 namespace vorlak {
 namespace {
@@ -116,6 +117,147 @@ TEST(SaturatingDoubleToLong, TruncatesTowardZeroAndSaturates) {
   EXPECT_EQ(saturating_double_to_long(-9223372036854775808.0), std::numeric_limits<std::int64_t>::min());
   EXPECT_EQ(saturating_double_to_long(-kInf), std::numeric_limits<std::int64_t>::min());
   EXPECT_EQ(saturating_double_to_long(9223372036854774784.0), 9223372036854774784);
+}
+
+using test::ByteVec;
+
+// A 4 x 3 regular grid: latitudes 60, 59, 58, longitudes 0 to 3, values 0..11.
+ByteVec regular_grid_message(const test::G2LatLonGrid& grid = {}) {
+  std::vector<double> values(12);
+  for (int i = 0; i < 12; ++i) values[i] = i;
+  auto field = test::g2_simple_field(values, 8);
+  std::vector<ByteVec> sections = {test::g2_section1(), test::g2_section3_latlon(grid)};
+  sections.insert(sections.end(), field.begin(), field.end());
+  return test::grib2_message(sections);
+}
+
+TEST(GetKey, ExpandsTheAxesIntoOneCoordinatePerPoint) {
+  const HandleRecord handle = test::handle_from_bytes(regular_grid_message());
+  auto latitudes = get_double_array(handle, "latitudes");
+  auto longitudes = get_double_array(handle, "longitudes");
+  ASSERT_TRUE(latitudes && longitudes);
+  EXPECT_EQ(*latitudes, (std::vector<double>{60, 60, 60, 60, 59, 59, 59, 59, 58, 58, 58, 58}));
+  EXPECT_EQ(*longitudes, (std::vector<double>{0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3}));
+  EXPECT_EQ(*get_double_array(handle, "distinctLatitudes"), (std::vector<double>{60, 59, 58}));
+  EXPECT_EQ(*get_double(handle, "latitudeOfLastGridPointInDegrees"), 58.0);
+  EXPECT_EQ(*get_double(handle, "longitudeOfLastGridPointInDegrees"), 3.0);
+  EXPECT_EQ(*get_double(handle, "jDirectionIncrementInDegrees"), 1.0);
+  EXPECT_EQ(get_double_array(handle, "values")->size(), 12u);
+  EXPECT_EQ(*get_long(handle, "numberOfMissing"), 0);
+}
+
+TEST(GetKey, IncrementIsPositiveWhenLongitudesDecrease) {
+  test::G2LatLonGrid grid;
+  grid.lo1 = 3;
+  grid.lo2 = 0;
+  grid.scanning_mode = 0x80;  // i scans negatively
+  const HandleRecord handle = test::handle_from_bytes(regular_grid_message(grid));
+  auto longitudes = get_double_array(handle, "distinctLongitudes");
+  ASSERT_TRUE(longitudes);
+  ASSERT_GE(longitudes->size(), 2u);
+  EXPECT_GT((*longitudes)[0], (*longitudes)[1]);
+  EXPECT_EQ(*get_double(handle, "iDirectionIncrementInDegrees"), 1.0);
+}
+
+TEST(GetKey, TypedReadsOfArraysNameBothTypes) {
+  const HandleRecord handle = test::handle_from_bytes(regular_grid_message());
+  struct Case {
+    CodesError error;
+    const char* requested;
+  };
+  for (const Case& c : {Case{get_long(handle, "values").error(), "long"},
+                        Case{get_double(handle, "values").error(), "double"},
+                        Case{get_string(handle, "values").error(), "string"}}) {
+    EXPECT_EQ(c.error.kind, CodesError::Kind::TypeMismatch);
+    EXPECT_EQ(c.error.message(),
+              std::string("key 'values' cannot be read as ") + c.requested + "; actual type is double_array");
+  }
+  EXPECT_EQ(get_double_array(handle, "edition").error().message(),
+            "key 'edition' cannot be read as double_array; actual type is long");
+}
+
+TEST(GetKey, NamesAreExactAndCaseSensitive) {
+  const HandleRecord handle = test::handle_from_bytes(regular_grid_message());
+  EXPECT_EQ(*get_long(handle, "edition"), 2);
+  EXPECT_EQ(get_key(handle, "Edition").error().message(), "key 'Edition' is not defined");
+  EXPECT_EQ(get_key(handle, "Values").error().kind, CodesError::Kind::KeyNotFound);
+  EXPECT_EQ(get_key(handle, "").error().kind, CodesError::Kind::KeyNotFound);
+}
+
+TEST(GetKey, FailedDecodeRaisesForValuesButNotForDerivedKeys) {
+  test::G2DataRep png;  // template 5.41 is refused by the decoder
+  png.template_number = 41;
+  png.count = 12;
+  png.bits = 8;
+  const ByteVec message =
+      test::grib2_message({test::g2_section1(), test::g2_section3_latlon({}), test::g2_section4(),
+                           test::g2_section5(png), test::g2_section6_none(), test::g2_section7(ByteVec(12, 0))});
+  const HandleRecord handle = test::handle_from_bytes(message);
+  ASSERT_TRUE(handle.memo);
+  auto values = get_key(handle, "values");
+  ASSERT_FALSE(values);
+  EXPECT_EQ(values.error().kind, CodesError::Kind::Internal);
+  EXPECT_FALSE(values.error().text.empty());
+  EXPECT_EQ(get_key(handle, "numberOfMissing").error().text, values.error().text);
+  EXPECT_EQ(get_key(handle, "distinctLatitudes").error().text, values.error().text);
+  // The coordinate arrays drop the decode error and fall back to the derived keys.
+  EXPECT_EQ(get_key(handle, "latitudes").error().kind, CodesError::Kind::KeyNotFound);
+  EXPECT_EQ(*get_long(handle, "edition"), 2);
+}
+
+TEST(GetKey, CoordinateArraysFallBackToDerivedKeys) {
+  DerivedKeys derived;
+  derived.set("latitudes", KeyValue{std::vector<double>{1, 2}});
+  derived.set("iDirectionIncrementInDegrees", KeyValue{0.25});
+  const HandleRecord failed = test::handle_with(fail("bad data"), derived);
+  EXPECT_EQ(*get_double_array(failed, "latitudes"), (std::vector<double>{1, 2}));
+  EXPECT_EQ(get_key(failed, "iDirectionIncrementInDegrees").error().text, "bad data");
+  // Decoded without axes: axis keys go on to the derived keys.
+  const HandleRecord no_axes = test::handle_with(test::decoded_field({1, 2, 3}, 3, 1), derived);
+  EXPECT_EQ(*get_double(no_axes, "iDirectionIncrementInDegrees"), 0.25);
+  EXPECT_EQ(get_key(no_axes, "longitudes").error().kind, CodesError::Kind::KeyNotFound);
+  EXPECT_EQ(get_key(no_axes, "distinctLatitudes").error().kind, CodesError::Kind::KeyNotFound);
+}
+
+TEST(GetKey, OneLongitudeHasNoIncrement) {
+  DerivedKeys derived;
+  derived.set("iDirectionIncrementInDegrees", KeyValue{9.0});
+  const HandleRecord handle =
+      test::handle_with(test::decoded_field({1, 2}, 1, 2, test::axes({10, 20}, {5})), derived);
+  EXPECT_EQ(*get_double(handle, "iDirectionIncrementInDegrees"), 9.0);
+  EXPECT_EQ(*get_double(handle, "jDirectionIncrementInDegrees"), 10.0);
+  EXPECT_EQ(*get_double(handle, "longitudeOfFirstGridPointInDegrees"), 5.0);
+}
+
+TEST(GetKey, OversizedCoordinateArraysAreRefusedBeforeAllocating) {
+  // Axes far larger than any grid (the field itself stays small).
+  const HandleRecord handle = test::handle_with(test::decoded_field(
+      {1}, 1, 1, test::axes(std::vector<double>(1 << 15, 0.0), std::vector<double>(1 << 14, 0.0))));
+  auto latitudes = get_key(handle, "latitudes");
+  ASSERT_FALSE(latitudes);
+  EXPECT_EQ(latitudes.error().message(), "latitudes array of 32768 x 16384 points is too large");
+}
+
+TEST(TypedReaders, ConvertDerivedValuesByTheirRules) {
+  DerivedKeys derived;
+  derived.set("plus", KeyValue{std::string("+42")});
+  derived.set("spaced", KeyValue{std::string(" 42")});
+  derived.set("decimal", KeyValue{std::string("4.2")});
+  derived.set("thousand", KeyValue{std::string("1e3")});
+  derived.set("word", KeyValue{std::string("abc")});
+  derived.set("ratio", KeyValue{2.7});
+  derived.set("count", KeyValue{std::int64_t{-7}});
+  const HandleRecord handle = test::handle_with(fail("unused"), derived);
+  EXPECT_EQ(*get_long(handle, "plus"), 42);
+  EXPECT_EQ(get_long(handle, "spaced").error().message(), "key 'spaced' cannot be read as long; actual type is string");
+  EXPECT_FALSE(get_long(handle, "decimal"));
+  EXPECT_EQ(*get_double(handle, "thousand"), 1000.0);
+  EXPECT_EQ(get_double(handle, "word").error().message(), "key 'word' cannot be read as double; actual type is string");
+  EXPECT_EQ(*get_long(handle, "ratio"), 2);
+  EXPECT_EQ(*get_string(handle, "ratio"), "2.7");
+  EXPECT_EQ(*get_string(handle, "count"), "-7");
+  EXPECT_EQ(*get_double(handle, "count"), -7.0);
+  EXPECT_EQ(*get_string(handle, "word"), "abc");
 }
 
 }  // namespace

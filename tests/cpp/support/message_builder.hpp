@@ -26,6 +26,10 @@
 #include <string_view>
 #include <vector>
 
+// The option structs are meant for designated initializers that name only
+// what differs from the defaults; GCC 12 warns about every member left out.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace vorlak::test {
 
 using ByteVec = std::vector<std::uint8_t>;

@@ -1,0 +1,39 @@
+#pragma once
+// The grid points of a message without copying them: the keys "latitudes"
+// and "longitudes" as the key lookup would answer them (expanded from the
+// decoded axes, or the derived keys' arrays), paired with the decoded values.
+// Valid while the handle lives.
+#include <cstddef>
+#include <span>
+
+#include "core/handle_record.hpp"
+
+namespace vorlak {
+
+inline constexpr const char* kGridArraysInconsistent = "latitudes, longitudes, and values arrays are inconsistent";
+
+struct GridView {
+  // With axes, point k lies at row k / columns and column k % columns;
+  // otherwise `latitudes` and `longitudes` hold one entry per point.
+  bool from_axes = false;
+  std::span<const double> latitude_axis;   // rows
+  std::span<const double> longitude_axis;  // columns
+  std::span<const double> latitudes;
+  std::span<const double> longitudes;
+  std::span<const double> values;
+
+  std::size_t size() const { return values.size(); }
+  double latitude(std::size_t k) const {
+    return from_axes ? latitude_axis[k / longitude_axis.size()] : latitudes[k];
+  }
+  double longitude(std::size_t k) const {
+    return from_axes ? longitude_axis[k % longitude_axis.size()] : longitudes[k];
+  }
+};
+
+// Fails exactly as reading "latitudes" and "longitudes" with
+// get_double_array, then the values, would; and with kGridArraysInconsistent
+// when the three lengths differ.
+CodesResult<GridView> grid_view(const HandleRecord& handle);
+
+}  // namespace vorlak

@@ -1,0 +1,1 @@
+"""The ``vorlak`` command line: list, summarise, dump and probe GRIB files."""

@@ -1,0 +1,85 @@
+"""Argument parsing and dispatch of the ``vorlak`` command."""
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+
+PROG = "vorlak"
+
+EPILOG = """\
+Exit status: 0 when everything asked for was read, 1 when a file or a
+message could not be read (reported on stderr), 2 for wrong usage.
+
+examples:
+  vorlak ls gfs.grib2 era5.grib
+  vorlak ls -w shortName=t,typeOfLevel=isobaricInhPa gfs.grib2
+  vorlak stats -m 3 gfs.grib2
+  vorlak dump -m 1 --json gfs.grib2
+  vorlak nearest gfs.grib2 52.1 -1.5 -n 4 -w shortName=2t"""
+
+
+def _message_number(text: str) -> int:
+    try:
+        n = int(text)
+    except ValueError:
+        n = 0
+    if n < 1:
+        raise argparse.ArgumentTypeError(f"message numbers start at 1, got {text!r}")
+    return n
+
+
+def _common_options() -> argparse.ArgumentParser:
+    from vorlak.cli.filters import parse_where
+
+    common = argparse.ArgumentParser(add_help=False)
+    common.add_argument(
+        "-w", "--where", action="append", type=parse_where, metavar="KEY=VALUE[,...]",
+        help="only messages whose keys have these values, compared as text "
+             "(level=500 matches 500 hPa; repeat -w or use commas to require several keys)")
+    common.add_argument("-m", "--message", type=_message_number, metavar="N",
+                        help="only message N (1 is the first message of the file)")
+    common.add_argument("--json", action="store_true", help="print JSON instead of a table")
+    return common
+
+
+def build_parser() -> argparse.ArgumentParser:
+    from vorlak.cli import cmd_dump, cmd_ls, cmd_nearest, cmd_stats
+
+    parser = argparse.ArgumentParser(
+        prog=PROG, description="Look into GRIB files (editions 1 and 2).", epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    common = _common_options()
+    sub = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    for name, module in (("ls", cmd_ls), ("stats", cmd_stats), ("dump", cmd_dump),
+                         ("nearest", cmd_nearest)):
+        p = sub.add_parser(name, parents=[common], help=module.HELP, description=module.DESCRIPTION,
+                           formatter_class=argparse.RawDescriptionHelpFormatter)
+        module.add_arguments(p)
+        p.set_defaults(run=module.run)
+    return parser
+
+
+def _report_error(text: str) -> None:
+    print(f"{PROG}: {text}", file=sys.stderr)
+
+
+def main(argv: list[str] | None = None) -> int:
+    try:
+        parser = build_parser()
+    except ImportError as e:
+        _report_error(f"cannot load the GRIB reader ({e}); build it with 'make build'")
+        return 1
+    args = parser.parse_args(argv)
+    from vorlak.cli.filters import flatten
+
+    args.where = flatten(args.where)
+    try:
+        return args.run(args, _report_error)
+    except BrokenPipeError:
+        # The reader of our output went away (vorlak ls ... | head): send
+        # what is still buffered nowhere so that the exit stays quiet.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except KeyboardInterrupt:
+        return 130

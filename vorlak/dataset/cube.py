@@ -1,0 +1,122 @@
+"""Grouping messages into variables, each a hypercube over reference time,
+forecast step and level on one grid.
+
+A variable is one parameter (paramId, else shortName) on one level type and
+one grid; the same parameter on two grids becomes two variables. Cells
+without a message stay empty (NaN when read). Two messages that fall into
+the same cell cannot both be shown: the dataset is refused, naming the keys
+in which they differ so that filter_by_keys can pick one set."""
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+
+import numpy as np
+
+from vorlak import _vorlak as codes
+from vorlak.dataset.scan import MessageInfo
+
+
+class DatasetBuildError(ValueError):
+    """The messages do not form a dataset; the text says which keys clash."""
+
+
+@dataclass
+class Cube:
+    key: tuple
+    messages: list[MessageInfo] = field(default_factory=list)
+    times: np.ndarray | None = None
+    steps: np.ndarray | None = None
+    levels: np.ndarray | None = None
+    table: np.ndarray | None = None  # message offsets by (time, step, level); -1 empty
+
+    @property
+    def first(self) -> MessageInfo:
+        return self.messages[0]
+
+
+def variable_key(m: MessageInfo) -> tuple:
+    return (m.param if m.param is not None else m.short_name, m.level_type, m.grid)
+
+
+def group(messages: list[MessageInfo]) -> list[Cube]:
+    """Cubes in the order of their first message."""
+    cubes: dict[tuple, Cube] = {}
+    for m in messages:
+        key = variable_key(m)
+        cube = cubes.get(key)
+        if cube is None:
+            cube = cubes[key] = Cube(key)
+        cube.messages.append(m)
+    return list(cubes.values())
+
+
+def fill(cube: Cube, path: str) -> None:
+    """Sorted coordinate values and the table of offsets."""
+    ms = cube.messages
+    times = np.array([m.time for m in ms], dtype="datetime64[ns]")
+    steps = np.array([m.step for m in ms], dtype="timedelta64[ns]")
+    levels = np.array([m.level for m in ms], dtype=np.float64)
+    cube.times, ti = np.unique(times, return_inverse=True)
+    cube.steps, si = np.unique(steps, return_inverse=True)
+    cube.levels, li = np.unique(levels, return_inverse=True)
+    table = np.full((cube.times.size, cube.steps.size, cube.levels.size), -1, dtype=np.int64)
+    owner = np.full(table.shape, -1, dtype=np.int64)
+    for k, m in enumerate(ms):
+        cell = (ti[k], si[k], li[k])
+        if owner[cell] >= 0:
+            raise DatasetBuildError(_duplicate_text(ms[owner[cell]], m, path))
+        owner[cell] = k
+        table[cell] = m.offset
+    cube.table = table
+
+
+# Keys that say where a message sits in its file, not what it holds.
+_POSITION_KEYS = {"offset", "totalLength", "messageNumber"}
+# Keys answered from the decoded values; comparing them would decode.
+_DECODED_KEYS = {"values", "numberOfMissing", "latitudes", "longitudes", "distinctLatitudes",
+                 "distinctLongitudes", "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees",
+                 "latitudeOfFirstGridPointInDegrees", "latitudeOfLastGridPointInDegrees",
+                 "longitudeOfFirstGridPointInDegrees", "longitudeOfLastGridPointInDegrees"}
+
+
+def _key_texts(handle) -> dict[str, str]:
+    it = codes.codes_keys_iterator_new(handle)
+    out = {}
+    while codes.codes_keys_iterator_next(it):
+        name = codes.codes_keys_iterator_get_name(it)
+        if name in _POSITION_KEYS or name in _DECODED_KEYS:
+            continue
+        try:
+            out[name] = codes.codes_get_string(handle, name)
+        except codes.CodesInternalError:
+            pass
+    return out
+
+
+def differing_keys(a, b) -> dict[str, tuple[str | None, str | None]]:
+    ka, kb = _key_texts(a), _key_texts(b)
+    return {k: (ka.get(k), kb.get(k)) for k in sorted(set(ka) | set(kb)) if ka.get(k) != kb.get(k)}
+
+
+def _cell_text(m: MessageInfo) -> str:
+    step_h = m.step / np.timedelta64(1, "h") if not np.isnat(m.step) else float("nan")
+    return (f"time {np.datetime_as_string(m.time, unit='m')}, step {step_h:g} h, "
+            f"{m.level_type} {m.level:g}")
+
+
+def _duplicate_text(a: MessageInfo, b: MessageInfo, path: str) -> str:
+    what = (f"messages {a.number} and {b.number} of {path} are both {a.short_name} at "
+            f"{_cell_text(a)}")
+    diff = differing_keys(a.handle, b.handle)
+    if not diff:
+        return (f"{what} and do not differ in any other key; the file seems to hold the same "
+                f"field twice (open part of it with filter_by_keys, or split the file)")
+    shown = ", ".join(f"{k} ({va} / {vb})" for k, (va, vb) in list(diff.items())[:6])
+    key, (va, vb) = next(iter(diff.items()))
+    pick = va if va is not None else vb
+    try:
+        pick_literal = repr(int(pick))
+    except ValueError:
+        pick_literal = repr(pick)
+    return (f"{what}; they differ in {shown}. Open one set at a time, "
+            f"e.g. filter_by_keys={{{key!r}: {pick_literal}}}")

@@ -1,0 +1,40 @@
+"""Names of dimensions, coordinates and variables within one dataset.
+
+A name means one thing: when two variables need different values under the
+same name (isobaricInhPa with 13 levels for one, 31 for another; a scalar
+heightAboveGround of 2 m and one of 10 m), the later one gets a numbered
+name (isobaricInhPa_1, heightAboveGround_1)."""
+from __future__ import annotations
+
+import numpy as np
+
+
+def identity(values) -> tuple:
+    """What a coordinate holds, comparable and hashable."""
+    a = np.asarray(values)
+    return (a.dtype.str, a.shape, a.tobytes())
+
+
+class Names:
+    def __init__(self):
+        self._taken: dict[str, object] = {}
+
+    def claim(self, base: str, ident: object) -> str:
+        """``base`` if it is free or already holds ``ident``, else the first
+        of base_1, base_2, ... that is."""
+        candidate, k = base, 0
+        while candidate in self._taken and self._taken[candidate] != ident:
+            k += 1
+            candidate = f"{base}_{k}"
+        self._taken[candidate] = ident
+        return candidate
+
+    def claim_variable(self, base: str, level_type: str, ident: object) -> str:
+        """A data variable: its own name, else name_levelType, else numbered."""
+        if base not in self._taken:
+            self._taken[base] = ident
+            return base
+        return self.claim(f"{base}_{level_type}", ident)
+
+    def __contains__(self, name: str) -> bool:
+        return name in self._taken

@@ -1,0 +1,122 @@
+"""One pass over a file: a handle and the keys that place it in the dataset
+for every message, without decoding any values."""
+from __future__ import annotations
+
+import mmap
+import os
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+
+from vorlak import _vorlak as codes
+from vorlak.dataset.signature import grid_signature
+from vorlak.dataset.timekeys import forecast_step, reference_time
+
+
+class MessageInfo:
+    """Where a message is and where it goes: variable, time, step, level."""
+
+    __slots__ = ("number", "offset", "length", "handle", "param", "short_name", "level_type",
+                 "level", "time", "step", "grid")
+
+    def __init__(self, number, offset, length, handle, param, short_name, level_type, level,
+                 time, step, grid):
+        self.number = number
+        self.offset = offset
+        self.length = length
+        self.handle = handle
+        self.param = param
+        self.short_name = short_name
+        self.level_type = level_type
+        self.level = level
+        self.time = time
+        self.step = step
+        self.grid = grid
+
+
+@dataclass
+class FileScan:
+    path: str
+    stamp: tuple[int, int]  # size and modification time (ns) when scanned
+    messages: list[MessageInfo] = field(default_factory=list)
+    total: int = 0  # messages in the file, before filtering
+
+
+def file_stamp(path: str) -> tuple[int, int]:
+    st = os.stat(path)
+    return (st.st_size, st.st_mtime_ns)
+
+
+_NOT_FOUND = codes.KeyValueNotFoundError
+
+
+def _get(handle, key: str) -> Any:
+    try:
+        return codes.codes_get(handle, key)
+    except _NOT_FOUND:
+        return None
+
+
+def _wanted_matches(handle, key: str, wanted) -> bool:
+    """filter_by_keys: a str is compared with the key's text, a number with
+    its numeric value; a list or tuple matches any of its items."""
+    if isinstance(wanted, (list, tuple, set, frozenset)):
+        return any(_wanted_matches(handle, key, w) for w in wanted)
+    try:
+        if isinstance(wanted, str):
+            return codes.codes_get_string(handle, key) == wanted
+        if isinstance(wanted, (int, float, np.integer, np.floating)) and not isinstance(wanted, bool):
+            return codes.codes_get_double(handle, key) == float(wanted)
+    except codes.CodesInternalError:
+        return False
+    raise TypeError(f"filter_by_keys value for {key!r} must be a str, a number or a list of them, "
+                    f"not {type(wanted).__name__}")
+
+
+def scan_file(path: str, filter_by_keys: dict | None = None) -> FileScan:
+    """Open every message of ``path`` (keys only) and keep those matching
+    ``filter_by_keys``. Raises OSError or CodesInternalError (no messages,
+    unreadable file) with the file named."""
+    filters = list((filter_by_keys or {}).items())
+    stamp = file_stamp(path)
+    scan = FileScan(path, stamp)
+    with open(path, "rb") as f:
+        buf = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if stamp[0] else b""
+        try:
+            _scan_messages(f, buf, filters, scan)
+        finally:
+            if isinstance(buf, mmap.mmap):
+                buf.close()
+    return scan
+
+
+def _scan_messages(f, buf, filters, scan: FileScan) -> None:
+    new_from_file = codes.codes_grib_new_from_file
+    get_long = codes.codes_get_long
+    while True:
+        handle = new_from_file(f)
+        if handle is None:
+            return
+        scan.total += 1
+        if filters and not all(_wanted_matches(handle, k, w) for k, w in filters):
+            continue
+        offset = get_long(handle, "offset")
+        length = get_long(handle, "totalLength")
+        edition = get_long(handle, "edition")
+        level = _get(handle, "level")
+        scan.messages.append(MessageInfo(
+            number=scan.total, offset=offset, length=length, handle=handle,
+            param=_get(handle, "paramId"), short_name=_get(handle, "shortName"),
+            level_type=_get(handle, "typeOfLevel"),
+            level=float(level) if level is not None else float("nan"),
+            time=reference_time(_get(handle, "dataDate"), _get(handle, "dataTime")),
+            step=forecast_step(_get(handle, "forecastTime"), _get(handle, "stepUnits")),
+            grid=grid_signature(buf, offset, length, edition) or _keys_signature(handle)))
+
+
+def _keys_signature(handle) -> bytes:
+    """Stand-in grid identity when the grid definition bytes cannot be
+    found: grid type and size."""
+    return "keys:{}:{}:{}".format(_get(handle, "gridType"), _get(handle, "Nx"),
+                                  _get(handle, "Ny")).encode()

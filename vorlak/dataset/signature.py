@@ -1,0 +1,64 @@
+"""The bytes that define a message's grid, used to tell grids apart.
+
+Two messages are on the same grid exactly when their grid definitions are
+byte for byte the same: edition 2 section 3 (everything after the section
+length and number), edition 1 the grid description section, or, for an
+edition 1 message without one, the catalogued grid number of the product
+definition (octet 7) with the centre (octet 5)."""
+from __future__ import annotations
+
+import struct
+
+
+def _grib2(buf, start: int, end: int) -> bytes | None:
+    # Section 0 is 16 octets; then each section starts with its 4-octet
+    # length and 1-octet number, until the end marker "7777".
+    pos = start + 16
+    found = None
+    while pos + 5 <= end:
+        if buf[pos:pos + 4] == b"7777":
+            break
+        (length,) = struct.unpack_from(">I", buf, pos)
+        if length < 5 or pos + length > end:
+            return None
+        if buf[pos + 4] == 3:
+            found = bytes(buf[pos + 5:pos + length])
+        pos += length
+    return found
+
+
+def _u24(buf, pos: int) -> int:
+    return (buf[pos] << 16) | (buf[pos + 1] << 8) | buf[pos + 2]
+
+
+def _grib1(buf, start: int, end: int) -> bytes | None:
+    # Section 0 is 8 octets; the product definition section follows with
+    # its 3-octet length; octet 8 bit 0x80 says a grid description follows.
+    pds = start + 8
+    if pds + 8 > end:
+        return None
+    pds_len = _u24(buf, pds)
+    if pds_len < 8 or pds + pds_len > end:
+        return None
+    if not buf[pds + 7] & 0x80:
+        return b"catalogued:" + bytes([buf[pds + 4], buf[pds + 6]])
+    gds = pds + pds_len
+    if gds + 3 > end:
+        return None
+    gds_len = _u24(buf, gds)
+    if gds_len < 3 or gds + gds_len > end:
+        return None
+    return bytes(buf[gds + 3:gds + gds_len])
+
+
+def grid_signature(buf, offset: int, length: int, edition: int) -> bytes | None:
+    """The grid definition bytes of the message at ``offset``, or None when
+    they cannot be found within its ``length`` bytes."""
+    end = min(offset + length, len(buf))
+    if edition == 2:
+        sig = _grib2(buf, offset, end)
+    elif edition == 1:
+        sig = _grib1(buf, offset, end)
+    else:
+        return None
+    return None if sig is None else bytes([edition]) + sig
