@@ -127,28 +127,50 @@ std::vector<double> gaussian_latitude_axis(const std::vector<double>& all, std::
 
 // The positive roots of the Legendre polynomial of degree 2N, root j near
 // cos((j + 0.75) pi / (2N + 0.5)), as 2N latitudes from north to south.
+// Roots are refined a few at a time in lanes so that the long chains of
+// dependent divisions in the recurrence overlap; each lane does exactly the
+// arithmetic of a root refined on its own.
 std::vector<double> compute_gaussian_latitudes(std::uint32_t N) {
+  constexpr std::uint32_t kLanes = 4;
   const std::uint64_t n = std::uint64_t{2} * N;
   const double degree = static_cast<double>(n);
   std::vector<double> sines(n);  // ascending
-  for (std::uint64_t j = 0; j < N; ++j) {
-    double x = std::cos((static_cast<double>(j) + 0.75) * kPi / (degree + 0.5));
+  for (std::uint32_t first = 0; first < N; first += kLanes) {
+    const std::uint32_t lanes = std::min(kLanes, N - first);
+    double x[kLanes];
+    bool converged[kLanes];
+    for (std::uint32_t l = 0; l < kLanes; ++l) {
+      // Lanes past the last root idle on a harmless value.
+      x[l] = l < lanes ? std::cos((static_cast<double>(first + l) + 0.75) * kPi / (degree + 0.5)) : 0.5;
+      converged[l] = l >= lanes;
+    }
     for (int step = 0; step < kMaxNewtonSteps; ++step) {
-      double p_prev = 1.0;  // P_(k-1)
-      double p = x;         // P_k
+      if (std::all_of(converged, converged + kLanes, [](bool c) { return c; })) break;
+      double p_prev[kLanes];  // P_(k-1)
+      double p[kLanes];       // P_k
+      for (std::uint32_t l = 0; l < kLanes; ++l) {
+        p_prev[l] = 1.0;
+        p[l] = x[l];
+      }
       for (std::uint64_t k = 2; k <= n; ++k) {
         const double kd = static_cast<double>(k);
-        const double next = ((2.0 * kd - 1.0) * x * p - (kd - 1.0) * p_prev) / kd;
-        p_prev = p;
-        p = next;
+        for (std::uint32_t l = 0; l < kLanes; ++l) {
+          const double next = ((2.0 * kd - 1.0) * x[l] * p[l] - (kd - 1.0) * p_prev[l]) / kd;
+          p_prev[l] = p[l];
+          p[l] = next;
+        }
       }
-      const double next_x = x - p / ((x * p - p_prev) * degree / (x * x - 1.0));
-      const bool converged = std::fabs(next_x - x) < 1e-14;
-      x = next_x;
-      if (converged) break;
+      for (std::uint32_t l = 0; l < kLanes; ++l) {
+        if (converged[l]) continue;
+        const double next_x = x[l] - p[l] / ((x[l] * p[l] - p_prev[l]) * degree / (x[l] * x[l] - 1.0));
+        converged[l] = std::fabs(next_x - x[l]) < 1e-14;
+        x[l] = next_x;
+      }
     }
-    sines[j] = -x;
-    sines[n - 1 - j] = x;
+    for (std::uint32_t l = 0; l < lanes; ++l) {
+      sines[first + l] = -x[l];
+      sines[n - 1 - (first + l)] = x[l];
+    }
   }
   std::vector<double> latitudes(n);
   for (std::uint64_t i = 0; i < n; ++i) {
