@@ -112,8 +112,8 @@ def build_model(scan: FileScan) -> DatasetModel:
         valid_name = _valid_time(model, names, cube_axes[0], cube_axes[1])
 
         attrs = A.variable_attrs(cube.first.handle)
-        base = attrs.get("GRIB_cfVarName") or attrs.get("GRIB_shortName") or "unknown"
-        name = names.claim_variable(str(base), _level_base(cube.first.level_type), ("var", cube.key))
+        name = names.claim_variable(_variable_base(attrs), _level_base(cube.first.level_type),
+                                    ("var", cube.key))
         field_dims = tuple(ax.name for ax in cube_axes if ax.is_dim)
         keep = tuple(slice(None) if ax.is_dim else 0 for ax in cube_axes)
         model.variables.append(Variable(
@@ -121,6 +121,17 @@ def build_model(scan: FileScan) -> DatasetModel:
             coordinates=[ax.name for ax in cube_axes] + [valid_name]))
     model.attrs = A.dataset_attrs([v.attrs for v in model.variables])
     return model
+
+
+def _variable_base(attrs: dict) -> str:
+    """cfVarName, else shortName; parameters the tables do not name go by
+    their paramId (p140230) so that they stay apart."""
+    for key in ("GRIB_cfVarName", "GRIB_shortName"):
+        name = attrs.get(key)
+        if name and name != "unknown":
+            return str(name)
+    param = attrs.get("GRIB_paramId")
+    return f"p{param}" if param else "unknown"
 
 
 def _valid_time(model: DatasetModel, names: Names, time: _Axis, step: _Axis) -> str:
