@@ -51,10 +51,22 @@ class _Axis:
     values: np.ndarray
     attrs: dict
     name: str = ""
+    is_dim: bool = True
 
-    @property
-    def is_dim(self) -> bool:
-        return self.values.size > 1
+
+def _choose_dims(axes: list[list[_Axis]]) -> None:
+    """A single-valued axis becomes a scalar coordinate only when every
+    variable with an axis of that name has that same single value: a scalar
+    coordinate belongs to all variables of a dataset. Otherwise it stays a
+    dimension of length 1, so that its value goes with its own variable
+    only (t2m at heightAboveGround 2 beside u10 at 10)."""
+    seen: dict[str, set] = {}
+    for cube_axes in axes:
+        for ax in cube_axes:
+            seen.setdefault(ax.base, set()).add(identity(ax.values) if ax.values.size == 1 else "many")
+    for cube_axes in axes:
+        for ax in cube_axes:
+            ax.is_dim = ax.values.size > 1 or len(seen[ax.base]) > 1
 
 
 def _axes(cube: Cube) -> list[_Axis]:
@@ -86,6 +98,7 @@ def build_model(scan: FileScan) -> DatasetModel:
 
     names = Names()
     axes = [_axes(c) for c in cubes]
+    _choose_dims(axes)
     grid_dims: list[tuple[str, ...]] = []
     # Dimensions first, so that they keep the plain names.
     for cube, cube_axes in zip(cubes, axes):
