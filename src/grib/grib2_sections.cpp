@@ -89,6 +89,17 @@ void summarise_section1(Bytes s, MessageRecord& record) {
                                   two_digits(u8_at(s, 18)), ':', two_digits(u8_at(s, 19)), 'Z');
 }
 
+// The scale factor of a fixed surface is a signed octet. WMO writes it in
+// sign-magnitude (0x82 is -2: CMC and JMA isobaric levels in Pa), some
+// writers in two's complement (0xFE is -2). Real factors are small, so the
+// reading with the smaller magnitude is the one meant: 0x81-0xBF are
+// sign-magnitude, 0xC0-0xFF two's complement. Either way 10^126 is never a level.
+int level_scale_factor(std::uint8_t octet) {
+  if (octet < 0x80) return octet;
+  if (octet < 0xC0) return -static_cast<int>(octet & 0x7F);
+  return static_cast<int>(octet) - 256;
+}
+
 // Section 4 (product definition), the octets common to the usual templates:
 // 8-9 template, 10 category, 11 number, 14 generating process, 18 unit of
 // time range, 19-22 forecast time, 23 type of first fixed surface, 24 its
@@ -102,9 +113,14 @@ Result<void> summarise_section4(Bytes s, MessageRecord& record) {
   record.step_unit_name = step_unit_name_for(u8_at(s, 18));
   record.forecastTime = u32_at(s, 19);
   record.levelType = u8_at(s, 23);
-  const auto factor = static_cast<std::int8_t>(u8_at(s, 24));
-  const double scaled = u32_at(s, 25);
-  record.level = factor >= 0 ? scaled / power_of_ten(factor) : scaled * power_of_ten(-factor);
+  const std::uint32_t scaled = u32_at(s, 25);
+  if (scaled == 0xFFFFFFFFu) {
+    record.level.reset();  // all ones: no level (surface, entire atmosphere, ...)
+  } else {
+    const int factor = level_scale_factor(u8_at(s, 24));
+    const double value = scaled;
+    record.level = factor >= 0 ? value / power_of_ten(factor) : value * power_of_ten(-factor);
+  }
   return {};
 }
 

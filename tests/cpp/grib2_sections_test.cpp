@@ -321,16 +321,25 @@ TEST(Grib2Summary, RecordFieldsFromSections1345) {
 
 TEST(Grib2Summary, LevelScaleFactorIsASignedOctet) {
   struct Case {
-    std::int8_t scale;
+    std::uint8_t scale_octet;
     std::uint32_t value;
     double level;
   };
-  for (const Case c : {Case{0, 85000, 85000.0}, Case{2, 1000, 10.0}, Case{-2, 5, 500.0}, Case{1, 15, 1.5},
-                       Case{-1, 0, 0.0}}) {
-    auto r = summarise(test::minimal_grib2({.level_scale = c.scale, .level_value = c.value}));
+  for (const Case c : {Case{0, 85000, 85000.0}, Case{2, 1000, 10.0}, Case{0xFE, 5, 500.0}, Case{1, 15, 1.5},
+                       Case{0xFF, 0, 0.0},
+                       // sign-magnitude, as CMC and JMA write isobaric levels in Pa
+                       Case{0x82, 1, 100.0}, Case{0x82, 975, 97500.0}, Case{0x81, 3, 30.0}}) {
+    auto r = summarise(test::minimal_grib2(
+        {.level_scale = static_cast<std::int8_t>(c.scale_octet), .level_value = c.value}));
     ASSERT_TRUE(r) << r.error();
-    EXPECT_DOUBLE_EQ(r->level.value(), c.level) << int(c.scale) << " " << c.value;
+    EXPECT_DOUBLE_EQ(r->level.value(), c.level) << int(c.scale_octet) << " " << c.value;
   }
+}
+
+TEST(Grib2Summary, MissingScaledValueMeansNoLevel) {
+  auto r = summarise(test::minimal_grib2({.level_scale = -1, .level_value = 0xFFFFFFFFu}));
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_FALSE(r->level);
 }
 
 TEST(Grib2Summary, ShortSection1LeavesIdentificationAbsent) {
@@ -413,7 +422,8 @@ TEST(Grib2Collect, SectionsOfTheLastField) {
   std::vector<ByteVec> sections{test::g2_section1(), test::g2_section3_latlon({})};
   for (auto& s : test::g2_simple_field({1, 2, NAN, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 8)) sections.push_back(s);
   for (auto& s : test::g2_simple_field({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3}, 2)) sections.push_back(s);
-  auto c = collect_grib2(test::grib2_message(sections));
+  const ByteVec message = test::grib2_message(sections);
+  auto c = collect_grib2(message);
   ASSERT_TRUE(c) << c.error();
   EXPECT_EQ(c->representation.bitsPerValue, 2);
   EXPECT_FALSE(c->bitmap);  // the second field's section 6 says 255
