@@ -215,14 +215,18 @@ def test_sparse_cube_cells_are_nan(tmp_path):
 
 def test_two_grids_give_two_variables(tmp_path, decodes):
     msgs = [gs.message(gs.field(1), level=500), gs.message(gs.field(2), level=850),
-            gs.message(gs.field(3), level=500, grid=gs.latlon_grid(la1=-10, lo1=100))]
+            gs.message(gs.field(3), level=500, grid=gs.latlon_grid(la1=-10, lo1=100)),
+            gs.message(gs.field(4), category=2, number=2, level=500, grid=gs.latlon_grid(la1=60, lo1=100))]
     ds = open_ds(write(tmp_path / "grids.grib2", *msgs))
-    assert decodes["axes"] == 2
+    assert decodes["axes"] == 3
     assert ds.t.dims == ("isobaricInhPa", "latitude", "longitude")
     assert ds.t_isobaricInhPa.dims == ("isobaricInhPa_1", "latitude_1", "longitude_1")
     np.testing.assert_array_equal(ds.latitude_1, [-10, -20, -30, -40, -50])
+    np.testing.assert_array_equal(ds.longitude_1, np.arange(100, 140, 5))
     np.testing.assert_array_equal(ds.t_isobaricInhPa.isobaricInhPa_1, [500.0])
     np.testing.assert_allclose(ds.t_isobaricInhPa.values.ravel(), gs.field(3), atol=1e-3)
+    # An axis shared by two grids is one dimension.
+    assert ds.u.dims == ("isobaricInhPa_1", "latitude", "longitude_1")
 
 
 def test_different_level_sets_get_their_own_dimension(tmp_path):
@@ -234,13 +238,24 @@ def test_different_level_sets_get_their_own_dimension(tmp_path):
 
 
 @pytest.mark.parametrize("second, pattern", [
-    (dict(process=81), r"generatingProcessIdentifier \(96 / 81\).*filter_by_keys=\{'generatingProcessIdentifier': 96\}"),
-    (dict(), "do not differ in any other key"),
+    (dict(process=81), r"messages 1 and 2 are both at time 2024-05-01T00:00, step 0 h, isobaricInhPa 500 "
+                       r"and differ in generatingProcessIdentifier \(96 / 81\).*"
+                       r"filter_by_keys=\{'generatingProcessIdentifier': 96\}"),
+    (dict(), "no key tells them apart: the file may hold the same field twice"),
 ])
 def test_duplicate_fields_are_refused_with_the_clashing_keys(tmp_path, second, pattern):
     msgs = [gs.message(gs.field(1), level=500), gs.message(gs.field(2), level=500, **second)]
     with pytest.raises(DatasetBuildError, match=pattern):
         open_ds(write(tmp_path / "dup.grib2", *msgs))
+
+
+def test_probability_products_point_to_the_template_key():
+    path = conftest.testdata("s2s-pdt12-pdt107-anomaly.grib2")
+    with pytest.raises(DatasetBuildError, match=r"productDefinitionTemplateNumber \(12, 107\) vary; "
+                                                r"filter_by_keys=\{'productDefinitionTemplateNumber': 12\}"):
+        open_ds(path)
+    ds = open_ds(path, filter_by_keys={"productDefinitionTemplateNumber": 107})
+    assert all(ds[n].attrs["GRIB_centre"] == 7 for n in ds.data_vars) and len(ds.data_vars) == 2
 
 
 @pytest.mark.parametrize("filters, variables, levels", [

@@ -105,8 +105,7 @@ def build_model(scan: FileScan) -> DatasetModel:
         for ax in cube_axes:
             if ax.is_dim:
                 ax.name = names.claim(ax.base, ("dim", identity(ax.values)))
-        grid = grids[cube.key[2]]
-        grid_dims.append(tuple(names.claim(d, ("grid", cube.key[2])) for d in grid.dims))
+        grid_dims.append(_claim_grid_dims(names, grids[cube.key[2]], cube.key[2]))
     for cube_axes in axes:
         for ax in cube_axes:
             if not ax.is_dim:
@@ -119,9 +118,9 @@ def build_model(scan: FileScan) -> DatasetModel:
                 dims = (ax.name,) if ax.is_dim else ()
                 model.coords[ax.name] = Coordinate(dims, ax.values if ax.is_dim else ax.values[0],
                                                    ax.attrs)
-        if grid.latitudes is not None and gdims[0] not in model.coords:
-            model.coords[gdims[0]] = Coordinate((gdims[0],), grid.latitudes, A.LATITUDE_ATTRS)
-            model.coords[gdims[1]] = Coordinate((gdims[1],), grid.longitudes, A.LONGITUDE_ATTRS)
+        if grid.latitudes is not None:
+            model.coords.setdefault(gdims[0], Coordinate((gdims[0],), grid.latitudes, A.LATITUDE_ATTRS))
+            model.coords.setdefault(gdims[1], Coordinate((gdims[1],), grid.longitudes, A.LONGITUDE_ATTRS))
         valid_name = _valid_time(model, names, cube_axes[0], cube_axes[1])
 
         attrs = A.variable_attrs(cube.first.handle)
@@ -134,6 +133,16 @@ def build_model(scan: FileScan) -> DatasetModel:
             coordinates=[ax.name for ax in cube_axes] + [valid_name]))
     model.attrs = A.dataset_attrs([v.attrs for v in model.variables])
     return model
+
+
+def _claim_grid_dims(names: Names, grid: Grid, signature: bytes) -> tuple[str, ...]:
+    """Latitude and longitude go by their values, so grids that share an
+    axis share its dimension; other grids' dimensions (y, x, values) are
+    positions on one projection and go by the grid definition."""
+    if grid.latitudes is not None:
+        return (names.claim("latitude", ("axis", identity(grid.latitudes))),
+                names.claim("longitude", ("axis", identity(grid.longitudes))))
+    return tuple(names.claim(d, ("grid", signature)) for d in grid.dims)
 
 
 def _variable_base(attrs: dict) -> str:
