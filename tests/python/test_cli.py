@@ -1,7 +1,6 @@
 """The vorlak command line: listing, statistics, key dumps, nearest points,
 key filters, JSON output and exit statuses."""
 import json
-import math
 import os
 import subprocess
 import sys

@@ -85,6 +85,8 @@ def scan_file(path: str, filter_by_keys: dict | None = None) -> FileScan:
         buf = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if stamp[0] else b""
         try:
             _scan_messages(f, buf, filters, scan)
+        except codes.CodesInternalError as e:
+            raise type(e)(f"{path}: {e}") from None
         finally:
             if isinstance(buf, mmap.mmap):
                 buf.close()
@@ -120,7 +122,12 @@ def _scan_messages(f, buf, filters, scan: FileScan) -> None:
         messages.append(MessageInfo(
             scan.total, offset, length, handle, _get(handle, "paramId"), get(handle, "shortName"),
             get(handle, "typeOfLevel"), float(get(handle, "level")), time, step,
-            grid_signature(buf, offset, length, get_long(handle, "edition")) or _keys_signature(handle)))
+            grid_signature(buf, offset, length, _edition(buf, offset)) or _keys_signature(handle)))
+
+
+def _edition(buf, offset: int) -> int:
+    # Octet 8 of section 0 holds the edition number in both editions.
+    return buf[offset + 7] if offset + 8 <= len(buf) else 0
 
 
 def _keys_signature(handle) -> bytes:
