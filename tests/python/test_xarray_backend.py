@@ -9,6 +9,7 @@ import pytest
 xr = pytest.importorskip("xarray")
 
 import conftest  # noqa: E402
+import gribbuild as g  # noqa: E402
 import gribsets as gs  # noqa: E402
 from conftest import write  # noqa: E402
 from vorlak import _vorlak as v  # noqa: E402
@@ -142,6 +143,23 @@ def test_vectorised_indexing(mixed):
     got = ds.t.isel(step=0, **pts).values
     expected = ds.t.values[0][:, [0, 4, 2], [1, 1, 6]]
     np.testing.assert_array_equal(got, expected)
+
+
+@pytest.mark.parametrize("scan", [0x00, 0x10, 0x20, 0x30])
+def test_stored_point_order_is_laid_out_on_rows_and_columns(tmp_path, scan):
+    """Value 100 * row + column wherever the scanning mode stores it."""
+    ni, nj = gs.NI, gs.NJ
+    lines, length = (ni, nj) if scan & 0x20 else (nj, ni)
+    stored = []
+    for line in range(lines):
+        positions = range(length)[::-1] if scan & 0x10 and line % 2 else range(length)
+        for p in positions:
+            row, col = (p, line) if scan & 0x20 else (line, p)
+            stored.append(100.0 * row + col)
+    grid = g.section3_latlon(ni=ni, nj=nj, la1=60, lo1=0, la2=20, lo2=35, di=5, dj=10, scan=scan)
+    ds = open_ds(write(tmp_path / "order.grib2", gs.message(stored, grid=grid)))
+    expected = 100.0 * np.arange(nj)[:, None] + np.arange(ni)[None, :]
+    np.testing.assert_allclose(ds.t.values, expected, atol=0.01)
 
 
 # ---------------------------------------------------------------- laziness
