@@ -79,7 +79,7 @@ run: build $(SAMPLE)
 
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
-	PYTHONPATH=$(CURDIR) $(PY) bench/python_bench.py
+	@for p in bench/*.py; do echo "== $$p"; PYTHONPATH=$(CURDIR) $(PY) $$p || exit 1; done
 
 # ------------------------------------------------------------------ fuzzing
 # libFuzzer targets: every fuzz/*_fuzz.cpp, built with clang 16 and libc++

@@ -12,11 +12,13 @@ import xarray as xr
 from xarray.backends import BackendEntrypoint
 from xarray.core import indexing
 
-from vorlak.dataset.cube import DatasetBuildError  # noqa: F401  (part of the interface)
+from vorlak.dataset.cube import DatasetBuildError
 from vorlak.dataset.fields import FieldSource
 from vorlak.dataset.lazy import FieldArray
 from vorlak.dataset.model import DatasetModel, build_model
 from vorlak.dataset.scan import scan_file
+
+__all__ = ["VorlakBackendEntrypoint", "DatasetBuildError", "open_grib_dataset"]
 
 GRIB_SUFFIXES = (".grib", ".grib2", ".grb", ".grb2")
 
