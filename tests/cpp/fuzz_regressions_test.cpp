@@ -72,7 +72,9 @@ TEST_P(FuzzRegression, RunsCleanThroughItsTarget) {
     auto scan = scan_messages(message);
     ASSERT_TRUE(scan) << "the skeleton always frames";
     auto decoded = decode_message(message, scan->records.front());
-    if (decoded) EXPECT_EQ(decoded->field.values().size(), decoded->field.Ni() * decoded->field.Nj());
+    if (decoded) {
+      EXPECT_EQ(decoded->field.values().size(), decoded->field.Ni() * decoded->field.Nj());
+    }
     // The same message through handles and keys.
     test::exercise_buffer(message);
     return;
