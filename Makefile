@@ -56,9 +56,13 @@ test-python: build
 
 # The malformed-input corpus (tools/make_corpus.py): a fixed slice here,
 # every case in fuzz-long.
-CORPUS_SAMPLE ?= 1500
+# Real messages (../shared/testdata, when present) decode slowly, so they get
+# a slice of their own.
+CORPUS_SAMPLE      ?= 3000
+CORPUS_REAL_SAMPLE ?= 300
 test-corpus: build
-	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --sample $(CORPUS_SAMPLE)
+	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --no-testdata --sample $(CORPUS_SAMPLE)
+	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --filter real_ --sample $(CORPUS_REAL_SAMPLE)
 
 # The leak workload (tools/leak_workload.py) under valgrind, failing only on
 # errors in module code. Kept out of `make test`: valgrind and the
