@@ -238,9 +238,12 @@ std::optional<Coordinates> compute_coordinates(const GridSummary& grid) {
       !grid.latitudeOfLastGridPoint || !grid.longitudeOfLastGridPoint) {
     return std::nullopt;
   }
-  // The axes are only ever as long as a grid this system can hold.
+  // The axes are only ever as long as a grid this system can hold. A grid
+  // without points has none to place: its single-entry axis for a zero
+  // dimension would otherwise let Ni = 2^28, Nj = 0 build 2 GiB of axis
+  // (and twice that for the expanded keys) for an empty field.
   if (grid.Ni > kMaxGridPoints || grid.Nj > kMaxGridPoints ||
-      std::uint64_t{grid.Ni} * grid.Nj > kMaxGridPoints) {
+      std::uint64_t{grid.Ni} * grid.Nj > kMaxGridPoints || grid.Ni == 0 || grid.Nj == 0) {
     return std::nullopt;
   }
 
