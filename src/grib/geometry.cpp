@@ -238,13 +238,18 @@ std::optional<Coordinates> compute_coordinates(const GridSummary& grid) {
       !grid.latitudeOfLastGridPoint || !grid.longitudeOfLastGridPoint) {
     return std::nullopt;
   }
-  // The axes are only ever as long as a grid this system can hold. A grid
-  // without points has none to place: its single-entry axis for a zero
-  // dimension would otherwise let Ni = 2^28, Nj = 0 build 2 GiB of axis
-  // (and twice that for the expanded keys) for an empty field.
+  // The axes are only ever as long as a grid this system can hold.
   if (grid.Ni > kMaxGridPoints || grid.Nj > kMaxGridPoints ||
-      std::uint64_t{grid.Ni} * grid.Nj > kMaxGridPoints || grid.Ni == 0 || grid.Nj == 0) {
+      std::uint64_t{grid.Ni} * grid.Nj > kMaxGridPoints) {
     return std::nullopt;
+  }
+  // A grid without points has none to place: two empty axes, which agree
+  // with its empty field. (A single-entry axis for the zero dimension would
+  // let Ni = 2^28, Nj = 0 build 2 GiB of axis, and the expanded keys twice
+  // that, for an empty field.)
+  if (grid.N && (*grid.N == 0 || *grid.N > kMaxGaussianN)) return std::nullopt;
+  if (grid.Ni == 0 || grid.Nj == 0) {
+    return Coordinates{make_axis("longitude", "degrees_east", {}), make_axis("latitude", "degrees_north", {})};
   }
 
   double first_lon = *grid.longitudeOfFirstGridPoint;

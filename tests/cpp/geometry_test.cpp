@@ -234,10 +234,16 @@ TEST(GeometryNone, HeaderValuesThatCannotBeAGridAreRefused) {
   EXPECT_FALSE(compute_coordinates(lat_lon_grid(10, 10, 50, 0, 40, 1e18, 0x80)));
   EXPECT_FALSE(compute_coordinates(lat_lon_grid(0xFFFFFFFFu, 2, 50, 0, 40, 10)));
   EXPECT_FALSE(compute_coordinates(lat_lon_grid(1, 0xFFFFFFFFu, 50, 0, 40, 10)));
-  // No points, no axes: a zero row count must not buy an axis of 2^28 columns.
-  EXPECT_FALSE(compute_coordinates(lat_lon_grid(1u << 28, 0, 50, 0, 40, 10)));
-  EXPECT_FALSE(compute_coordinates(lat_lon_grid(0, 1u << 28, 50, 0, 40, 10)));
-  EXPECT_FALSE(compute_coordinates(lat_lon_grid(0, 0, 50, 0, 40, 10)));
+}
+
+// No points, empty axes: a zero row count must not buy an axis of 2^28 columns.
+TEST(GeometryNone, GridsWithoutPointsHaveEmptyAxes) {
+  for (const auto& [ni, nj] : {std::pair{1u << 28, 0u}, std::pair{0u, 1u << 28}, std::pair{0u, 0u}}) {
+    const auto coords = compute_coordinates(lat_lon_grid(ni, nj, 50, 0, 40, 10));
+    ASSERT_TRUE(coords);
+    EXPECT_TRUE(coords->longitude.values.empty());
+    EXPECT_TRUE(coords->latitude.values.empty());
+  }
 }
 
 }  // namespace
