@@ -211,6 +211,14 @@ def test_a_changed_file_is_not_read_as_the_old_one(tmp_path):
         pickle.loads(blob).values
 
 
+def test_unreadable_files_are_refused_with_their_name(tmp_path):
+    junk = write(tmp_path / "junk.grib2", b"not a GRIB file" * 20)
+    with pytest.raises(v.CodesInternalError, match=f"{junk}: no GRIB messages found"):
+        open_ds(junk)
+    with pytest.raises(FileNotFoundError):
+        open_ds(str(tmp_path / "absent.grib2"))
+
+
 def test_undecodable_messages_fail_when_read_not_when_opened(tmp_path):
     path = write(tmp_path / "bad.grib2", gs.message(gs.field(280), level=500), gs.undecodable(level=700))
     ds = open_ds(path)
