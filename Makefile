@@ -10,7 +10,8 @@ DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest
 
 export PYTHONDONTWRITEBYTECODE := 1
 
-.PHONY: all deps build build-asan test test-cpp test-asan test-python check-core run bench fuzz fuzz-long clean
+.DELETE_ON_ERROR:
+.PHONY: all deps build build-asan test test-cpp test-asan test-python check-core run bench fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
 
@@ -52,7 +53,7 @@ test-asan: build-asan
 test-python: build
 	PYTHONPATH=$(CURDIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-test: deps check-core test-cpp test-asan test-python
+test: deps check-core test-cpp test-asan fuzz-regress test-python
 
 $(SAMPLE): build tools/make_sample.py
 	@mkdir -p sample
@@ -65,6 +66,60 @@ run: build $(SAMPLE)
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
 	@for p in bench/*.py; do echo "== $$p"; PYTHONPATH=$(CURDIR) $(PY) $$p || exit 1; done
+
+# Decoder fuzz targets (libFuzzer): fuzz/<name>_fuzz.cpp, linked with the
+# src/grib sources (all the decoders need) built for coverage under ASan and UBSan. libc++ because
+# clang has no std::expected with the GCC 12 library; libFuzzer's own runtime
+# is built against libstdc++, hence libstdc++ by name at the link (clang
+# would turn -lstdc++ into libc++).
+FUZZ_CXX      ?= clang++-16
+FUZZ_SECONDS  ?= 20
+FUZZ_CXXFLAGS := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
+                 -fsanitize=address,undefined -fno-sanitize-recover=undefined \
+                 -Isrc -Itests/cpp $(shell pkg-config --cflags libopenjp2 2>/dev/null)
+FUZZ_LIBS     := $(shell pkg-config --libs libopenjp2 2>/dev/null) -laec
+FUZZ_TARGETS  := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
+FUZZ_CORE     := $(shell $(PY) tools/list_sources.py src/grib)
+FUZZ_OBJECTS  := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE))
+
+$(FUZZ)/obj/%.o: %.cpp
+	@mkdir -p $(dir $@)
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link -c $< -o $@
+
+# An archive, so that each target takes only the objects it needs.
+$(FUZZ)/libgrib.a: $(FUZZ_OBJECTS)
+	rm -f $@ && ar rcs $@ $^
+
+$(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp fuzz/fuzz_input.hpp $(FUZZ)/libgrib.a
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer -I. $< $(FUZZ)/libgrib.a $(FUZZ_LIBS) -l:libstdc++.so.6 -o $@
+
+fuzz-build: deps $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
+
+# Each target for FUZZ_SECONDS, growing its corpus in build-fuzz/corpus-<target>
+# from the seeds; crashes land in build-fuzz/ (keep fixed ones in fuzz/regressions/<target>/).
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/corpus-$$t fuzz/corpus/$$t; \
+	  echo "== $$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ)/$$t -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -artifact_prefix=$(FUZZ)/$$t- \
+	    $(FUZZ)/corpus-$$t fuzz/corpus/$$t || exit 1; \
+	done
+
+# Every seed and kept regression input, once each.
+fuzz-regress: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  inputs=$$(find fuzz/corpus/$$t fuzz/regressions/$$t -type f 2>/dev/null | sort); \
+	  [ -n "$$inputs" ] || continue; \
+	  $(FUZZ)/$$t -rss_limit_mb=4096 $$inputs >$(FUZZ)/$$t.log 2>&1 || { cat $(FUZZ)/$$t.log; exit 1; }; \
+	  echo "$$t: $$(echo $$inputs | wc -w) inputs"; \
+	done
+
+# Rewrites the seed corpora from the test-side encoders.
+fuzz-seeds:
+	@mkdir -p $(FUZZ)
+	$(CXX) -std=c++23 -O1 -Isrc -Itests/cpp $(shell pkg-config --cflags libopenjp2) fuzz/make_seeds.cpp \
+	  $(FUZZ_LIBS) -o $(FUZZ)/make_seeds
+	$(FUZZ)/make_seeds
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so
