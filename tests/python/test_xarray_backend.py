@@ -294,6 +294,7 @@ def test_drop_variables_keeps_the_others(mixed):
     ds = open_ds(mixed, drop_variables=["t", "v10"])
     assert list(ds.data_vars) == ["u10", "t2m"]
     assert "isobaricInhPa" not in ds.coords and "y" not in ds.dims
+    assert list(open_ds(mixed, drop_variables="t2m").data_vars) == ["t", "u10", "v10"]
 
 
 @pytest.mark.parametrize("name, expected", [
