@@ -22,11 +22,6 @@ const KeyValue* DerivedKeys::find(std::string_view name) const {
 }
 
 void DerivedKeys::set(std::string name, KeyValue value) {
-  // Keys arrive in name order while building: append without a search.
-  if (entries_.empty() || entries_.back().first < name) {
-    entries_.emplace_back(std::move(name), std::move(value));
-    return;
-  }
   const auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
                                    [](const Entry& e, const std::string& n) { return e.first < n; });
   if (it != entries_.end() && it->first == name) {
@@ -80,49 +75,61 @@ constexpr bool names_unique() {
 }
 static_assert(names_unique());
 
-// One key's value while gathering; texts are views that outlive the build.
-struct Slot {
-  enum class Kind : std::uint8_t { Absent, Long, Double, Text };
-  Kind kind = Kind::Absent;
-  std::int64_t long_value = 0;
-  double double_value = 0;
-  std::string_view text;
+// The values while gathering: a kind per key, and the value itself, left
+// uninitialised until set (only the kinds are cleared per build). Texts are
+// views that outlive the build.
+enum class Kind : std::uint8_t { Absent, Long, Double, Text };
+
+union SlotValue {
+  std::int64_t long_value;
+  double double_value;
+  struct {
+    const char* data;
+    std::size_t size;
+  } text;
 };
 
 class Slots {
  public:
-  void set_long(Key k, std::int64_t v) { put(k, Slot::Kind::Long).long_value = v; }
-  void set_double(Key k, double v) { put(k, Slot::Kind::Double).double_value = v; }
-  void set_text(Key k, std::string_view v) { put(k, Slot::Kind::Text).text = v; }
+  void set_long(Key k, std::int64_t v) { put(k, Kind::Long).long_value = v; }
+  void set_double(Key k, double v) { put(k, Kind::Double).double_value = v; }
+  void set_text(Key k, std::string_view v) {
+    SlotValue& slot = put(k, Kind::Text);
+    slot.text.data = v.data();
+    slot.text.size = v.size();
+  }
   template <class T>
   void set_if(Key k, const std::optional<T>& v) {
     if (v) set_long(k, static_cast<std::int64_t>(*v));
   }
 
+  // Builds every entry in place, in name order.
   DerivedKeys emit() const {
-    DerivedKeys keys;
-    keys.reserve(count_);
+    std::vector<DerivedKeys::Entry> entries;
+    entries.reserve(count_);
     for (const std::uint8_t k : kNameOrder) {
-      const Slot& s = slots_[k];
-      switch (s.kind) {
-        case Slot::Kind::Absent: continue;
-        case Slot::Kind::Long: keys.set(std::string(kKeyNames[k]), KeyValue{s.long_value}); break;
-        case Slot::Kind::Double: keys.set(std::string(kKeyNames[k]), KeyValue{s.double_value}); break;
-        case Slot::Kind::Text:
-          keys.set(std::string(kKeyNames[k]), KeyValue{std::string(s.text)});
+      if (kinds_[k] == Kind::Absent) continue;
+      const SlotValue& v = values_[k];
+      switch (kinds_[k]) {
+        case Kind::Long: entries.emplace_back(kKeyNames[k], KeyValue{v.long_value}); break;
+        case Kind::Double: entries.emplace_back(kKeyNames[k], KeyValue{v.double_value}); break;
+        case Kind::Text:
+          entries.emplace_back(kKeyNames[k], KeyValue{std::string(v.text.data, v.text.size)});
           break;
+        case Kind::Absent: break;
       }
     }
-    return keys;
+    return DerivedKeys::from_sorted(std::move(entries));
   }
 
  private:
-  Slot& put(Key k, Slot::Kind kind) {
-    if (slots_[k].kind == Slot::Kind::Absent) ++count_;
-    slots_[k].kind = kind;
-    return slots_[k];
+  SlotValue& put(Key k, Kind kind) {
+    if (kinds_[k] == Kind::Absent) ++count_;
+    kinds_[k] = kind;
+    return values_[k];
   }
-  std::array<Slot, kKeyCount> slots_{};
+  std::array<Kind, kKeyCount> kinds_{};
+  std::array<SlotValue, kKeyCount> values_;
   std::size_t count_ = 0;
 };
 

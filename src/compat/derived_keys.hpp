@@ -24,10 +24,16 @@ class DerivedKeys {
   // Ascending byte-wise by name.
   const std::vector<Entry>& entries() const { return entries_; }
 
-  // Adds or replaces; used while building. Appending in name order costs
-  // one comparison per key.
+  // Adds or replaces.
   void set(std::string name, KeyValue value);
-  void reserve(std::size_t count) { entries_.reserve(count); }
+
+  // Takes entries already ascending by name and unique (the caller's
+  // guarantee), as derive_keys builds them.
+  static DerivedKeys from_sorted(std::vector<Entry> entries) {
+    DerivedKeys keys;
+    keys.entries_ = std::move(entries);
+    return keys;
+  }
 
  private:
   std::vector<Entry> entries_;

@@ -17,7 +17,15 @@ inline double half_angle_sine_squared(double delta_degrees) {
   return s * s;
 }
 inline double row_weight(double latitude, double query_cosine) { return std::cos(latitude * kDegree) * query_cosine; }
-inline double haversine_a(double lon_term, double weight, double lat_term) { return lon_term * weight + lat_term; }
+// Mathematically a lies in [0, 1] for any latitudes; rounding can step just
+// outside (by an ulp above 1 for antipodal points), where the square roots
+// would give a NaN distance that the total order puts before every number.
+// So a is clamped into [0, 1]; NaN (from NaN coordinates) passes through.
+inline double haversine_a(double lon_term, double weight, double lat_term) {
+  double a = lon_term * weight + lat_term;
+  a = a < 0.0 ? 0.0 : a;
+  return a > 1.0 ? 1.0 : a;
+}
 inline double distance_from_a(double a) {
   const double theta = std::atan2(std::sqrt(a), std::sqrt(1.0 - a));
   return 2.0 * theta * EARTH_RADIUS_KM;
@@ -54,7 +62,7 @@ class NearestSelection {
     heap_.reserve(k);
   }
 
-  // Points with `a` above this (and at most 1) cannot enter.
+  // Points with `a` above this cannot enter (NaN never compares above).
   double threshold() const { return threshold_; }
 
   void offer(std::size_t index, double a, double lat, double lon, double value) {
@@ -78,13 +86,13 @@ class NearestSelection {
   void update_threshold() {
     const NearestCandidate& worst = heap_.front();
     if (std::isnan(worst.distance)) {
-      // Negative NaN orders before every number, so no point with `a` in
-      // (0, 1] can enter; positive NaN orders after, so every point can.
+      // Negative NaN orders before every number, so no point with `a` above
+      // 0 can enter; positive NaN orders after, so every point can.
       threshold_ = std::signbit(worst.distance) ? 0.0 : std::numeric_limits<double>::infinity();
       return;
     }
     const double a = query_.a(worst.latitude, worst.longitude);
-    threshold_ = (a >= 0.0 && a <= 1.0) ? a * (1.0 + 0x1p-36) : std::numeric_limits<double>::infinity();
+    threshold_ = a * (1.0 + 0x1p-36);
   }
 
   const Query& query_;
@@ -114,7 +122,7 @@ void search(const GridView& view, const Query& query, NearestSelection& selectio
       const double lat_term = half_angle_sine_squared(lat - query.latitude);
       for (std::size_t c = 0; c < columns; ++c) {
         const double a = haversine_a(lon_terms[c], weight, lat_term);
-        if (a > selection.threshold() && a <= 1.0) continue;
+        if (a > selection.threshold()) continue;
         selection.offer(base + c, a, lat, view.longitude_axis[c], values[base + c]);
       }
     }
@@ -124,7 +132,7 @@ void search(const GridView& view, const Query& query, NearestSelection& selectio
     const double lat = view.latitudes[k];
     const double lon = view.longitudes[k];
     const double a = query.a(lat, lon);
-    if (a > selection.threshold() && a <= 1.0) continue;
+    if (a > selection.threshold()) continue;
     selection.offer(k, a, lat, lon, view.values[k]);
   }
 }

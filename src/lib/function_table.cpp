@@ -1,6 +1,8 @@
 #include "lib/function_table.hpp"
 
 #include <array>
+#include <new>
+#include <stdexcept>
 
 #include "lib/functions.hpp"
 
@@ -8,9 +10,33 @@ namespace vorlak::py {
 
 namespace {
 
+// The last line of defence at the interpreter boundary: an allocation that
+// fails (a huge but legal field under a memory limit) raises MemoryError
+// instead of unwinding into the interpreter and aborting the process. RAII
+// releases what the call held; the values memo stays empty and can retry.
+template <FastFunction F>
+PyObject* no_throw(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  try {
+    return F(module, args, nargs, kwnames);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    return PyErr_NoMemory();
+  }
+}
+
+template <FastFunction F>
+constexpr FastFunction guarded() {
+  if constexpr (F == nullptr) {
+    return nullptr;
+  } else {
+    return &no_throw<F>;
+  }
+}
+
 // To register a function: declare it in functions.hpp, define it in its
 // fn_*.cpp, and put its name in place of NOT_YET below.
-#define ENTRY(fname, params, impl) FunctionEntry{#fname, #fname params "\n--\n\n", impl}
+#define ENTRY(fname, params, impl) FunctionEntry{#fname, #fname params "\n--\n\n", guarded<impl>()}
 #define NOT_YET nullptr
 
 using namespace fn;
@@ -47,26 +73,26 @@ constexpr std::array<FunctionEntry, 80> kFunctions = {
     ENTRY(codes_get_offset, "(msgid)", codes_get_offset),
     ENTRY(codes_clone, "(msgid)", codes_clone),
     ENTRY(codes_release, "(_msgid)", codes_release),
-    ENTRY(codes_keys_iterator_new, "(msgid, namespace=None)", NOT_YET),
-    ENTRY(codes_keys_iterator_next, "(iterid)", NOT_YET),
-    ENTRY(codes_keys_iterator_get_name, "(iterid)", NOT_YET),
-    ENTRY(codes_keys_iterator_rewind, "(iterid)", NOT_YET),
+    ENTRY(codes_keys_iterator_new, "(msgid, namespace=None)", codes_keys_iterator_new),
+    ENTRY(codes_keys_iterator_next, "(iterid)", codes_keys_iterator_next),
+    ENTRY(codes_keys_iterator_get_name, "(iterid)", codes_keys_iterator_get_name),
+    ENTRY(codes_keys_iterator_rewind, "(iterid)", codes_keys_iterator_rewind),
     ENTRY(codes_keys_iterator_delete, "(_iterid)", codes_keys_iterator_delete),
-    ENTRY(codes_skip_duplicates, "(_iterid)", NOT_YET),
-    ENTRY(codes_skip_coded, "(_iterid)", NOT_YET),
-    ENTRY(codes_skip_computed, "(iterid)", NOT_YET),
-    ENTRY(codes_skip_edition_specific, "(_iterid)", NOT_YET),
-    ENTRY(codes_skip_function, "(_iterid)", NOT_YET),
-    ENTRY(codes_skip_read_only, "(_iterid)", NOT_YET),
-    ENTRY(codes_grib_iterator_new, "(gribid, mode)", NOT_YET),
-    ENTRY(codes_grib_iterator_next, "(iterid)", NOT_YET),
+    ENTRY(codes_skip_duplicates, "(_iterid)", codes_skip_duplicates),
+    ENTRY(codes_skip_coded, "(_iterid)", codes_skip_coded),
+    ENTRY(codes_skip_computed, "(iterid)", codes_skip_computed),
+    ENTRY(codes_skip_edition_specific, "(_iterid)", codes_skip_edition_specific),
+    ENTRY(codes_skip_function, "(_iterid)", codes_skip_function),
+    ENTRY(codes_skip_read_only, "(_iterid)", codes_skip_read_only),
+    ENTRY(codes_grib_iterator_new, "(gribid, mode)", codes_grib_iterator_new),
+    ENTRY(codes_grib_iterator_next, "(iterid)", codes_grib_iterator_next),
     ENTRY(codes_grib_iterator_delete, "(_iterid)", codes_grib_iterator_delete),
-    ENTRY(codes_grib_get_data, "(gribid)", NOT_YET),
-    ENTRY(codes_grib_nearest_new, "(_msgid)", NOT_YET),
-    ENTRY(codes_grib_nearest_find, "(nid, gribid, inlat, inlon, flags, is_lsm=False, npoints=4)", NOT_YET),
+    ENTRY(codes_grib_get_data, "(gribid)", codes_grib_get_data),
+    ENTRY(codes_grib_nearest_new, "(_msgid)", codes_grib_nearest_new),
+    ENTRY(codes_grib_nearest_find, "(nid, gribid, inlat, inlon, flags, is_lsm=False, npoints=4)", codes_grib_nearest_find),
     ENTRY(codes_grib_nearest_delete, "(_nid)", codes_grib_nearest_delete),
-    ENTRY(codes_grib_find_nearest, "(gribid, inlat, inlon, is_lsm=False, npoints=1)", NOT_YET),
-    ENTRY(codes_grib_find_nearest_multiple, "(gribid, is_lsm, inlats, inlons)", NOT_YET),
+    ENTRY(codes_grib_find_nearest, "(gribid, inlat, inlon, is_lsm=False, npoints=1)", codes_grib_find_nearest),
+    ENTRY(codes_grib_find_nearest_multiple, "(gribid, is_lsm, inlats, inlons)", codes_grib_find_nearest_multiple),
     ENTRY(codes_extract_offsets, "(filepath, product_kind, is_strict=True)", codes_extract_offsets),
     ENTRY(codes_extract_offsets_sizes, "(filepath, product_kind, is_strict=True)", codes_extract_offsets_sizes),
     ENTRY(codes_grib_cache_clear, "()", codes_grib_cache_clear),
@@ -74,18 +100,18 @@ constexpr std::array<FunctionEntry, 80> kFunctions = {
     ENTRY(codes_grib_cache_set_limits, "(max_entries, max_bytes)", codes_grib_cache_set_limits),
     ENTRY(codes_grib_cache_info, "()", codes_grib_cache_info),
     ENTRY(codes_write, "(msgid, fileobj)", codes_write),
-    ENTRY(codes_index_new_from_file, "(filename, keys)", NOT_YET),
-    ENTRY(codes_index_add_file, "(indexid, filename)", NOT_YET),
-    ENTRY(codes_index_select, "(indexid, key, value)", NOT_YET),
-    ENTRY(codes_index_select_long, "(indexid, key, value)", NOT_YET),
-    ENTRY(codes_index_select_double, "(indexid, key, value)", NOT_YET),
-    ENTRY(codes_index_select_string, "(indexid, key, value)", NOT_YET),
-    ENTRY(codes_index_get, "(indexid, key, ktype=None)", NOT_YET),
-    ENTRY(codes_index_get_long, "(indexid, key)", NOT_YET),
-    ENTRY(codes_index_get_double, "(indexid, key)", NOT_YET),
-    ENTRY(codes_index_get_string, "(indexid, key)", NOT_YET),
-    ENTRY(codes_index_get_size, "(indexid, key)", NOT_YET),
-    ENTRY(codes_new_from_index, "(indexid)", NOT_YET),
+    ENTRY(codes_index_new_from_file, "(filename, keys)", codes_index_new_from_file),
+    ENTRY(codes_index_add_file, "(indexid, filename)", codes_index_add_file),
+    ENTRY(codes_index_select, "(indexid, key, value)", codes_index_select),
+    ENTRY(codes_index_select_long, "(indexid, key, value)", codes_index_select_long),
+    ENTRY(codes_index_select_double, "(indexid, key, value)", codes_index_select_double),
+    ENTRY(codes_index_select_string, "(indexid, key, value)", codes_index_select_string),
+    ENTRY(codes_index_get, "(indexid, key, ktype=None)", codes_index_get),
+    ENTRY(codes_index_get_long, "(indexid, key)", codes_index_get_long),
+    ENTRY(codes_index_get_double, "(indexid, key)", codes_index_get_double),
+    ENTRY(codes_index_get_string, "(indexid, key)", codes_index_get_string),
+    ENTRY(codes_index_get_size, "(indexid, key)", codes_index_get_size),
+    ENTRY(codes_new_from_index, "(indexid)", codes_new_from_index),
     ENTRY(codes_index_release, "(_indexid)", codes_index_release),
     ENTRY(codes_get_library_path, "()", codes_get_library_path),
     ENTRY(codes_definition_path, "()", codes_definition_path),

@@ -69,4 +69,39 @@ VORLAK_FUNCTION(codes_get_features);
 VORLAK_FUNCTION(codes_get_api_version);
 VORLAK_FUNCTION(codes_get_version_info);
 
+// fn_keys_iterator.cpp
+VORLAK_FUNCTION(codes_keys_iterator_new);
+VORLAK_FUNCTION(codes_keys_iterator_next);
+VORLAK_FUNCTION(codes_keys_iterator_get_name);
+VORLAK_FUNCTION(codes_keys_iterator_rewind);
+VORLAK_FUNCTION(codes_skip_duplicates);
+VORLAK_FUNCTION(codes_skip_coded);
+VORLAK_FUNCTION(codes_skip_computed);
+VORLAK_FUNCTION(codes_skip_edition_specific);
+VORLAK_FUNCTION(codes_skip_function);
+VORLAK_FUNCTION(codes_skip_read_only);
+
+// fn_grid.cpp
+VORLAK_FUNCTION(codes_grib_iterator_new);
+VORLAK_FUNCTION(codes_grib_iterator_next);
+VORLAK_FUNCTION(codes_grib_get_data);
+VORLAK_FUNCTION(codes_grib_nearest_new);
+VORLAK_FUNCTION(codes_grib_nearest_find);
+VORLAK_FUNCTION(codes_grib_find_nearest);
+VORLAK_FUNCTION(codes_grib_find_nearest_multiple);
+
+// fn_index.cpp
+VORLAK_FUNCTION(codes_index_new_from_file);
+VORLAK_FUNCTION(codes_index_add_file);
+VORLAK_FUNCTION(codes_index_select);
+VORLAK_FUNCTION(codes_index_select_long);
+VORLAK_FUNCTION(codes_index_select_double);
+VORLAK_FUNCTION(codes_index_select_string);
+VORLAK_FUNCTION(codes_index_get);
+VORLAK_FUNCTION(codes_index_get_long);
+VORLAK_FUNCTION(codes_index_get_double);
+VORLAK_FUNCTION(codes_index_get_string);
+VORLAK_FUNCTION(codes_index_get_size);
+VORLAK_FUNCTION(codes_new_from_index);
+
 }  // namespace vorlak::py::fn

@@ -298,6 +298,24 @@ ByteVec oversized_constant_field() {
                      test::g2_section6_none(), test::g2_section7({})});
 }
 
+// A 4 x 3 grid whose section 5 claims the largest field allowed: refused
+// by the shape before 2 GiB of constants are made.
+ByteVec constant_field_larger_than_grid() {
+  return grib2_with(test::g2_section3_latlon({}),
+                    {test::g2_section4(),
+                     test::g2_section5_simple(test::pack_simple({1}, 0), static_cast<std::uint32_t>(kMaxGridPoints)),
+                     test::g2_section6_none(), test::g2_section7({})});
+}
+
+// The same claim made by a bitmap seen before the grid.
+ByteVec bitmap_larger_than_grid() {
+  std::vector<ByteVec> sections{test::g2_section1(), test::g2_section4(),
+                                test::g2_section5_simple(test::pack_simple({1}, 0), 12),
+                                test::g2_section6_indicator(0, ByteVec(1 << 20, 0)),
+                                test::g2_section3_latlon({}), test::g2_section7({})};
+  return test::grib2_message(sections);
+}
+
 ByteVec oversized_bitmap() {
   // A 4 x 3 grid seen after the bitmap, so the bitmap is not cut to it.
   const std::size_t octets = kMaxGridPoints / 8 + 1;
@@ -321,6 +339,10 @@ INSTANTIATE_TEST_SUITE_P(
                          "grid of 4294967296 points exceeds the supported maximum 268435456"},
         Grib2RefusalCase{"constant_field_too_large", oversized_constant_field(),
                          "grid of 4294967295 points exceeds the supported maximum 268435456"},
+        Grib2RefusalCase{"constant_field_larger_than_grid", constant_field_larger_than_grid(),
+                         "decoded value count 268435456 does not match grid dimensions 4x3"},
+        Grib2RefusalCase{"bitmap_larger_than_grid", bitmap_larger_than_grid(),
+                         "decoded value count 8388608 does not match grid dimensions 4x3"},
         Grib2RefusalCase{"bitmap_too_large", oversized_bitmap(),
                          "grid of 268435464 points exceeds the supported maximum 268435456"}),
     [](const auto& info) { return std::string(info.param.label); });

@@ -2,11 +2,14 @@
 // names, packing, centres, steps, and reference and validity times.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "compat/derived_keys.hpp"
+#include "grib/framing.hpp"
 #include "support/message_records.hpp"
 
 namespace vorlak {
@@ -424,6 +427,60 @@ TEST(DerivedKeysMap, SetReplacesAndKeepsOrder) {
   EXPECT_FALSE(keys.contains("d"));
   EXPECT_FALSE(keys.contains(""));
 }
+
+// Real files: the keys a forecaster reads first, through scanning and
+// derivation together.
+struct FileCase {
+  const char* file;
+  std::size_t message;  // 0-based
+  const char* shortName;
+  std::int64_t paramId;
+  const char* typeOfLevel;
+  std::optional<double> level;  // not checked when absent
+  const char* gridType;
+  std::int64_t validityDate, validityTime;
+};
+
+class DerivedKeysRealFiles : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(DerivedKeysRealFiles, Keys) {
+  const FileCase& c = GetParam();
+  const std::string path = std::string(VORLAK_SOURCE_ROOT "/../shared/testdata/") + c.file;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) GTEST_SKIP() << "absent: " << path;
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto scanned = scan_messages(Bytes(bytes.data(), bytes.size()));
+  ASSERT_TRUE(scanned) << scanned.error();
+  ASSERT_LT(c.message, scanned->records.size());
+  const MessageRecord& r = scanned->records[c.message];
+  const DerivedKeys keys = derive_keys(r, r.Ni && r.Nj, r.Ni && r.Nj ? std::uint64_t{*r.Ni} * *r.Nj : 0);
+  EXPECT_EQ(text_key(keys, "shortName"), c.shortName);
+  EXPECT_EQ(long_key(keys, "paramId"), c.paramId);
+  EXPECT_EQ(text_key(keys, "typeOfLevel"), c.typeOfLevel);
+  if (c.level) {
+    EXPECT_EQ(double_key(keys, "level"), c.level);
+  }
+  EXPECT_EQ(text_key(keys, "gridType"), c.gridType);
+  EXPECT_EQ(long_key(keys, "validityDate"), c.validityDate);
+  EXPECT_EQ(long_key(keys, "validityTime"), c.validityTime);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Testdata, DerivedKeysRealFiles,
+    ::testing::Values(
+        FileCase{"hrrr.t06z.wrfsfcf01-UGRD.grib2", 0, "10u", 165, "heightAboveGround", 10.0, "lambert",
+                 20230722, 700},
+        FileCase{"s2s-pdt9-pdt10-pdt12.grib2", 0, "2t", 167, "heightAboveGround", 2.0, "regular_ll",
+                 20260318, 0},
+        FileCase{"gfs.t12z.pgrb2.0p25.f023-PV-TMP-missing.grib2", 0, "t", 130, "potentialVorticity",
+                 std::nullopt, "regular_ll", 20260606, 1100},
+        FileCase{"meteofrance.arome-TCDC.grib2", 0, "tcc", 228164, "surface", 0.0, "regular_ll", 20260413,
+                 2200},
+        FileCase{"multi_1.at_10m.t12z.f147.grib2", 0, "ws", 2001, "surface", 1.0, "regular_ll", 20230707,
+                 1600},
+        FileCase{"ecmwf_soil_8vars_tiny.grib1", 1, "swvl1", 39, "depthBelowLandLayer", 0.0, "regular_ll",
+                 20260219, 0},
+        FileCase{"ncep_plottrak.grib1", 0, "u", 33, "isobaricInhPa", 850.0, "regular_ll", 20010802, 600}));
 
 }  // namespace
 }  // namespace vorlak

@@ -422,7 +422,8 @@ TEST(Grib2Collect, SectionsOfTheLastField) {
   std::vector<ByteVec> sections{test::g2_section1(), test::g2_section3_latlon({})};
   for (auto& s : test::g2_simple_field({1, 2, NAN, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 8)) sections.push_back(s);
   for (auto& s : test::g2_simple_field({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3}, 2)) sections.push_back(s);
-  auto c = collect_grib2(test::grib2_message(sections));
+  const ByteVec message = test::grib2_message(sections);
+  auto c = collect_grib2(message);
   ASSERT_TRUE(c) << c.error();
   EXPECT_EQ(c->representation.bitsPerValue, 2);
   EXPECT_FALSE(c->bitmap);  // the second field's section 6 says 255

@@ -60,6 +60,9 @@ def _record(number: int, handle, lat: float, lon: float, k: int) -> dict:
         found = codes.codes_grib_find_nearest(handle, lat, lon, npoints=k)
         rec["points"] = [{"index": p["index"], "lat": p["lat"], "lon": p["lon"],
                           "distance_km": p["distance"], "value": p["value"]} for p in found]
+    except codes.KeyValueNotFoundError as e:
+        grid = keys.native(handle, "gridType") or "this"
+        rec["error"] = f"point positions are not known on {grid} grids ({e})"
     except codes.CodesInternalError as e:
         rec["error"] = str(e)
     return rec
@@ -85,7 +88,7 @@ def run(args, report_error) -> int:
         for r in records:
             head = [number_text(r["number"]), number_text(r["shortName"]), number_text(r["level"])]
             if "error" in r:
-                rows.append(head + [f"no positions: {r['error']}"])
+                rows.append(head + [r["error"]])
                 continue
             for rank, p in enumerate(r["points"], 1):
                 rows.append(head + [str(rank), str(p["index"]), number_text(p["lat"]),

@@ -43,6 +43,7 @@ def _record(number: int, handle) -> dict:
 
 
 HEADER = ["#", "shortName", "typeOfLevel", "level", "points", "missing", "min", "max", "mean"]
+FIELDS = ["number", "shortName", "typeOfLevel", "level", "points", "missing", "min", "max", "mean"]
 
 
 def run(args, report_error) -> int:
@@ -58,11 +59,11 @@ def run(args, report_error) -> int:
     else:
         rows = []
         for r in records:
-            head = [number_text(r[k]) for k in HEADER[:4]]
+            head = [number_text(r[k]) for k in FIELDS[:4]]
             if "error" in r:
                 rows.append(head + [f"cannot decode: {r['error']}"])
             else:
-                rows.append(head + [number_text(r[k]) for k in HEADER[4:]])
+                rows.append(head + [number_text(r[k]) for k in FIELDS[4:]])
         table(HEADER, rows)
     for r in failed:
         report_error(f"{args.file}: message {r['number']}: {r['error']}")

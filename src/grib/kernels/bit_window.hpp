@@ -47,9 +47,10 @@ inline std::uint64_t read_bits_window(const std::uint8_t* data, std::uint64_t po
 // before the end, so that read_bits_window may be used for them.
 inline std::size_t window_safe_count(std::size_t nbytes, std::uint64_t bit_offset, unsigned width,
                                      std::size_t count) {
-  if (nbytes < 9) return 0;
+  if (nbytes < 9 || count == 0) return 0;
   const std::uint64_t last_start = (std::uint64_t{nbytes} - 9) * 8 + 7;  // last bit position whose byte has 8 after it
   if (bit_offset > last_start) return 0;
+  if (bit_offset + std::uint64_t{width} * (count - 1) <= last_start) return count;  // no division in the usual case
   const std::uint64_t fit = (last_start - bit_offset) / width + 1;
   return fit < count ? static_cast<std::size_t>(fit) : count;
 }
