@@ -80,12 +80,11 @@ void load_column(const GroupLayout& layout, const PackedColumn& column, std::uin
 
 struct Group {
   std::uint64_t reference;
-  unsigned width;
+  std::uint64_t width;  // above 255 only before check_groups has refused it
   std::uint32_t length;
 };
 
-// Calls visit(group) for each group in order while it returns true. Widths
-// must have passed check_group_widths.
+// Calls visit(group) for each group in order while it returns true.
 template <class Visit>
 void for_each_group(const GroupLayout& layout, const DataRepresentation& drs, bool want_references,
                     Visit&& visit) {
@@ -99,7 +98,7 @@ void for_each_group(const GroupLayout& layout, const DataRepresentation& drs, bo
       const bool last = first + j + 1 == layout.group_count;
       const Group g{
           want_references ? chunk.reference[j] : 0,
-          drs.referenceForGroupWidths + static_cast<unsigned>(chunk.raw_width[j]),
+          drs.referenceForGroupWidths + std::min<std::uint64_t>(chunk.raw_width[j], 256),  // past 255 stays past
           last ? drs.trueLengthOfLastGroup
                : static_cast<std::uint32_t>(drs.referenceForGroupLengths +
                                             std::uint32_t{drs.lengthIncrement} *
@@ -110,40 +109,31 @@ void for_each_group(const GroupLayout& layout, const DataRepresentation& drs, bo
   }
 }
 
-Result<void> check_group_widths(const GroupLayout& layout, const DataRepresentation& drs) {
-  const std::uint64_t room = 255u - drs.referenceForGroupWidths;
-  std::uint64_t raw[kGroupChunk];
-  for (std::uint64_t first = 0; first < layout.group_count; first += kGroupChunk) {
-    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kGroupChunk, layout.group_count - first));
-    load_column(layout, layout.widths, first, n, raw);
-    for (std::size_t j = 0; j < n; ++j) {
-      if (raw[j] > room) return fail("group width overflow");
-    }
-  }
-  return {};
-}
-
-// Walks the groups as the decoder will, failing where it would run out of
-// bits or meet a width above 64; gives the number of packed points.
-Result<std::uint64_t> check_group_values(const GroupLayout& layout, const DataRepresentation& drs) {
+// Walks the groups as the decoder will: a width past 255 anywhere fails
+// first ("group width overflow"), then the first group that would meet a
+// width above 64 or run out of bits; gives the number of packed points.
+Result<std::uint64_t> check_groups(const GroupLayout& layout, const DataRepresentation& drs) {
   const std::uint64_t available = std::uint64_t{layout.data.size()} * 8 - layout.values_start;
   std::uint64_t bits = 0;
   std::uint64_t points = 0;
   const char* error = nullptr;
+  bool overflow = false;
   for_each_group(layout, drs, false, [&](const Group& g) {
-    if (g.length == 0) return true;
-    if (g.width > 64) {
-      error = kReadWidthTooLarge;
+    if (g.width > 255) {
+      overflow = true;
       return false;
     }
-    bits += std::uint64_t{g.width} * g.length;  // below 2^40 per group, so no wrap before the check
-    if (bits > available) {
-      error = kNotEnoughPackedBits;
-      return false;
+    if (error || g.length == 0) return true;
+    if (g.width > 64) {
+      error = kReadWidthTooLarge;
+    } else {
+      bits += g.width * g.length;  // below 2^39 per group, so no wrap before the check
+      if (bits > available) error = kNotEnoughPackedBits;
     }
     points += g.length;
     return true;
   });
+  if (overflow) return fail("group width overflow");
   if (error) return fail(error);
   return points;
 }
@@ -161,22 +151,57 @@ Result<void> check_output_count(std::uint64_t produced, std::uint64_t count) {
   return {};
 }
 
+// Runs of packed values gathered a chunk of groups at a time and handed to
+// the kernels together.
+class RunBatch {
+ public:
+  explicit RunBatch(double* out) : out_(out) {}
+  bool full() const { return size_ == kGroupChunk; }
+  void add(std::uint64_t bit_offset, std::uint64_t add, std::uint32_t count, unsigned width) {
+    runs_[size_++] = PackedRun{bit_offset, add, count, width};
+    pending_ += count;
+  }
+  // Hands the gathered runs to `decode(runs, n, out)` and moves past their values.
+  template <class Decode>
+  void flush(Decode&& decode) {
+    if (size_ > 0) decode(runs_, size_, out_);
+    out_ += pending_;
+    size_ = 0;
+    pending_ = 0;
+  }
+  double*& out() { return out_; }
+
+ private:
+  PackedRun runs_[kGroupChunk];
+  std::size_t size_ = 0;
+  std::uint64_t pending_ = 0;
+  double* out_;
+};
+
 // Missing value management off, template 5.2: each group is a run of
-// scaled reference + x.
+// scaled reference + x; constant groups are runs of one scaled value.
 void decode_plain(const GroupLayout& layout, const DataRepresentation& drs, const ScaleFactors& scale, double* out) {
   const UnpackKernels& k = active_kernels();
+  const auto decode = [&](const PackedRun* runs, std::size_t n, double* to) {
+    k.runs_scaled(layout.data.data(), layout.data.size(), runs, n, scale, to);
+  };
+  RunBatch batch(out);
   std::uint64_t position = layout.values_start;
   for_each_group(layout, drs, true, [&](const Group& g) {
     if (g.length == 0) return true;
     if (g.width == 0) {
-      std::fill_n(out, g.length, apply_scale(static_cast<double>(static_cast<std::int64_t>(g.reference)), scale));
-    } else {
-      k.unpack_scaled(layout.data.data(), layout.data.size(), position, g.width, g.length, g.reference, scale, out);
-      position += std::uint64_t{g.width} * g.length;
+      batch.flush(decode);
+      std::fill_n(batch.out(), g.length,
+                  apply_scale(static_cast<double>(static_cast<std::int64_t>(g.reference)), scale));
+      batch.out() += g.length;
+      return true;
     }
-    out += g.length;
+    batch.add(position, g.reference, g.length, static_cast<unsigned>(g.width));
+    position += g.width * g.length;
+    if (batch.full()) batch.flush(decode);
     return true;
   });
+  batch.flush(decode);
 }
 
 // Missing value management off, template 5.3: differencing undone and values
@@ -188,15 +213,23 @@ void decode_differenced(const GroupLayout& layout, const DataRepresentation& drs
   const auto to_double = [](std::uint64_t v) { return static_cast<double>(static_cast<std::int64_t>(v)); };
   const auto first = static_cast<std::uint64_t>(sd.initial_values[0]);
   const std::uint64_t initial_outputs = std::min<std::uint64_t>(count, sd.order);
-  std::uint64_t value = first;
-  std::uint64_t difference = 0;
+  std::int64_t value = static_cast<std::int64_t>(first);
+  std::int64_t difference = 0;
   if (initial_outputs >= 1) *out++ = apply_scale(to_double(first), scale);
   if (sd.order == 2) {
     const auto second = static_cast<std::uint64_t>(sd.initial_values[1]);
     if (initial_outputs >= 2) *out++ = apply_scale(to_double(second), scale);
-    value = second;
-    difference = second - first;
+    value = static_cast<std::int64_t>(second);
+    difference = static_cast<std::int64_t>(second - first);
   }
+  const auto decode = [&](const PackedRun* runs, std::size_t n, double* to) {
+    if (sd.order == 1) {
+      k.runs_order1_scaled(layout.data.data(), layout.data.size(), runs, n, &value, scale, to);
+    } else {
+      k.runs_order2_scaled(layout.data.data(), layout.data.size(), runs, n, &value, &difference, scale, to);
+    }
+  };
+  RunBatch batch(out);
   std::uint64_t to_skip = initial_outputs;
   std::uint64_t position = layout.values_start;
   const auto minimum = static_cast<std::uint64_t>(sd.overall_minimum);
@@ -206,23 +239,15 @@ void decode_differenced(const GroupLayout& layout, const DataRepresentation& drs
     const std::uint64_t skipped = std::min(to_skip, length);
     to_skip -= skipped;
     length -= skipped;
-    position += std::uint64_t{g.width} * skipped;
-    const auto bias = static_cast<std::int64_t>(g.reference + minimum);
-    auto v = static_cast<std::int64_t>(value);
-    if (sd.order == 1) {
-      k.unpack_order1_scaled(layout.data.data(), layout.data.size(), position, g.width, length, bias, &v, scale,
-                             out);
-    } else {
-      auto d = static_cast<std::int64_t>(difference);
-      k.unpack_order2_scaled(layout.data.data(), layout.data.size(), position, g.width, length, bias, &v, &d,
-                             scale, out);
-      difference = static_cast<std::uint64_t>(d);
+    position += g.width * skipped;
+    if (length > 0) {
+      batch.add(position, g.reference + minimum, static_cast<std::uint32_t>(length), static_cast<unsigned>(g.width));
+      position += g.width * length;
+      if (batch.full()) batch.flush(decode);
     }
-    value = static_cast<std::uint64_t>(v);
-    position += std::uint64_t{g.width} * length;
-    out += length;
     return true;
   });
+  batch.flush(decode);
 }
 
 std::uint64_t all_ones(unsigned width) {
@@ -295,8 +320,7 @@ Result<Values> unpack_complex(Bytes payload, const DataRepresentation& drs, std:
   }
   auto layout = locate_groups(group_data, drs);
   if (!layout) return fail(layout.error());
-  if (auto widths = check_group_widths(*layout, drs); !widths) return fail(widths.error());
-  auto points = check_group_values(*layout, drs);
+  auto points = check_groups(*layout, drs);
   if (!points) return fail(points.error());
 
   const ScaleFactors scale = scale_factors(drs);

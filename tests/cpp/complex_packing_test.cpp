@@ -134,6 +134,23 @@ TEST(ComplexPacking, GroupRefusals) {
   drs.trueLengthOfLastGroup = 1;
   expect_error(unpack_complex(ByteVector{0, 60, 0, 0}, drs, 1), "group width overflow", "width overflow");
 
+  // A 64-bit raw width of all ones must not wrap round to a small width.
+  DataRepresentation wrap = drs;
+  wrap.referenceForGroupWidths = 1;
+  wrap.bitsForGroupWidths = 64;
+  ByteVector wrap_payload{0};
+  wrap_payload.insert(wrap_payload.end(), 8, 0xFF);
+  wrap_payload.insert(wrap_payload.end(), 4, 0);
+  expect_error(unpack_complex(wrap_payload, wrap, 1), "group width overflow", "raw width wrap");
+
+  // An overflow in a later group wins over a short payload in an earlier one.
+  DataRepresentation later = drs;
+  later.numberOfGroups = 2;
+  later.referenceForGroupWidths = 1;
+  later.referenceForGroupLengths = 100;
+  expect_error(unpack_complex(ByteVector{0, 0, 7, 255, 0, 0}, later, 101), "group width overflow",
+               "overflow after a short group");
+
   // Width 65 (1 + 64) is refused for a group with values, accepted for an empty one.
   drs.referenceForGroupWidths = 1;
   const ByteVector wide{0, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};

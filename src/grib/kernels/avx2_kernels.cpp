@@ -111,14 +111,14 @@ VORLAK_AVX2 inline __m256d scale4(__m256d x, const Scale4& s) {
   return _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(x, s.binary), s.reference), s.decimal);
 }
 
-VORLAK_AVX2 void unpack_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
-                               unsigned width, std::size_t count, std::uint64_t add, const ScaleFactors& scale,
-                               double* out) {
+// One run; `s` is `scale` in vector form, set up once by the caller.
+VORLAK_AVX2 inline void scaled_run(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                                   unsigned width, std::size_t count, std::uint64_t add, const ScaleFactors& scale,
+                                   const Scale4& s, double* out) {
   const std::size_t fast = kernels::sums_are_small(width, add) ? block_count(nbytes, bit_offset, width, count) : 0;
   if (fast > 0) {
     constexpr std::uint64_t kMagicBits = 0x4338000000000000ull;
     const Block8 b = block_setup(bit_offset, width);
-    const Scale4 s = scale_setup(scale);
     const __m256i bias = _mm256_set1_epi64x(static_cast<long long>(add + kMagicBits));
     const __m256d magic = _mm256_set1_pd(6755399441055744.0);
     const std::uint8_t* p = data + (bit_offset >> 3);
@@ -133,6 +133,21 @@ VORLAK_AVX2 void unpack_scaled(const std::uint8_t* data, std::size_t nbytes, std
   }
   portable_kernels().unpack_scaled(data, nbytes, bit_offset + fast * width, width, count - fast, add, scale,
                                    out + fast);
+}
+
+VORLAK_AVX2 void unpack_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                               unsigned width, std::size_t count, std::uint64_t add, const ScaleFactors& scale,
+                               double* out) {
+  scaled_run(data, nbytes, bit_offset, width, count, add, scale, scale_setup(scale), out);
+}
+
+VORLAK_AVX2 void runs_scaled(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
+                             const ScaleFactors& scale, double* out) {
+  const Scale4 s = scale_setup(scale);
+  for (std::size_t r = 0; r < nruns; ++r) {
+    scaled_run(data, nbytes, runs[r].bit_offset, runs[r].width, runs[r].count, runs[r].add, scale, s, out);
+    out += runs[r].count;
+  }
 }
 
 // Running sums four lanes at a time: [a, b, c, d] -> [a, a+b, a+b+c, a+b+c+d].
@@ -196,13 +211,12 @@ VORLAK_AVX2 void order1_blocks(const std::uint8_t* p, const Block8& b, const Sca
   *value = _mm256_extract_epi64(running, 0);
 }
 
-VORLAK_AVX2 void unpack_order1_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
-                                      unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
-                                      const ScaleFactors& scale, double* out) {
+VORLAK_AVX2 inline void order1_run(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                                   unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
+                                   const ScaleFactors& scale, const Scale4& s, double* out) {
   const std::size_t fast = block_count(nbytes, bit_offset, width, count);
   if (fast > 0) {
     const Block8 b = block_setup(bit_offset, width);
-    const Scale4 s = scale_setup(scale);
     const std::uint8_t* p = data + (bit_offset >> 3);
     const double bound = std::abs(static_cast<double>(*value)) + static_cast<double>(fast) * step_bound(bias, width);
     if (bound < kExactLimit) {
@@ -214,6 +228,22 @@ VORLAK_AVX2 void unpack_order1_scaled(const std::uint8_t* data, std::size_t nbyt
   }
   portable_kernels().unpack_order1_scaled(data, nbytes, bit_offset + fast * width, width, count - fast, bias, value,
                                           scale, out + fast);
+}
+
+VORLAK_AVX2 void unpack_order1_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                                      unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
+                                      const ScaleFactors& scale, double* out) {
+  order1_run(data, nbytes, bit_offset, width, count, bias, value, scale, scale_setup(scale), out);
+}
+
+VORLAK_AVX2 void runs_order1_scaled(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs,
+                                    std::size_t nruns, std::int64_t* value, const ScaleFactors& scale, double* out) {
+  const Scale4 s = scale_setup(scale);
+  for (std::size_t r = 0; r < nruns; ++r) {
+    order1_run(data, nbytes, runs[r].bit_offset, runs[r].width, runs[r].count, static_cast<std::int64_t>(runs[r].add),
+               value, scale, s, out);
+    out += runs[r].count;
+  }
 }
 
 template <bool kChecked>
@@ -238,13 +268,13 @@ VORLAK_AVX2 void order2_blocks(const std::uint8_t* p, const Block8& b, const Sca
   *difference = _mm256_extract_epi64(running_difference, 0);
 }
 
-VORLAK_AVX2 void unpack_order2_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
-                                      unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
-                                      std::int64_t* difference, const ScaleFactors& scale, double* out) {
+VORLAK_AVX2 inline void order2_run(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                                   unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
+                                   std::int64_t* difference, const ScaleFactors& scale, const Scale4& s,
+                                   double* out) {
   const std::size_t fast = block_count(nbytes, bit_offset, width, count);
   if (fast > 0) {
     const Block8 b = block_setup(bit_offset, width);
-    const Scale4 s = scale_setup(scale);
     const std::uint8_t* p = data + (bit_offset >> 3);
     const double n = static_cast<double>(fast);
     const double bound = std::abs(static_cast<double>(*value)) + n * std::abs(static_cast<double>(*difference)) +
@@ -258,6 +288,23 @@ VORLAK_AVX2 void unpack_order2_scaled(const std::uint8_t* data, std::size_t nbyt
   }
   portable_kernels().unpack_order2_scaled(data, nbytes, bit_offset + fast * width, width, count - fast, bias, value,
                                           difference, scale, out + fast);
+}
+
+VORLAK_AVX2 void unpack_order2_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
+                                      unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
+                                      std::int64_t* difference, const ScaleFactors& scale, double* out) {
+  order2_run(data, nbytes, bit_offset, width, count, bias, value, difference, scale, scale_setup(scale), out);
+}
+
+VORLAK_AVX2 void runs_order2_scaled(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs,
+                                    std::size_t nruns, std::int64_t* value, std::int64_t* difference,
+                                    const ScaleFactors& scale, double* out) {
+  const Scale4 s = scale_setup(scale);
+  for (std::size_t r = 0; r < nruns; ++r) {
+    order2_run(data, nbytes, runs[r].bit_offset, runs[r].width, runs[r].count, static_cast<std::int64_t>(runs[r].add),
+               value, difference, scale, s, out);
+    out += runs[r].count;
+  }
 }
 
 VORLAK_AVX2 void ieee32_be(const std::uint8_t* data, std::size_t count, double* out) {
@@ -285,7 +332,16 @@ VORLAK_AVX2 void ieee64_be(const std::uint8_t* data, std::size_t count, double* 
 }
 
 constexpr UnpackKernels kAvx2{
-    "avx2", unpack, unpack_scaled, unpack_order1_scaled, unpack_order2_scaled, ieee32_be, ieee64_be,
+    "avx2",
+    unpack,
+    unpack_scaled,
+    unpack_order1_scaled,
+    unpack_order2_scaled,
+    runs_scaled,
+    runs_order1_scaled,
+    runs_order2_scaled,
+    ieee32_be,
+    ieee64_be,
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // byte-aligned widths and the IEEE loops, vectorise for the baseline CPU.
 #include <bit>
 
+#include "grib/kernels/run_loops.hpp"
 #include "grib/kernels/unpack_kernels.hpp"
 #include "grib/kernels/value_walk.hpp"
 
@@ -75,7 +76,16 @@ void ieee64_be(const std::uint8_t* data, std::size_t count, double* out) {
 }
 
 constexpr UnpackKernels kPortable{
-    "portable", unpack, unpack_scaled, unpack_order1_scaled, unpack_order2_scaled, ieee32_be, ieee64_be,
+    "portable",
+    unpack,
+    unpack_scaled,
+    unpack_order1_scaled,
+    unpack_order2_scaled,
+    kernels::runs_scaled_by<unpack_scaled>,
+    kernels::runs_order1_by<unpack_order1_scaled>,
+    kernels::runs_order2_by<unpack_order2_scaled>,
+    ieee32_be,
+    ieee64_be,
 };
 
 }  // namespace

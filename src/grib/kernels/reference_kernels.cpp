@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "grib/kernels/run_loops.hpp"
 #include "grib/kernels/unpack_kernels.hpp"
 
 namespace vorlak {
@@ -75,7 +76,16 @@ void ieee64_be(const std::uint8_t* data, std::size_t count, double* out) {
 }
 
 constexpr UnpackKernels kReference{
-    "reference", unpack, unpack_scaled, unpack_order1_scaled, unpack_order2_scaled, ieee32_be, ieee64_be,
+    "reference",
+    unpack,
+    unpack_scaled,
+    unpack_order1_scaled,
+    unpack_order2_scaled,
+    kernels::runs_scaled_by<unpack_scaled>,
+    kernels::runs_order1_by<unpack_order1_scaled>,
+    kernels::runs_order2_by<unpack_order2_scaled>,
+    ieee32_be,
+    ieee64_be,
 };
 
 }  // namespace

@@ -27,6 +27,14 @@ inline double apply_scale(double x, const ScaleFactors& s) {
   return referenced * s.decimal;
 }
 
+// One group of complex packing: `count` values of `width` bits from `bit_offset`.
+struct PackedRun {
+  std::uint64_t bit_offset;
+  std::uint64_t add;  // the group reference (template 5.2) or the bias, reference + overall minimum (5.3)
+  std::uint32_t count;
+  std::uint32_t width;
+};
+
 struct UnpackKernels {
   const char* name;
 
@@ -50,6 +58,15 @@ struct UnpackKernels {
   void (*unpack_order2_scaled)(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
                                unsigned width, std::size_t count, std::int64_t bias, std::int64_t* value,
                                std::int64_t* difference, const ScaleFactors& scale, double* out);
+
+  // The three above over several runs, their values written one after
+  // another from `out`; the running value and difference carry across runs.
+  void (*runs_scaled)(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
+                      const ScaleFactors& scale, double* out);
+  void (*runs_order1_scaled)(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
+                             std::int64_t* value, const ScaleFactors& scale, double* out);
+  void (*runs_order2_scaled)(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
+                             std::int64_t* value, std::int64_t* difference, const ScaleFactors& scale, double* out);
 
   // Big-endian IEEE numbers to doubles (single precision widened).
   void (*ieee32_be)(const std::uint8_t* data, std::size_t count, double* out);
