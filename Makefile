@@ -11,6 +11,7 @@ DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest
 
 export PYTHONDONTWRITEBYTECODE := 1
 
+.DELETE_ON_ERROR:
 .PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench \
         test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
@@ -114,18 +115,21 @@ $(FUZZ)/obj/%.o: %.cpp
 
 -include $(FUZZ_OBJS:.o=.d)
 
-$(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp) tests/cpp/support/exercise_bytes.hpp
+$(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp) $(wildcard tests/cpp/support/*.hpp)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) -fsanitize=fuzzer $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
-$(FUZZ)/make_seeds: fuzz/make_seeds.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp)
+# Seed writers: make_seeds (the decoder targets) and make_message_seeds (the
+# message-level targets).
+$(FUZZ)/make_seeds $(FUZZ)/make_message_seeds: $(FUZZ)/%: fuzz/%.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
 fuzz-build: deps
 	@$(MAKE) --no-print-directory $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
 
 fuzz-seeds: deps
-	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds
-	$(FUZZ)/make_seeds fuzz/corpus
+	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds
+	$(FUZZ)/make_seeds
+	$(FUZZ)/make_message_seeds fuzz/corpus
 
 fuzz-regress: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \

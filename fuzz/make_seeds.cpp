@@ -1,159 +1,184 @@
-// Writes the seed corpora of the fuzz targets from the test builders:
-//   <dir>/decode_message_fuzz/<family>_<k>   family inputs (family_skeleton.hpp)
-//   <dir>/handle_keys_fuzz/<family>_<k>.grib the messages those inputs make
-//   <dir>/scan_messages_fuzz/*               single and concatenated messages with junk
-// Usage: make_seeds DIR (run by `make fuzz-seeds`; the output is committed).
-#include <cmath>
+// Writes the seed corpora of the decoder fuzz targets (fuzz/corpus/<target>/)
+// from the test-side encoders: the worked examples of each template, round
+// trips and a few refusals. Run by `make fuzz-seeds`; the output is kept in
+// the repository.
+#include <bit>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+#include <random>
 #include <string>
-#include <vector>
 
-#include "family_skeleton.hpp"
-#include "grib/decode_message.hpp"
-#include "grib/framing.hpp"
 #include "support/payload_encoders.hpp"
 
 namespace {
 
-using namespace vorlak;
-using namespace vorlak::fuzz;
-using test::ByteVec;
+using namespace vorlak::test;
+namespace fs = std::filesystem;
 
-void write_file(const std::filesystem::path& path, const ByteVec& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+struct Seed {
+  ByteVector bytes;
+  void u8(unsigned v) { bytes.push_back(static_cast<std::uint8_t>(v)); }
+  void u16(unsigned v) {
+    u8(v >> 8);
+    u8(v);
+  }
+  void u32(std::uint32_t v) {
+    u16(v >> 16);
+    u16(v & 0xFFFF);
+  }
+  void sm16(int v) { u16(v < 0 ? 0x8000u | static_cast<unsigned>(-v) : static_cast<unsigned>(v)); }
+  void scaling(float r, int e, int d) {
+    u32(std::bit_cast<std::uint32_t>(r));
+    sm16(e);
+    sm16(d);
+  }
+  void append(const ByteVector& b) { bytes.insert(bytes.end(), b.begin(), b.end()); }
+};
+
+void write(const std::string& target, const std::string& name, const Seed& seed) {
+  const fs::path dir = fs::path("fuzz/corpus") / target;
+  fs::create_directories(dir);
+  std::FILE* f = std::fopen((dir / name).c_str(), "wb");
+  std::fwrite(seed.bytes.data(), 1, seed.bytes.size(), f);
+  std::fclose(f);
 }
 
-// A smooth field of small integers, 0 .. about 200.
-std::vector<std::int64_t> field_ints(std::uint32_t Ni, std::uint32_t Nj) {
-  std::vector<std::int64_t> out;
-  for (std::uint32_t j = 0; j < Nj; ++j) {
-    for (std::uint32_t i = 0; i < Ni; ++i) {
-      out.push_back(static_cast<std::int64_t>(100 + 90 * std::sin(0.5 * i) * std::cos(0.3 * j)));
-    }
-  }
-  return out;
+Seed simple(unsigned bits, unsigned count, float r, int e, int d, const ByteVector& payload) {
+  Seed s;
+  s.u8(bits);
+  s.u16(count);
+  s.scaling(r, e, d);
+  s.append(payload);
+  return s;
 }
 
-ByteVec every_third_absent(std::uint32_t points, std::size_t& present) {
-  std::vector<bool> flags(points);
-  present = 0;
-  for (std::uint32_t k = 0; k < points; ++k) {
-    flags[k] = k % 3 != 1;
-    present += flags[k];
+void simple_seeds() {
+  write("decode_simple_fuzz", "twelve_bits", simple(12, 2, 0, 0, 0, {0xAB, 0xCD, 0xEF}));
+  write("decode_simple_fuzz", "constant", simple(0, 5, 273.15f, 0, 0, {}));
+  write("decode_simple_fuzz", "short", simple(16, 8, 1, 0, 0, ByteVector(14, 0x11)));
+  write("decode_simple_fuzz", "wide", simple(65, 1, 0, 0, 0, ByteVector(9, 0)));
+  std::mt19937_64 rng(1);
+  for (unsigned bits : {7u, 24u, 64u}) {
+    std::vector<std::uint64_t> ints(101);
+    for (auto& x : ints) x = rng() & (bits == 64 ? ~0ull : (1ull << bits) - 1);
+    write("decode_simple_fuzz", "random_" + std::to_string(bits), simple(bits, 101, -2.5f, -3, 2, pack_simple(ints, bits)));
   }
-  return test::pack_bitmap(flags);
 }
 
-std::vector<FamilyInput> family_inputs() {
-  std::vector<FamilyInput> out;
-  for (const bool with_bitmap : {false, true}) {
-    const std::uint32_t Ni = 6, Nj = 4, points = Ni * Nj;
-    std::size_t present = points;
-    ByteVec bitmap = with_bitmap ? every_third_absent(points, present) : ByteVec{};
-    std::vector<std::int64_t> ints = field_ints(Ni, Nj);
-    ints.resize(present);
-    std::vector<std::uint64_t> unsigned_ints(ints.begin(), ints.end());
-    std::vector<double> doubles(ints.begin(), ints.end());
-    const auto count = static_cast<std::uint32_t>(present);
+void ieee_seeds() {
+  Seed s;
+  s.u8(32);
+  s.u16(2);
+  s.append({0x3F, 0x80, 0, 0, 0xC0, 0, 0, 0});
+  write("decode_ieee_fuzz", "single", s);
+  Seed d;
+  d.u8(64);
+  d.u16(3);
+  d.append(pack_ieee64({1.5, -0.0, 1e300}));
+  write("decode_ieee_fuzz", "double", d);
+  Seed bad;
+  bad.u8(16);
+  bad.u16(2);
+  bad.append({1, 2, 3, 4});
+  write("decode_ieee_fuzz", "sixteen_bits", bad);
+}
 
-    // Simple packing, 12 bits, D = 1.
-    const auto simple = test::pack_simple(doubles, 12, 1);
-    out.push_back(split_family_input(kSimple, Ni, Nj, bitmap, test::g2_section5_simple(simple), simple.data));
+Seed complex_seed(const EncodedPayload& e, unsigned count) {
+  const auto& r = e.drs;
+  Seed s;
+  s.u8(r.dataRepresentationTemplateNumber == 3 ? 1 : 0);
+  s.u8(r.missingValueManagement);
+  s.u8(r.bitsPerValue);
+  s.u16(r.numberOfGroups);
+  s.u8(r.referenceForGroupWidths);
+  s.u8(r.bitsForGroupWidths);
+  s.u32(r.referenceForGroupLengths);
+  s.u8(r.lengthIncrement);
+  s.u32(r.trueLengthOfLastGroup);
+  s.u8(r.bitsForScaledGroupLengths);
+  s.u8(r.orderOfSpatialDifferencing);
+  s.u8(r.descriptorOctets);
+  s.u16(count);
+  s.scaling(std::bit_cast<float>(r.reference_value_bits), r.binaryScaleFactor, r.decimalScaleFactor);
+  s.append(e.payload);
+  return s;
+}
 
-    // Complex packing in groups of 4, and second-order spatial differencing.
-    for (const unsigned order : {0u, 2u}) {
-      test::ComplexLayout layout = order ? test::difference_and_group(ints, order, 4)
-                                         : test::ComplexLayout{test::split_into_groups(unsigned_ints, 4)};
-      const auto encoded = test::encode_complex(layout, 0.0f, 0, 1);
-      const DataRepresentation& d = encoded.drs;
-      const ByteVec s5 = test::g2_section5_complex(
-          {.template_number = d.dataRepresentationTemplateNumber, .count = count, .reference = 0, .E = 0, .D = 1,
-           .bits = d.bitsPerValue, .missing_management = d.missingValueManagement, .groups = d.numberOfGroups,
-           .width_reference = d.referenceForGroupWidths, .width_bits = d.bitsForGroupWidths,
-           .length_reference = d.referenceForGroupLengths, .length_increment = d.lengthIncrement,
-           .last_length = d.trueLengthOfLastGroup, .length_bits = d.bitsForScaledGroupLengths,
-           .order = d.orderOfSpatialDifferencing, .descriptor_octets = d.descriptorOctets});
-      out.push_back(split_family_input(order ? kSpatial : kComplex, Ni, Nj, bitmap, s5, encoded.payload));
-    }
+void complex_seeds() {
+  ComplexLayout two;
+  two.groups = {ComplexGroup{10, 0, {0, 0, 0}}, ComplexGroup{20, 4, {1, 15}}};
+  write("decode_complex_fuzz", "two_groups", complex_seed(encode_complex(two), 5));
+  two.missing_management = 1;
+  write("decode_complex_fuzz", "two_groups_missing", complex_seed(encode_complex(two), 5));
+  ComplexLayout order1;
+  order1.order = 1;
+  order1.initial_values = {100};
+  order1.overall_minimum = -5;
+  order1.groups = {ComplexGroup{0, 4, {0, 7, 3, 5}}};
+  write("decode_complex_fuzz", "order1", complex_seed(encode_complex(order1), 4));
+  std::mt19937_64 rng(2);
+  std::vector<std::int64_t> field(300);
+  std::int64_t level = 1000;
+  for (auto& v : field) v = level += static_cast<std::int64_t>(rng() % 41) - 20;
+  write("decode_complex_fuzz", "order2_field", complex_seed(encode_complex(difference_and_group(field, 2, 11)), 300));
+  std::vector<std::uint64_t> ints(field.begin(), field.end());
+  ComplexLayout plain;
+  plain.groups = split_into_groups(ints, 7);
+  write("decode_complex_fuzz", "plain_field", complex_seed(encode_complex(plain, 1.5f, -1, 1), 300));
+}
 
-    // IEEE single precision in the WMO layout, double in the 21-octet one.
-    std::vector<float> floats(doubles.begin(), doubles.end());
-    out.push_back(split_family_input(kIeee, Ni, Nj, bitmap, test::g2_section5_ieee(count, 1),
-                                     test::pack_ieee32(floats)));
-    out.push_back(split_family_input(kIeee, Ni, Nj, bitmap,
-                                     test::g2_section5({.template_number = 4, .count = count, .bits = 64}),
-                                     test::pack_ieee64(doubles), kFlagIeeeLongForm));
+Seed image_seed(unsigned bits, unsigned count, const ByteVector& payload) {
+  Seed s;
+  s.u8(bits);
+  s.u16(count);
+  s.scaling(100.0f, 0, 1);
+  s.append(payload);
+  return s;
+}
 
-    // JPEG 2000: a raw code stream and a JP2 file, 8-bit samples.
-    for (const bool jp2 : {false, true}) {
-      std::vector<std::int32_t> samples(ints.begin(), ints.end());
-      const std::uint32_t width = with_bitmap ? count : Ni;
-      const std::uint32_t height = with_bitmap ? 1 : Nj;
-      const ByteVec stream = test::encode_jpeg2000({.width = width, .height = height, .precision = 8,
-                                                    .components = 1, .jp2 = jp2, .samples = samples});
-      out.push_back(split_family_input(kJpeg, Ni, Nj, bitmap, test::g2_section5_jpeg(count, 0, 0, 1, 8), stream));
-    }
+void jpeg2000_seeds() {
+  write("decode_jpeg2000_fuzz", "twelve_bits", image_seed(12, 3, encode_jpeg2000({3, 1, 12, 1, false, {0, 1, 4095}})));
+  std::vector<std::int32_t> samples(64);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int32_t>(i * 8000);
+  write("decode_jpeg2000_fuzz", "nineteen_bits", image_seed(19, 64, encode_jpeg2000({8, 8, 19, 1, false, samples})));
+  write("decode_jpeg2000_fuzz", "jp2", image_seed(8, 16, encode_jpeg2000({4, 4, 8, 1, true, std::vector<std::int32_t>(16, 9)})));
+  write("decode_jpeg2000_fuzz", "three_components",
+        image_seed(8, 16, encode_jpeg2000({4, 4, 8, 3, false, std::vector<std::int32_t>(16, 7)})));
+  write("decode_jpeg2000_fuzz", "constant", image_seed(0, 10, {}));
+}
 
-    // CCSDS with preprocessing, 8 bits in blocks of 16.
-    const test::AecSettings aec{.bits = 8, .block_size = 16, .rsi = 8, .flags = AEC_DATA_PREPROCESS};
-    out.push_back(split_family_input(kCcsds, Ni, Nj, bitmap,
-                                     test::g2_section5_ccsds(count, 0, 0, 1, 8, AEC_DATA_PREPROCESS, 16, 8),
-                                     test::encode_ccsds(ints, aec)));
+Seed aec_seed(const AecSettings& a, unsigned count, const ByteVector& payload) {
+  Seed s;
+  s.u8(a.bits);
+  s.u8(a.flags);
+  s.u8(a.block_size);
+  s.u16(a.rsi);
+  s.u16(count);
+  s.scaling(0.5f, -1, 0);
+  s.append(payload);
+  return s;
+}
 
-    // GRIB1 simple packing with D = 1.
-    const auto g1 = test::pack_simple(doubles, 10, 1, {}, true);
-    out.push_back(split_family_input(kGrib1, Ni, Nj, bitmap, test::g1_pds({.D = 1}), test::g1_bds_simple(g1)));
+void ccsds_seeds() {
+  std::mt19937_64 rng(3);
+  for (const AecSettings& a : {AecSettings{16, 32, 128, AEC_DATA_PREPROCESS}, AecSettings{12, 16, 64, AEC_DATA_SIGNED},
+                               AecSettings{24, 8, 32, AEC_DATA_PREPROCESS | AEC_DATA_3BYTE | AEC_DATA_MSB}}) {
+    std::vector<std::int64_t> samples(200);
+    std::int64_t level = 100;
+    for (auto& v : samples) v = level += static_cast<std::int64_t>(rng() % 7);
+    write("decode_ccsds_fuzz", "bits_" + std::to_string(a.bits), aec_seed(a, 200, encode_ccsds(samples, a)));
   }
-  return out;
+  write("decode_ccsds_fuzz", "constant", aec_seed({0, 32, 128, 8}, 10, {}));
+  write("decode_ccsds_fuzz", "bad_block", aec_seed({12, 12, 128, 0}, 10, {1, 2, 3}));
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_seeds DIR\n");
-    return 2;
-  }
-  const std::filesystem::path root = argv[1];
-  for (const char* target : {"decode_message_fuzz", "handle_keys_fuzz", "scan_messages_fuzz"}) {
-    std::filesystem::create_directories(root / target);
-  }
-  std::vector<ByteVec> messages;
-  int k = 0;
-  for (const FamilyInput& input : family_inputs()) {
-    const std::string name = std::string(kFamilyNames[input.family]) + "_" + std::to_string(k++);
-    const ByteVec message = family_message(input);
-    const ByteVec serialised = serialise_family_input(input);
-    if (serialise_family_input(parse_family_input(serialised)) != serialised) {
-      std::fprintf(stderr, "family input %s does not round-trip\n", name.c_str());
-      return 1;
-    }
-    auto scan = scan_messages(message);
-    if (!scan) {
-      std::fprintf(stderr, "seed %s does not scan: %s\n", name.c_str(), scan.error().c_str());
-      return 1;
-    }
-    if (auto decoded = decode_message(message, scan->records.front()); !decoded) {
-      std::fprintf(stderr, "seed %s does not decode: %s\n", name.c_str(), decoded.error().c_str());
-      return 1;
-    }
-    write_file(root / "decode_message_fuzz" / name, serialised);
-    write_file(root / "handle_keys_fuzz" / (name + ".grib"), message);
-    messages.push_back(message);
-  }
-  // Scanning seeds: one message of each edition, and a stream of several
-  // between junk (a false "GRIB", a stray "7777").
-  write_file(root / "scan_messages_fuzz" / "grib2", messages.front());
-  write_file(root / "scan_messages_fuzz" / "grib1", messages.back());
-  ByteVec stream = {'G', 'R', 'I', 'B', 0, 0, 0, 9, '7', '7', '7', '7'};
-  for (std::size_t i = 0; i < messages.size(); i += 4) {
-    stream.insert(stream.end(), messages[i].begin(), messages[i].end());
-    stream.push_back(0);
-  }
-  write_file(root / "scan_messages_fuzz" / "stream", stream);
-  std::printf("%d family seeds written to %s\n", k, root.c_str());
+int main() {
+  simple_seeds();
+  ieee_seeds();
+  complex_seeds();
+  jpeg2000_seeds();
+  ccsds_seeds();
   return 0;
 }

@@ -48,7 +48,7 @@ def _variable(model: DatasetModel, v, source: FieldSource) -> xr.Variable:
 
 
 def to_dataset(model: DatasetModel, source: FieldSource, drop_variables=()) -> xr.Dataset:
-    drop = set(drop_variables or ())
+    drop = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
     kept = [v for v in model.variables if v.name not in drop]
     used = {c for v in kept for c in (*v.coordinates, *v.dims)}
     data_vars = {v.name: _variable(model, v, source) for v in kept}

@@ -41,12 +41,13 @@ std::size_t aec_bytes_per_sample(unsigned bits, unsigned flags) {
   return 4;
 }
 
-// Ends the decoder's state however the decode went.
+// Ends the decoder's state however the decode went. aec_decode_init can
+// fail after allocating it (a rejected option combination), so the state
+// itself, not the return code, says whether there is something to end.
 struct AecDecoder {
   aec_stream stream{};
-  bool started = false;
   ~AecDecoder() {
-    if (started) aec_decode_end(&stream);
+    if (stream.state) aec_decode_end(&stream);
   }
 };
 
@@ -86,7 +87,6 @@ Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::u
   s.rsi = rsi;
   s.flags = flags;
   if (int status = aec_decode_init(&s); status != AEC_OK) return fail(aec_failed(describe_aec_status(status)));
-  decoder.started = true;
   if (out_size > 0) {
     if (int status = aec_decode(&s, AEC_FLUSH); status != AEC_OK) {
       return fail(aec_failed(describe_aec_status(status)));

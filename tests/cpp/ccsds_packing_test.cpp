@@ -33,6 +33,14 @@ TEST(CcsdsPacking, ParameterChecksInOrder) {
   }
 }
 
+TEST(CcsdsPacking, LibraryRefusalsReleaseTheDecoder) {
+  // libaec refuses restricted coding of 5 to 8 bits once its state is
+  // allocated; the state must still be released (checked under ASan).
+  auto values = unpack_ccsds(ByteVector{1, 2, 3}, ccsds_drs({5, 32, 128, AEC_RESTRICTED}), 4);
+  ASSERT_FALSE(values);
+  EXPECT_EQ(values.error(), "ccsds/aec decode failed: invalid coding parameters (AEC_CONF_ERROR)");
+}
+
 TEST(CcsdsPacking, ConstantFieldNeedsNoStream) {
   for (const ByteVector& payload : {ByteVector{}, ByteVector{0x00, 0x01}}) {
     auto values = unpack_ccsds(payload, ccsds_drs({0, 32, 128, 8}, 42.5f, 0, 1), 3);
