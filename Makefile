@@ -103,7 +103,7 @@ FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src
                      tests/cpp/support/message_builder.cpp
 FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
-                     -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \
+                     -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \
                      -DVORLAK_SOURCE_ROOT='"$(CURDIR)"'
 FUZZ_SAN          := -fsanitize=address,undefined -fno-sanitize-recover=undefined
 FUZZ_LIBS         := -lopenjp2 -laec -lpthread -Wl,-lstdc++
