@@ -224,6 +224,7 @@ Result<void> summarise_grib1(Bytes message, std::uint64_t message_number, Messag
     record.Nj = grid->Nj;
     record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
     record.scanningMode = grid->scanningMode;
+    record.reduced_point_count = grid->reduced_point_count;
   }
 
   record.level = static_cast<double>(pds->level);

@@ -330,6 +330,18 @@ def test_size_of_values_never_decodes(broken):
         v.codes_get_size(broken, "distinctLongitudes")
 
 
+def test_reduced_gaussian_grib1_size_is_the_sum_of_its_rows():
+    # Ni is 0xFFFF on such grids: Ni x Nj would claim 65535 points a row.
+    rows = [4, 8, 8, 4]
+    lats = g.gaussian_latitudes(2)
+    grid = g.gds_latlon(ni=0, nj=4, la1=lats[0], lo1=0, la2=lats[-1], lo2=315, di=0, dj=0, gaussian_n=2, pl=rows)
+    values = [float(i) for i in range(sum(rows))]
+    h = v.codes_new_from_message(g.grib1_message(g.pds(), grid, None, g.bds_simple(values, bits=16)))
+    assert v.codes_get(h, "gridType") == "reduced_gg"
+    assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 24
+    assert v.codes_get_values(h).size == 24
+
+
 def test_decode_failure_is_kept(broken):
     errors = []
     for call in (v.codes_get_values, lambda h: v.codes_get(h, "values"), v._benchmark_force_decode_values,
