@@ -4,7 +4,9 @@ Python path and checks that nothing crashes, hangs or balloons.
 
 Each case goes through codes_new_from_message, every key the handle lists
 (keys iterator when the module has one, else a fixed list) read with
-codes_get / codes_get_array, codes_get_values and the coordinate keys. A
+codes_get / codes_get_array, codes_get_values and the coordinate keys; then,
+written to a file, through codes_count_in_file, reading every message and
+the message index. A
 case passes when each step gives a result or one of the module's exceptions
 (CodesInternalError and its subclasses; TypeError / OverflowError for the
 argument conversions). It fails when anything else is raised, when the
@@ -113,10 +115,51 @@ def exercise(v, data: bytes) -> str:
     return "handle"
 
 
+def exercise_file(v, path: str, data: bytes) -> None:
+    """The same bytes as a file: counted, opened message by message and
+    indexed (no decoding: the bytes path above does that)."""
+    allowed = (v.CodesInternalError, TypeError, OverflowError)
+    with open(path, "wb") as f:
+        f.write(data)
+    try:
+        v.codes_count_in_file(path)
+        with open(path, "rb") as f:
+            while v.codes_grib_new_from_file(f) is not None:
+                pass
+    except allowed:
+        return
+    if not hasattr(v, "codes_index_new_from_file"):
+        return
+    try:
+        idx = v.codes_index_new_from_file(path, ["shortName", "level", "gridType"])
+    except allowed:
+        return
+    try:
+        for key in ("shortName", "level", "gridType"):
+            found = v.codes_index_get(idx, key)
+            if found:
+                v.codes_index_select(idx, key, found[0])
+        while True:
+            h = v.codes_new_from_index(idx)
+            if h is None:
+                break
+            v.codes_get_long(h, "edition")
+            v.codes_release(h)
+    except allowed:
+        pass
+    v.codes_index_release(idx)
+
+
 def worker_main() -> int:
     sys.path.insert(0, ROOT)
     from vorlak import _vorlak as v
 
+    import tempfile
+    # Every case is written to the same file name: the cache could take a
+    # rewrite within one clock tick for the old contents.
+    v.codes_grib_cache_set_enabled(False)
+    scratch = tempfile.mkdtemp(prefix="vorlak-corpus-")
+    case_path = os.path.join(scratch, "case.grib")
     inp = sys.stdin.buffer
     out = sys.stdout
     out.write("ready\n")
@@ -131,6 +174,7 @@ def worker_main() -> int:
         start = resource.getrusage(resource.RUSAGE_SELF)
         try:
             outcome = exercise(v, data)
+            exercise_file(v, case_path, data)
             status = "ok"
         except BaseException as e:  # anything the module should not raise
             outcome = f"{type(e).__name__}: {e}"

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "grib/limits.hpp"
 
@@ -132,6 +133,16 @@ TEST_P(GeometryGaussianN, SymmetricStrictlyDecreasingInsidePoles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, GeometryGaussianN, ::testing::Values(2u, 48u, 320u, 1280u));
+
+TEST(GeometryGaussian, ConcurrentFirstRequestsShareOneResult) {
+  constexpr int kThreads = 4;
+  std::shared_ptr<const std::vector<double>> seen[kThreads];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back([&seen, t] { seen[t] = gaussian_latitudes(517); });
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(seen[0]);
+  for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]);
+}
 
 TEST(GeometryGaussian, RefusesZeroAndOversizedN) {
   EXPECT_EQ(gaussian_latitudes(0), nullptr);

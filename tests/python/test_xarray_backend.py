@@ -17,6 +17,11 @@ from vorlak.dataset import fields, grid  # noqa: E402
 from vorlak.xarray_backend import DatasetBuildError, VorlakBackendEntrypoint  # noqa: E402
 
 ENGINE = VorlakBackendEntrypoint
+try:
+    import dask  # noqa: F401
+except ImportError:
+    dask = None
+needs_dask = pytest.mark.skipif(dask is None, reason="dask is not installed")
 HOUR = np.timedelta64(1, "h")
 
 
@@ -181,6 +186,7 @@ def test_open_decodes_only_the_axes_and_each_field_once(mixed, decodes):
     assert len(decodes["fields"]) == 7
 
 
+@needs_dask
 def test_chunks_are_one_per_field(mixed, decodes):
     ds = open_ds(mixed, chunks={})
     assert ds.t.chunks == ((1, 1), (1, 1, 1), (gs.NJ,), (gs.NI,))
@@ -209,6 +215,14 @@ def test_a_changed_file_is_not_read_as_the_old_one(tmp_path):
     write(path, *gs.mixed_messages()[::-1])
     with pytest.raises(fields.FileChanged, match="has changed since it was opened"):
         pickle.loads(blob).values
+
+
+def test_unreadable_files_are_refused_with_their_name(tmp_path):
+    junk = write(tmp_path / "junk.grib2", b"not a GRIB file" * 20)
+    with pytest.raises(v.CodesInternalError, match=f"{junk}: no GRIB messages found"):
+        open_ds(junk)
+    with pytest.raises(FileNotFoundError):
+        open_ds(str(tmp_path / "absent.grib2"))
 
 
 def test_undecodable_messages_fail_when_read_not_when_opened(tmp_path):
@@ -333,6 +347,7 @@ def day_files(tmp_path):
     return paths
 
 
+@needs_dask
 def test_several_files_combine_along_time(day_files):
     ds = xr.open_mfdataset(day_files, engine=ENGINE, combine="nested", concat_dim="time", parallel=True)
     assert ds.t.dims == ("time", "isobaricInhPa", "latitude", "longitude")
@@ -342,6 +357,7 @@ def test_several_files_combine_along_time(day_files):
     np.testing.assert_array_equal(got, expected)
 
 
+@needs_dask
 def test_levels_from_several_files_combine(tmp_path):
     paths = [write(tmp_path / f"l{lev}.grib2", gs.message(gs.field(lev / 10), level=lev)) for lev in (850, 500)]
     ds = xr.open_mfdataset(paths, engine=ENGINE, combine="nested", concat_dim="isobaricInhPa")
@@ -350,6 +366,7 @@ def test_levels_from_several_files_combine(tmp_path):
     np.testing.assert_array_equal(ds.t.sel(isobaricInhPa=500).values.ravel(), message_values(paths[1]))
 
 
+@needs_dask
 @pytest.mark.distributed
 def test_open_mfdataset_on_a_local_cluster_of_processes(day_files):
     distributed = pytest.importorskip("distributed")

@@ -84,7 +84,10 @@ def scan_file(path: str, filter_by_keys: dict | None = None) -> FileScan:
     with open(path, "rb") as f:
         buf = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if stamp[0] else b""
         try:
-            _scan_messages(f, buf, filters, scan)
+            # An index without keys walks every message in file order, and
+            # makes the handles in one pass over the loaded file.
+            index = codes.codes_index_new_from_file(path, [])
+            _scan_messages(index, buf, filters, scan)
         except codes.CodesInternalError as e:
             raise type(e)(f"{path}: {e}") from None
         finally:
@@ -93,8 +96,8 @@ def scan_file(path: str, filter_by_keys: dict | None = None) -> FileScan:
     return scan
 
 
-def _scan_messages(f, buf, filters, scan: FileScan) -> None:
-    new_from_file = codes.codes_grib_new_from_file
+def _scan_messages(index, buf, filters, scan: FileScan) -> None:
+    new_from_index = codes.codes_new_from_index
     get_long = codes.codes_get_long
     get = codes.codes_get
     messages = scan.messages
@@ -102,7 +105,7 @@ def _scan_messages(f, buf, filters, scan: FileScan) -> None:
     times: dict[tuple, np.datetime64] = {}
     steps: dict[tuple, np.timedelta64] = {}
     while True:
-        handle = new_from_file(f)
+        handle = new_from_index(index)
         if handle is None:
             return
         scan.total += 1
