@@ -567,7 +567,7 @@ def _grib1_expected(msg):
         "shortName": SHORT_NAMES[(pds[3], pds[8])],
         "typeOfLevel": LEVEL_NAMES_1[level_type],
         "level": float(pds[10] if level_type == 112 else _octets(pds, 11, 2)),
-        "gridType": GRID_TYPES[{0: 0}[gds[5]]],
+        "gridType": {0: "regular_ll"}[gds[5]],  # GDS type 0: template 0
         "packingType": "grid_simple",
         "Nx": _octets(gds, 7, 2), "Ny": _octets(gds, 9, 2),
         "centre": pds[4], "table2Version": pds[3], "indicatorOfParameter": pds[8],
