@@ -389,6 +389,18 @@ def test_string_length(msg):
     assert v.codes_get_string_length(msg, "centreDescription") == 1025
 
 
+@pytest.mark.parametrize("centre, key, text, expected", [
+    (7, "name", "Time-maximum 10 metre wind speed", 256),  # 32 bytes
+    (74, "centreDescription", "UK Meteorological Office - Exeter", 1025),  # 33 bytes
+])
+def test_string_length_boundary(centre, key, text, expected):
+    grid = g.section3_latlon(ni=4, nj=3, la1=60, lo1=0, la2=58, lo2=3, di=1, dj=1)
+    fields = g.field_simple(grid_values(4, 3), category=2, number=1, level_type=103, level=10)
+    h = v.codes_new_from_message(g.grib2_message([g.section1(centre=centre), grid, *fields]))
+    assert v.codes_get_string(h, key) == text
+    assert v.codes_get_string_length(h, key) == expected
+
+
 def test_native_types(msg):
     assert v.codes_get_native_type(msg, "edition") is int
     assert v.codes_get_native_type(msg, "level") is float
