@@ -144,28 +144,52 @@ std::vector<double> gaussian_latitude_axis(const GaussianRows& rows, std::uint64
   return axis;
 }
 
-// Root j (0 <= j < N) of the Legendre polynomial of degree 2N, from
-// cos((j + 0.75) pi / (2N + 0.5)) by Newton's method. Each step evaluates the
-// polynomial in 2N terms, so a root costs O(N).
-double legendre_root(std::uint32_t N, std::uint64_t j) {
+// Roots j .. j + lanes - 1 (below N) of the Legendre polynomial of degree
+// 2N, each from cos((j + 0.75) pi / (2N + 0.5)) by Newton's method. Each step
+// evaluates the polynomial in 2N terms, so a root costs O(N). Refining
+// several roots side by side lets their long chains of dependent divisions
+// overlap; every lane does exactly the arithmetic of a root refined alone.
+template <std::uint32_t kLanes>
+void legendre_roots(std::uint32_t N, std::uint64_t j, std::uint32_t lanes, double* roots) {
   const std::uint64_t n = std::uint64_t{2} * N;
   const double degree = static_cast<double>(n);
-  double x = std::cos((static_cast<double>(j) + 0.75) * kPi / (degree + 0.5));
+  double x[kLanes];
+  bool converged[kLanes];
+  for (std::uint32_t l = 0; l < kLanes; ++l) {
+    // Lanes past the last root idle on a harmless value.
+    x[l] = l < lanes ? std::cos((static_cast<double>(j + l) + 0.75) * kPi / (degree + 0.5)) : 0.5;
+    converged[l] = l >= lanes;
+  }
   for (int step = 0; step < kMaxNewtonSteps; ++step) {
-    double p_prev = 1.0;  // P_(k-1)
-    double p = x;         // P_k
+    if (std::all_of(converged, converged + kLanes, [](bool c) { return c; })) break;
+    double p_prev[kLanes];  // P_(k-1)
+    double p[kLanes];       // P_k
+    for (std::uint32_t l = 0; l < kLanes; ++l) {
+      p_prev[l] = 1.0;
+      p[l] = x[l];
+    }
     for (std::uint64_t k = 2; k <= n; ++k) {
       const double kd = static_cast<double>(k);
-      const double next = ((2.0 * kd - 1.0) * x * p - (kd - 1.0) * p_prev) / kd;
-      p_prev = p;
-      p = next;
+      for (std::uint32_t l = 0; l < kLanes; ++l) {
+        const double next = ((2.0 * kd - 1.0) * x[l] * p[l] - (kd - 1.0) * p_prev[l]) / kd;
+        p_prev[l] = p[l];
+        p[l] = next;
+      }
     }
-    const double next_x = x - p / ((x * p - p_prev) * degree / (x * x - 1.0));
-    const bool converged = std::fabs(next_x - x) < 1e-14;
-    x = next_x;
-    if (converged) break;
+    for (std::uint32_t l = 0; l < kLanes; ++l) {
+      if (converged[l]) continue;
+      const double next_x = x[l] - p[l] / ((x[l] * p[l] - p_prev[l]) * degree / (x[l] * x[l] - 1.0));
+      converged[l] = std::fabs(next_x - x[l]) < 1e-14;
+      x[l] = next_x;
+    }
   }
-  return x;
+  for (std::uint32_t l = 0; l < lanes; ++l) roots[l] = x[l];
+}
+
+double legendre_root(std::uint32_t N, std::uint64_t j) {
+  double root = 0.0;
+  legendre_roots<1>(N, j, 1, &root);
+  return root;
 }
 
 // Latitude i of 2N, north to south: root i in the north, the mirror of
@@ -182,10 +206,15 @@ double GaussianRows::operator()(std::uint64_t i) const { return all ? (*all)[i] 
 std::vector<double> compute_gaussian_latitudes(std::uint32_t N) {
   const std::uint64_t n = std::uint64_t{2} * N;
   std::vector<double> latitudes(n);
-  for (std::uint64_t j = 0; j < N; ++j) {
-    const double x = legendre_root(N, j);
-    latitudes[j] = std::asin(x) * kDegreesPerRadian;
-    latitudes[n - 1 - j] = std::asin(-x) * kDegreesPerRadian;
+  constexpr std::uint32_t kLanes = 4;
+  for (std::uint32_t j = 0; j < N; j += kLanes) {
+    const std::uint32_t lanes = std::min(kLanes, N - j);
+    double roots[kLanes];
+    legendre_roots<kLanes>(N, j, lanes, roots);
+    for (std::uint32_t l = 0; l < lanes; ++l) {
+      latitudes[j + l] = std::asin(roots[l]) * kDegreesPerRadian;
+      latitudes[n - 1 - (j + l)] = std::asin(-roots[l]) * kDegreesPerRadian;
+    }
   }
   return latitudes;
 }

@@ -205,7 +205,7 @@ TEST(GeometryGaussian, BandOfAFineGridMatchesTheWholeList) {
   }
 }
 
-// A five-row band of the finest grid allowed: five roots, not 32768.
+// A five-row band of the finest grid allowed: five roots, not 8192.
 TEST(GeometryGaussian, BandOfTheFinestGridIsCheap) {
   const auto coords = compute_coordinates(gaussian_grid(kMaxGaussianN, 5, 0.01, -0.01));
   ASSERT_TRUE(coords);
