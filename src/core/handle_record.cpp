@@ -6,8 +6,10 @@ HandleRecord HandleRecord::make(const MessageRecord& record, BytesSource bytes) 
   HandleRecord handle;
   handle.record = record;
   handle.grid_size_known = record.Ni.has_value() && record.Nj.has_value();
-  // Two 32-bit dimensions: the product always fits in 64 bits.
+  // Two 32-bit dimensions: the product always fits in 64 bits. A reduced
+  // Gaussian grid has rows of their own lengths: its size is their sum.
   handle.grid_size = handle.grid_size_known ? std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj} : 0;
+  if (handle.grid_size_known && record.reduced_point_count) handle.grid_size = *record.reduced_point_count;
   handle.bytes = std::move(bytes);
   handle.memo = std::make_shared<ValuesMemo>();
   handle.message_number = record.messageNumber;

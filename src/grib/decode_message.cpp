@@ -8,7 +8,7 @@
 
 #include "grib/decoders.hpp"
 #include "grib/geometry.hpp"
-#include "grib/point_count.hpp"
+#include "grib/value_count.hpp"
 #include "grib/text.hpp"
 
 namespace vorlak {

@@ -11,6 +11,7 @@
 #include "compat/param_tables.hpp"
 #include "grib/limits.hpp"
 #include "grib/text.hpp"
+#include "grib/value_count.hpp"
 
 namespace vorlak {
 
@@ -171,9 +172,7 @@ Result<Bitmap> parse_bms(Bytes s, std::uint64_t point_count) {
   if (table != 0) return fail(str_cat("GRIB1 predefined bitmap ", table, " is not implemented yet"));
   // The entries are allocated from the grid's point count, which comes from
   // the GDS alone: bound it before allocating.
-  if (point_count > kMaxGridPoints) {
-    return fail(str_cat("GRIB1 grid of ", point_count, " points exceeds the limit of ", kMaxGridPoints));
-  }
+  if (auto bounded = check_point_count(point_count); !bounded) return fail(std::move(bounded.error()));
   const std::int64_t stored_bits = std::int64_t{8} * static_cast<std::int64_t>(s.size() - 6) - u8_at(s, 4);
   const std::uint64_t available = stored_bits > 0 ? static_cast<std::uint64_t>(stored_bits) : 0;
   const std::uint64_t kept = std::min(available, point_count);
@@ -224,6 +223,7 @@ Result<void> summarise_grib1(Bytes message, std::uint64_t message_number, Messag
     record.Nj = grid->Nj;
     record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
     record.scanningMode = grid->scanningMode;
+    record.reduced_point_count = grid->reduced_point_count;
   }
 
   record.level = static_cast<double>(pds->level);

@@ -7,7 +7,7 @@
 
 #include "grib/bit_reader.hpp"
 #include "grib/decode_message.hpp"
-#include "grib/point_count.hpp"
+#include "grib/value_count.hpp"
 #include "grib/text.hpp"
 
 namespace vorlak {

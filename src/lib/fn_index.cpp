@@ -15,6 +15,7 @@
 #include "lib/errors.hpp"
 #include "lib/functions.hpp"
 #include "lib/handles.hpp"
+#include "lib/ktype.hpp"
 
 namespace vorlak::py::fn {
 
@@ -60,29 +61,6 @@ PyObject* distinct_doubles(const IndexState& state, std::string_view key) {
 }
 PyObject* distinct_strings(const IndexState& state, std::string_view key) {
   return tuple_of(state.distinct_strings(key), text_object);
-}
-
-enum class ValueKind { Long, Double, String };
-
-// The type selector shared with the key functions: the lowered text of
-// str(ktype) is searched for "float32", "float64"/"float", "int", "bytes",
-// "str"/"unicode", the first hit deciding. Only floats and ints change the
-// result; everything else (None included) reads texts.
-std::optional<ValueKind> kind_of(PyObject* ktype) {
-  if (!ktype || ktype == Py_None) return ValueKind::String;
-  PyRef text(PyObject_Str(ktype));
-  if (!text) return std::nullopt;
-  Py_ssize_t length = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &length);
-  if (!utf8) return std::nullopt;
-  std::string lowered(utf8, static_cast<std::size_t>(length));
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  const auto has = [&](std::string_view word) { return lowered.find(word) != std::string::npos; };
-  if (has("float32") || has("float64") || has("float")) return ValueKind::Double;
-  if (has("int")) return ValueKind::Long;
-  return ValueKind::String;
 }
 
 // The untyped selection value: an integer (int, bool, __index__), a Python
@@ -187,13 +165,16 @@ VORLAK_FUNCTION(codes_index_get) {
   if (!index_and_key(a, target)) return nullptr;
   SharedAccess access(target.index->borrow);
   if (!access) return nullptr;
-  const auto kind = kind_of(a[2]);
+  // Floats of either width and ints change the result; every other kind,
+  // None included, reads texts.
+  const auto kind = reduce_ktype(a[2]);
   if (!kind) return nullptr;
   const IndexState& state = *target.index->state;
   switch (*kind) {
-    case ValueKind::Long: return distinct_longs(state, target.key);
-    case ValueKind::Double: return distinct_doubles(state, target.key);
-    case ValueKind::String: break;
+    case Kind::Int: return distinct_longs(state, target.key);
+    case Kind::Float32:
+    case Kind::Float: return distinct_doubles(state, target.key);
+    default: break;
   }
   return distinct_strings(state, target.key);
 }

@@ -15,6 +15,7 @@
 #include "lib/errors.hpp"
 #include "lib/functions.hpp"
 #include "lib/handles.hpp"
+#include "lib/ktype.hpp"
 
 namespace vorlak::py::fn {
 
@@ -22,31 +23,6 @@ namespace {
 
 constexpr std::string_view kValues = "values";
 constexpr const char* kNoArrayCoercion = "string and bytes array coercions are not implemented";
-
-// What a ktype argument asks for.
-enum class Kind { Native, Float32, Float, Int, Bytes, Str };
-
-// None or omitted: native. Anything else by the lower-cased text of str():
-// the first rule whose word it contains.
-std::optional<Kind> reduce_ktype(PyObject* ktype) {
-  if (!ktype || ktype == Py_None) return Kind::Native;
-  PyRef text(PyObject_Str(ktype));
-  if (!text) return std::nullopt;
-  Py_ssize_t length = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &length);
-  if (!utf8) return std::nullopt;
-  std::string lowered(utf8, static_cast<std::size_t>(length));
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  const auto has = [&](const char* word) { return lowered.find(word) != std::string::npos; };
-  if (has("float32")) return Kind::Float32;
-  if (has("float64") || has("float")) return Kind::Float;
-  if (has("int")) return Kind::Int;
-  if (has("bytes")) return Kind::Bytes;
-  if (has("str") || has("unicode")) return Kind::Str;
-  return Kind::Native;
-}
 
 PyObject* to_str(std::string_view text) {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");

@@ -207,11 +207,12 @@ TEST(GeometryGaussian, BandOfAFineGridMatchesTheWholeList) {
 
 // A five-row band of the finest grid allowed: five roots, not 8192.
 TEST(GeometryGaussian, BandOfTheFinestGridIsCheap) {
-  const auto coords = compute_coordinates(gaussian_grid(kMaxGaussianN, 5, 0.01, -0.01));
+  // Rows are about 90 / N = 0.011 degrees apart: five of them span +-0.025.
+  const auto coords = compute_coordinates(gaussian_grid(kMaxGaussianN, 5, 0.025, -0.025));
   ASSERT_TRUE(coords);
   ASSERT_EQ(coords->latitude.values.size(), 5u);
   for (std::size_t j = 1; j < 5; ++j) EXPECT_LT(coords->latitude.values[j], coords->latitude.values[j - 1]);
-  EXPECT_NEAR(coords->latitude.values[2], 0.0, 0.01);
+  EXPECT_NEAR(coords->latitude.values[2], 0.0, 90.0 / kMaxGaussianN);
 }
 
 TEST(GeometryGaussian, MoreRowsThanTheGlobalGridAreEvenlySpaced) {

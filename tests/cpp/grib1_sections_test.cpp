@@ -229,7 +229,7 @@ TEST(Grib1Bms, Refusals) {
   EXPECT_EQ(error_of(parse_bms(resized(test::g1_bms({true}), 5), 1)), "GRIB1 BMS too short");
   EXPECT_EQ(error_of(parse_bms(test::g1_bms({}, 3), 1)), "GRIB1 predefined bitmap 3 is not implemented yet");
   EXPECT_EQ(error_of(parse_bms(test::g1_bms({true}), kMaxGridPoints + 1)),
-            "GRIB1 grid of " + std::to_string(kMaxGridPoints + 1) + " points exceeds the limit of " +
+            "grid of " + std::to_string(kMaxGridPoints + 1) + " points exceeds the supported maximum " +
                 std::to_string(kMaxGridPoints));
   EXPECT_TRUE(parse_bms(resized(test::g1_bms({true}), 6), 3));
 }

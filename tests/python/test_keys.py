@@ -330,6 +330,18 @@ def test_size_of_values_never_decodes(broken):
         v.codes_get_size(broken, "distinctLongitudes")
 
 
+def test_reduced_gaussian_grib1_size_is_the_sum_of_its_rows():
+    # Ni is 0xFFFF on such grids: Ni x Nj would claim 65535 points a row.
+    rows = [4, 8, 8, 4]
+    lats = g.gaussian_latitudes(2)
+    grid = g.gds_latlon(ni=0, nj=4, la1=lats[0], lo1=0, la2=lats[-1], lo2=315, di=0, dj=0, gaussian_n=2, pl=rows)
+    values = [float(i) for i in range(sum(rows))]
+    h = v.codes_new_from_message(g.grib1_message(g.pds(), grid, None, g.bds_simple(values, bits=16)))
+    assert v.codes_get(h, "gridType") == "reduced_gg"
+    assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 24
+    assert v.codes_get_values(h).size == 24
+
+
 def test_decode_failure_is_kept(broken):
     errors = []
     for call in (v.codes_get_values, lambda h: v.codes_get(h, "values"), v._benchmark_force_decode_values,
@@ -375,6 +387,18 @@ def test_string_length(msg):
     long_text = v.codes_get_string(msg, "centreDescription")
     assert len(long_text.encode()) >= 33
     assert v.codes_get_string_length(msg, "centreDescription") == 1025
+
+
+@pytest.mark.parametrize("centre, key, text, expected", [
+    (7, "name", "Time-maximum 10 metre wind speed", 256),  # 32 bytes
+    (74, "centreDescription", "UK Meteorological Office - Exeter", 1025),  # 33 bytes
+])
+def test_string_length_boundary(centre, key, text, expected):
+    grid = g.section3_latlon(ni=4, nj=3, la1=60, lo1=0, la2=58, lo2=3, di=1, dj=1)
+    fields = g.field_simple(grid_values(4, 3), category=2, number=1, level_type=103, level=10)
+    h = v.codes_new_from_message(g.grib2_message([g.section1(centre=centre), grid, *fields]))
+    assert v.codes_get_string(h, key) == text
+    assert v.codes_get_string_length(h, key) == expected
 
 
 def test_native_types(msg):
@@ -555,7 +579,7 @@ def _grib1_expected(msg):
         "shortName": SHORT_NAMES[(pds[3], pds[8])],
         "typeOfLevel": LEVEL_NAMES_1[level_type],
         "level": float(pds[10] if level_type == 112 else _octets(pds, 11, 2)),
-        "gridType": GRID_TYPES[{0: 0}[gds[5]]],
+        "gridType": {0: "regular_ll"}[gds[5]],  # GDS type 0: template 0
         "packingType": "grid_simple",
         "Nx": _octets(gds, 7, 2), "Ny": _octets(gds, 9, 2),
         "centre": pds[4], "table2Version": pds[3], "indicatorOfParameter": pds[8],
