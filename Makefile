@@ -84,7 +84,9 @@ FUZZ_OBJECTS  := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE))
 
 $(FUZZ)/obj/%.o: %.cpp
 	@mkdir -p $(dir $@)
-	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link -c $< -o $@
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link -MMD -MP -c $< -o $@
+
+-include $(FUZZ_OBJECTS:.o=.d)
 
 # An archive, so that each target takes only the objects it needs.
 $(FUZZ)/libgrib.a: $(FUZZ_OBJECTS)
