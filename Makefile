@@ -1,4 +1,5 @@
 # Everything a fresh Debian 12 machine needs to build, test and run vorlak.
+SHELL   := /bin/bash
 PY      := /usr/bin/python3
 BUILD   := build
 ASAN    := build-asan
@@ -6,12 +7,13 @@ FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
             python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libgtest-dev \
-            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev python3-xarray python3-dask python3-distributed
+            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed
 
 export PYTHONDONTWRITEBYTECODE := 1
 
 .DELETE_ON_ERROR:
-.PHONY: all deps build build-asan test test-cpp test-asan test-python check-core run bench fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
+.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench \
+        test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
 
@@ -53,7 +55,20 @@ test-asan: build-asan
 test-python: build
 	PYTHONPATH=$(CURDIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-test: deps check-core test-cpp test-asan fuzz-regress test-python
+# The malformed-input corpus (tools/make_corpus.py): a fixed slice here,
+# every case in fuzz-long.
+CORPUS_SAMPLE ?= 1500
+test-corpus: build
+	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --sample $(CORPUS_SAMPLE)
+
+# The leak workload (tools/leak_workload.py) under valgrind, failing only on
+# errors in module code. Kept out of `make test`: valgrind and the
+# interpreter together take minutes.
+LEAK_LIFETIMES ?= 40
+test-leaks: build
+	$(PY) tools/valgrind_check.py tools/leak_workload.py $(LEAK_LIFETIMES)
+
+test: deps check-core test-cpp test-asan test-python test-corpus fuzz-regress
 
 $(SAMPLE): build tools/make_sample.py
 	@mkdir -p sample
@@ -67,61 +82,69 @@ bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
 	@for p in bench/*.py; do echo "== $$p"; PYTHONPATH=$(CURDIR) $(PY) $$p || exit 1; done
 
-# Decoder fuzz targets (libFuzzer): fuzz/<name>_fuzz.cpp, linked with the
-# src/grib sources (all the decoders need) built for coverage under ASan and UBSan. libc++ because
-# clang has no std::expected with the GCC 12 library; libFuzzer's own runtime
-# is built against libstdc++, hence libstdc++ by name at the link (clang
-# would turn -lstdc++ into libc++).
-FUZZ_CXX      ?= clang++-16
-FUZZ_SECONDS  ?= 20
-FUZZ_CXXFLAGS := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
-                 -fsanitize=address,undefined -fno-sanitize-recover=undefined \
-                 -Isrc -Itests/cpp $(shell pkg-config --cflags libopenjp2 2>/dev/null)
-FUZZ_LIBS     := $(shell pkg-config --libs libopenjp2 2>/dev/null) -laec
-FUZZ_TARGETS  := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
-FUZZ_CORE     := $(shell $(PY) tools/list_sources.py src/grib)
-FUZZ_OBJECTS  := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE))
+# ------------------------------------------------------------------ fuzzing
+# libFuzzer targets: every fuzz/*_fuzz.cpp, built with clang 16 and libc++
+# (clang 16 cannot compile libstdc++'s <expected>) against the core sources,
+# under ASan and UBSan. libFuzzer's own runtime needs libstdc++, hence the
+# -Wl,-lstdc++ (a plain -lstdc++ is rewritten under -stdlib=libc++).
+#   make fuzz          each target for FUZZ_SECONDS from its seeds (fuzz/corpus/<target>)
+#   make fuzz-regress  every seed and kept crash input (fuzz/regressions/<target>) once
+#   make fuzz-seeds    rewrites the seed corpora from the test builders
+#   make fuzz-long     the whole malformed-input corpus, then each target for FUZZ_LONG_SECONDS
+FUZZ_CXX          := clang++-16
+FUZZ_SECONDS      ?= 60
+FUZZ_LONG_SECONDS ?= 900
+FUZZ_TARGETS      := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
+FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src/types src/core) \
+                     tests/cpp/support/message_builder.cpp
+FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
+FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
+                     -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \
+                     -DVORLAK_SOURCE_ROOT='"$(CURDIR)"'
+FUZZ_SAN          := -fsanitize=address,undefined -fno-sanitize-recover=undefined
+FUZZ_LIBS         := -lopenjp2 -laec -lpthread -Wl,-lstdc++
+FUZZ_RUN_FLAGS    := -rss_limit_mb=3072 -timeout=20 -max_len=65536
 
 $(FUZZ)/obj/%.o: %.cpp
 	@mkdir -p $(dir $@)
-	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer-no-link -MMD -MP -c $< -o $@
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) -fsanitize=fuzzer-no-link -MMD -MP -c $< -o $@
 
--include $(FUZZ_OBJECTS:.o=.d)
+-include $(FUZZ_OBJS:.o=.d)
 
-# An archive, so that each target takes only the objects it needs.
-$(FUZZ)/libgrib.a: $(FUZZ_OBJECTS)
-	rm -f $@ && ar rcs $@ $^
+$(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp) $(wildcard tests/cpp/support/*.hpp)
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) -fsanitize=fuzzer $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
-$(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp fuzz/fuzz_input.hpp $(FUZZ)/libgrib.a
-	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) -fsanitize=fuzzer -I. $< $(FUZZ)/libgrib.a $(FUZZ_LIBS) -l:libstdc++.so.6 -o $@
+$(FUZZ)/make_seeds: fuzz/make_seeds.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp)
+	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
-fuzz-build: deps $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
+fuzz-build: deps
+	@$(MAKE) --no-print-directory $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
 
-# Each target for FUZZ_SECONDS, growing its corpus in build-fuzz/corpus-<target>
-# from the seeds; crashes land in build-fuzz/ (keep fixed ones in fuzz/regressions/<target>/).
-fuzz: fuzz-build
-	@for t in $(FUZZ_TARGETS); do \
-	  mkdir -p $(FUZZ)/corpus-$$t fuzz/corpus/$$t; \
-	  echo "== $$t for $(FUZZ_SECONDS) s"; \
-	  $(FUZZ)/$$t -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=4096 -artifact_prefix=$(FUZZ)/$$t- \
-	    $(FUZZ)/corpus-$$t fuzz/corpus/$$t || exit 1; \
-	done
+fuzz-seeds: deps
+	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds
+	$(FUZZ)/make_seeds fuzz/corpus
 
-# Every seed and kept regression input, once each.
 fuzz-regress: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \
-	  inputs=$$(find fuzz/corpus/$$t fuzz/regressions/$$t -type f 2>/dev/null | sort); \
-	  [ -n "$$inputs" ] || continue; \
-	  $(FUZZ)/$$t -rss_limit_mb=4096 $$inputs >$(FUZZ)/$$t.log 2>&1 || { cat $(FUZZ)/$$t.log; exit 1; }; \
-	  echo "$$t: $$(echo $$inputs | wc -w) inputs"; \
+	  dirs=""; for d in fuzz/corpus/$$t fuzz/regressions/$$t; do [ -d $$d ] && dirs="$$dirs $$d"; done; \
+	  [ -n "$$dirs" ] || continue; \
+	  echo "== $$t:$$dirs"; \
+	  $(FUZZ)/$$t $(FUZZ_RUN_FLAGS) -runs=0 $$dirs 2>&1 | grep -E '^(INFO: seed corpus|#[0-9]+.*DONE|==[0-9]+==|SUMMARY)' ; \
+	  [ $${PIPESTATUS[0]} -eq 0 ] || exit 1; \
 	done
 
-# Rewrites the seed corpora from the test-side encoders.
-fuzz-seeds:
-	@mkdir -p $(FUZZ)
-	$(CXX) -std=c++23 -O1 -Isrc -Itests/cpp $(shell pkg-config --cflags libopenjp2) fuzz/make_seeds.cpp \
-	  $(FUZZ_LIBS) -o $(FUZZ)/make_seeds
-	$(FUZZ)/make_seeds
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/corpus/$$t $(FUZZ)/artifacts/$$t; \
+	  echo "== $$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ)/$$t $(FUZZ_RUN_FLAGS) -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ)/artifacts/$$t/ $(FUZZ)/corpus/$$t $$( [ -d fuzz/corpus/$$t ] && echo fuzz/corpus/$$t ) \
+	    || exit 1; \
+	done
+
+fuzz-long: build
+	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_LONG_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so

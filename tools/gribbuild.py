@@ -489,3 +489,105 @@ def gaussian_latitudes(n: int) -> list:
                 break
         lats.append(math.degrees(math.asin(x)))
     return lats
+
+
+# ------------------------------------------- complex packing, IEEE fields
+
+
+def _bits_needed(v: int) -> int:
+    return v.bit_length()
+
+
+def complex_pack(ints: Sequence[Optional[int]], group_size: int = 8, order: int = 0, descriptor_octets: int = 4,
+                 missing_management: int = 0) -> tuple:
+    """Templates 5.2 (order 0) and 5.3 (order 1 or 2) over non-negative
+    integers; None is a missing point (needs missing_management 1). Returns
+    (section 5 tail fields as a dict, section 7 payload)."""
+    present = [x for x in ints if x is not None]
+    descriptors = b""
+    work = list(ints)
+    if order:
+        # Differences over the present points only, as the decoder restores them.
+        diffs = []
+        for k, x in enumerate(present):
+            if k < order:
+                diffs.append(0)
+            elif order == 1:
+                diffs.append(x - present[k - 1])
+            else:
+                diffs.append(x - 2 * present[k - 1] + present[k - 2])
+        minimum = min(diffs[order:]) if len(diffs) > order else 0
+        shifted = iter([0] * min(order, len(diffs)) + [d - minimum for d in diffs[order:]])
+        work = [None if x is None else next(shifted) for x in ints]
+        for x in present[:order]:
+            descriptors += sm(x, descriptor_octets)
+        descriptors += sm(minimum, descriptor_octets)
+    groups = [work[i:i + group_size] for i in range(0, len(work), group_size)]
+    refs, widths = [], []
+    for grp in groups:
+        vals = [x for x in grp if x is not None]
+        if not vals:
+            refs.append(None)
+            widths.append(0)
+            continue
+        ref = min(vals)
+        top = max(vals) - ref
+        if len(vals) < len(grp):
+            top += 1  # all ones of the width marks a missing point
+        refs.append(ref)
+        widths.append(_bits_needed(top))
+    max_ref = max([r for r in refs if r is not None] or [0])
+    bits = max(1, _bits_needed(max_ref + (1 if missing_management else 0)))
+    refs = [(1 << bits) - 1 if r is None else r for r in refs]
+    w_ref = min(widths) if widths else 0
+    w_bits = _bits_needed(max(widths) - w_ref) if widths else 0
+    out = descriptors
+    out += pack_bits(refs, bits)
+    out += pack_bits([w - w_ref for w in widths], w_bits) if w_bits else b""
+    values = bytearray()
+    acc_bits = []
+    for grp, ref, width in zip(groups, refs, widths):
+        if width == 0:
+            continue
+        for x in grp:
+            acc_bits.append(((1 << width) - 1 if x is None else x - ref, width))
+    acc = 0
+    n = 0
+    for v, w in acc_bits:
+        acc = (acc << w) | v
+        n += w
+        while n >= 8:
+            n -= 8
+            values.append((acc >> n) & 0xFF)
+        acc &= (1 << n) - 1
+    if n:
+        values.append((acc << (8 - n)) & 0xFF)
+    out += bytes(values)
+    fields = dict(bits=bits, groups=len(groups), width_reference=w_ref, width_bits=w_bits,
+                  length_reference=group_size, length_increment=1,
+                  last_length=len(groups[-1]) if groups else 0, length_bits=0,
+                  missing_management=missing_management, order=order, descriptor_octets=descriptor_octets,
+                  template=3 if order else 2)
+    return fields, out
+
+
+def field_complex(values: Sequence[float], D: int = 0, group_size: int = 8, order: int = 0,
+                  category: int = 0, number: int = 0, level_type: int = 100, level: int = 850) -> list:
+    """Sections 4 to 7 of a complex-packed field (5.2, or 5.3 with `order`).
+    NaN values are missing points (missing value management 1)."""
+    scaled = [None if math.isnan(v) else int(round(v * 10.0 ** D)) for v in values]
+    present = [x for x in scaled if x is not None]
+    base = min(present) if present else 0
+    ints = [None if x is None else x - base for x in scaled]
+    mm = 1 if len(present) < len(scaled) else 0
+    fields, payload = complex_pack(ints, group_size=group_size, order=order, missing_management=mm)
+    s5 = section5_complex(len(values), reference=float(base), D=D, **fields)
+    return [section4(category, number, level_type, level), s5, section6(), section7(payload)]
+
+
+def field_ieee(values: Sequence[float], precision: int = 1, category: int = 0, number: int = 0,
+               level_type: int = 100, level: int = 850) -> list:
+    """Sections 4 to 7 of an IEEE field (template 5.4, 32- or 64-bit)."""
+    fmt = ">%d%s" % (len(values), "f" if precision == 1 else "d")
+    return [section4(category, number, level_type, level), section5_ieee(len(values), precision), section6(),
+            section7(struct.pack(fmt, *values))]

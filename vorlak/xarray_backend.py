@@ -12,11 +12,13 @@ import xarray as xr
 from xarray.backends import BackendEntrypoint
 from xarray.core import indexing
 
-from vorlak.dataset.cube import DatasetBuildError  # noqa: F401  (part of the interface)
+from vorlak.dataset.cube import DatasetBuildError
 from vorlak.dataset.fields import FieldSource
 from vorlak.dataset.lazy import FieldArray
 from vorlak.dataset.model import DatasetModel, build_model
 from vorlak.dataset.scan import scan_file
+
+__all__ = ["VorlakBackendEntrypoint", "DatasetBuildError", "open_grib_dataset"]
 
 GRIB_SUFFIXES = (".grib", ".grib2", ".grb", ".grb2")
 
@@ -46,7 +48,7 @@ def _variable(model: DatasetModel, v, source: FieldSource) -> xr.Variable:
 
 
 def to_dataset(model: DatasetModel, source: FieldSource, drop_variables=()) -> xr.Dataset:
-    drop = set(drop_variables or ())
+    drop = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
     kept = [v for v in model.variables if v.name not in drop]
     used = {c for v in kept for c in (*v.coordinates, *v.dims)}
     data_vars = {v.name: _variable(model, v, source) for v in kept}

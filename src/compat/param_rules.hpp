@@ -19,8 +19,8 @@ struct CentreParamRow {
 };
 
 // The centre-specific row (centres 7, 8, 80, 98) of an edition 2 field.
-// `level` is the level in table units (hPa for isobaric levels of at least
-// 100 Pa), absent when the record has none.
+// `level` is the record's level (absent when it has none); an isobaric level
+// of at least 100 Pa is compared in hPa. Rows at level type 103 need a level.
 const CentreParamRow* find_centre_param(std::uint16_t centre, std::uint8_t discipline,
                                         std::uint8_t category, std::uint8_t number,
                                         std::uint8_t level_type, std::optional<double> level);

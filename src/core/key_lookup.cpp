@@ -52,62 +52,76 @@ Computed classify(std::string_view key) {
 
 KeyValue double_value(double v) { return KeyValue{v}; }
 
-// The answer for a computed key from the decoded message, or nothing when
-// the axis it needs is absent and the derived keys should answer instead.
-std::optional<CodesResult<KeyValue>> answer_computed(Computed which, std::string_view key,
-                                                     const DecodedMessage& decoded) {
+// Answers a computed key from the decoded message into `out`: true when
+// answered, false when the axis it needs is absent and the derived keys
+// should answer instead.
+CodesResult<bool> answer_computed(Computed which, std::string_view key, const DecodedMessage& decoded,
+                                  KeyValue& out) {
   const std::vector<double>* lat = decoded.coordinates ? &decoded.coordinates->latitude.values : nullptr;
   const std::vector<double>* lon = decoded.coordinates ? &decoded.coordinates->longitude.values : nullptr;
   switch (which) {
-    case Computed::Values: return KeyValue{decoded.field.values()};
+    case Computed::Values:
+      out = KeyValue{decoded.field.values()};
+      return true;
     case Computed::NumberOfMissing:
-      return KeyValue{static_cast<std::int64_t>(
+      out = KeyValue{static_cast<std::int64_t>(
           std::min<std::uint64_t>(decoded.missing_count, std::numeric_limits<std::int64_t>::max()))};
+      return true;
     case Computed::DistinctLatitudes:
-      if (!lat) return std::nullopt;
-      return KeyValue{*lat};
+      if (!lat) return false;
+      out = KeyValue{*lat};
+      return true;
     case Computed::DistinctLongitudes:
-      if (!lon) return std::nullopt;
-      return KeyValue{*lon};
+      if (!lon) return false;
+      out = KeyValue{*lon};
+      return true;
     case Computed::Latitudes: {
-      if (!lat || !lon) return std::nullopt;
+      if (!lat || !lon) return false;
       auto size = coordinate_array_size(key, lat->size(), lon->size());
       if (!size) return codes_fail(std::move(size.error()));
-      std::vector<double> out;
-      out.reserve(*size);
-      for (double row_latitude : *lat) out.insert(out.end(), lon->size(), row_latitude);
-      return KeyValue{std::move(out)};
+      std::vector<double> expanded;
+      expanded.reserve(*size);
+      for (double row_latitude : *lat) expanded.insert(expanded.end(), lon->size(), row_latitude);
+      out = KeyValue{std::move(expanded)};
+      return true;
     }
     case Computed::Longitudes: {
-      if (!lat || !lon) return std::nullopt;
+      if (!lat || !lon) return false;
       auto size = coordinate_array_size(key, lat->size(), lon->size());
       if (!size) return codes_fail(std::move(size.error()));
-      std::vector<double> out;
-      out.reserve(*size);
-      for (std::size_t r = 0; r < lat->size(); ++r) out.insert(out.end(), lon->begin(), lon->end());
-      return KeyValue{std::move(out)};
+      std::vector<double> expanded;
+      expanded.reserve(*size);
+      for (std::size_t r = 0; r < lat->size(); ++r) expanded.insert(expanded.end(), lon->begin(), lon->end());
+      out = KeyValue{std::move(expanded)};
+      return true;
     }
     case Computed::IIncrement:
-      if (!lon || lon->size() < 2) return std::nullopt;
-      return double_value(std::fabs((*lon)[1] - (*lon)[0]));
+      if (!lon || lon->size() < 2) return false;
+      out = double_value(std::fabs((*lon)[1] - (*lon)[0]));
+      return true;
     case Computed::JIncrement:
-      if (!lat || lat->size() < 2) return std::nullopt;
-      return double_value(std::fabs((*lat)[1] - (*lat)[0]));
+      if (!lat || lat->size() < 2) return false;
+      out = double_value(std::fabs((*lat)[1] - (*lat)[0]));
+      return true;
     case Computed::LatitudeFirst:
-      if (!lat || lat->empty()) return std::nullopt;
-      return double_value(lat->front());
+      if (!lat || lat->empty()) return false;
+      out = double_value(lat->front());
+      return true;
     case Computed::LatitudeLast:
-      if (!lat || lat->empty()) return std::nullopt;
-      return double_value(lat->back());
+      if (!lat || lat->empty()) return false;
+      out = double_value(lat->back());
+      return true;
     case Computed::LongitudeFirst:
-      if (!lon || lon->empty()) return std::nullopt;
-      return double_value(lon->front());
+      if (!lon || lon->empty()) return false;
+      out = double_value(lon->front());
+      return true;
     case Computed::LongitudeLast:
-      if (!lon || lon->empty()) return std::nullopt;
-      return double_value(lon->back());
+      if (!lon || lon->empty()) return false;
+      out = double_value(lon->back());
+      return true;
     case Computed::None: break;
   }
-  return std::nullopt;
+  return false;
 }
 
 }  // namespace
@@ -126,7 +140,10 @@ CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key) 
   if (which != Computed::None) {
     auto decoded = handle.decoded();
     if (decoded) {
-      if (auto answer = answer_computed(which, key, **decoded)) return std::move(*answer);
+      KeyValue value;
+      auto answered = answer_computed(which, key, **decoded, value);
+      if (!answered) return codes_fail(std::move(answered.error()));
+      if (*answered) return value;
     } else if (which != Computed::Latitudes && which != Computed::Longitudes) {
       return codes_fail(std::move(decoded.error()));
     }

@@ -34,7 +34,7 @@ inline constexpr const char* kKeysIteratorNotPositioned = "iterator is not curre
 // coordinate names on grid templates 0 and 40; byte-wise sorted, no repeats.
 std::vector<std::string> iterator_key_names(const HandleRecord& handle);
 
-class KeysIteratorState {
+struct KeysIteratorState {
  public:
   explicit KeysIteratorState(std::vector<std::string> keys) : keys_(std::move(keys)) {}
   static KeysIteratorState for_handle(const HandleRecord& handle) {

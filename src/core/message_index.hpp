@@ -33,7 +33,7 @@ using SelectValue = std::variant<std::int64_t, double, std::string>;
 // file order, sharing the loaded bytes.
 Result<std::vector<HandleRecord>> handle_records_for_file(const std::string& path);
 
-class IndexState {
+struct IndexState {
  public:
   IndexState(std::vector<HandleRecord> entries, std::vector<IndexKeySpec> keys)
       : entries_(std::move(entries)), keys_(std::move(keys)) {}

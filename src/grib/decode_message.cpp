@@ -35,6 +35,10 @@ Result<std::vector<double>> decode_payload(Bytes payload, const DataRepresentati
   }
 }
 
+std::string shape_mismatch(std::uint64_t values, const GridSummary& grid) {
+  return str_cat("decoded value count ", values, " does not match grid dimensions ", grid.Ni, "x", grid.Nj);
+}
+
 Result<DecodedMessage> assemble(const MessageRecord& record, const GridSummary& grid,
                                 std::uint64_t Ni, std::uint64_t Nj, std::vector<double>&& values,
                                 std::uint64_t missing, bool with_coordinates) {
@@ -62,6 +66,11 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) 
                               : drs.numberOfValues   ? drs.numberOfValues
                                                      : grid_points;
   if (auto ok = check_point_count(count); !ok) return fail(ok.error());
+  // More values than grid points can only end in the shape check below;
+  // failing here spares decoding (and allocating) them first.
+  if (const std::uint64_t output = bitmap ? bitmap->size : count; output > grid_points) {
+    return fail(shape_mismatch(output, grid));
+  }
 
   auto values = decode_payload(collected->payload, drs, count);
   if (!values) return fail(values.error());
@@ -74,10 +83,7 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) 
     *values = apply_bitmap(*bitmap, std::move(*values));
   }
 
-  if (values->size() != grid_points) {
-    return fail(str_cat("decoded value count ", values->size(), " does not match grid dimensions ",
-                        grid.Ni, "x", grid.Nj));
-  }
+  if (values->size() != grid_points) return fail(shape_mismatch(values->size(), grid));
   return assemble(record, grid, grid.Ni, grid.Nj, std::move(*values), missing, true);
 }
 

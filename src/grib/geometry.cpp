@@ -30,6 +30,10 @@ constexpr double kDegreesPerRadian = 57.29577951308232;
 // cap only keeps a pathological case from spinning.
 constexpr int kMaxNewtonSteps = 100;
 
+// Bands of Gaussian grids up to this N use the cached whole list (a few
+// hundredths of a second to compute once); finer ones compute their rows.
+constexpr std::uint32_t kGaussianRowsOnDemandN = 2048;
+
 // The Gaussian latitude cache keeps at most this many values in all (8 bytes
 // each); latitudes for further N are computed and handed out uncached.
 constexpr std::uint64_t kGaussianCacheMaxValues = std::uint64_t{1} << 24;
@@ -83,37 +87,52 @@ std::vector<double> regular_latitude_axis(const GridSummary& grid, double first,
   return linear_axis(n, first, (last - first) / static_cast<double>(n - 1));
 }
 
-// Index of the entry closest to `target`; the lower index wins a tie.
-std::size_t closest_index(const std::vector<double>& values, double target) {
-  std::size_t best = 0;
-  double best_distance = std::fabs(values[0] - target);
-  for (std::size_t i = 1; i < values.size(); ++i) {
-    const double distance = std::fabs(values[i] - target);
-    if (distance < best_distance) {
-      best = i;
-      best_distance = distance;
+// Latitude i (north to south) of a Gaussian grid, from a list or computed
+// row by row.
+struct GaussianRows {
+  std::uint64_t count = 0;                // 2N
+  const std::vector<double>* all = nullptr;  // the whole list when at hand
+  std::uint32_t N = 0;
+
+  double operator()(std::uint64_t i) const;
+};
+
+// Index of the entry closest to `target`; the lower index wins a tie. The
+// entries strictly decrease, so the distance falls to a minimum and rises
+// again: the answer is one of the two entries around the crossing.
+std::uint64_t closest_index(const GaussianRows& rows, double target) {
+  if (!std::isfinite(target)) return 0;  // every distance is NaN or infinite: the first entry wins
+  std::uint64_t low = 0;
+  std::uint64_t high = rows.count;  // first index whose entry is at or below target
+  while (low < high) {
+    const std::uint64_t mid = low + (high - low) / 2;
+    if (rows(mid) <= target) {
+      high = mid;
+    } else {
+      low = mid + 1;
     }
   }
-  return best;
+  if (low == 0) return 0;
+  if (low == rows.count) return rows.count - 1;
+  return std::fabs(rows(low - 1) - target) <= std::fabs(rows(low) - target) ? low - 1 : low;
 }
 
-std::vector<double> gaussian_latitude_axis(const std::vector<double>& all, std::uint64_t n,
-                                           double first, double last) {
-  const std::uint64_t full = all.size();
+std::vector<double> gaussian_latitude_axis(const GaussianRows& rows, std::uint64_t n, double first, double last) {
+  const std::uint64_t full = rows.count;
   const double north = std::isnan(first) ? last : std::max(first, last);
   const double south = std::isnan(first) ? last : std::min(first, last);
 
   std::vector<double> axis;
   if (n == full) {
-    axis = all;
+    axis = *rows.all;
   } else if (n < full) {
     // A band of the global grid: the rows between the two bounds.
-    const std::size_t a = closest_index(all, north);
-    const std::size_t b = closest_index(all, south);
+    const std::uint64_t a = closest_index(rows, north);
+    const std::uint64_t b = closest_index(rows, south);
     std::uint64_t start = std::min(a, b);
     if (full - start < n) start = full - n;
-    axis.assign(all.begin() + static_cast<std::ptrdiff_t>(start),
-                all.begin() + static_cast<std::ptrdiff_t>(start + n));
+    axis.resize(n);
+    for (std::uint64_t j = 0; j < n; ++j) axis[j] = rows(start + j);
   } else {
     axis = linear_axis(n, north, (south - north) / static_cast<double>(n - 1));
   }
@@ -125,34 +144,48 @@ std::vector<double> gaussian_latitude_axis(const std::vector<double>& all, std::
   return axis;
 }
 
-// The positive roots of the Legendre polynomial of degree 2N, root j near
-// cos((j + 0.75) pi / (2N + 0.5)), as 2N latitudes from north to south.
-std::vector<double> compute_gaussian_latitudes(std::uint32_t N) {
+// Root j (0 <= j < N) of the Legendre polynomial of degree 2N, from
+// cos((j + 0.75) pi / (2N + 0.5)) by Newton's method. Each step evaluates the
+// polynomial in 2N terms, so a root costs O(N).
+double legendre_root(std::uint32_t N, std::uint64_t j) {
   const std::uint64_t n = std::uint64_t{2} * N;
   const double degree = static_cast<double>(n);
-  std::vector<double> sines(n);  // ascending
-  for (std::uint64_t j = 0; j < N; ++j) {
-    double x = std::cos((static_cast<double>(j) + 0.75) * kPi / (degree + 0.5));
-    for (int step = 0; step < kMaxNewtonSteps; ++step) {
-      double p_prev = 1.0;  // P_(k-1)
-      double p = x;         // P_k
-      for (std::uint64_t k = 2; k <= n; ++k) {
-        const double kd = static_cast<double>(k);
-        const double next = ((2.0 * kd - 1.0) * x * p - (kd - 1.0) * p_prev) / kd;
-        p_prev = p;
-        p = next;
-      }
-      const double next_x = x - p / ((x * p - p_prev) * degree / (x * x - 1.0));
-      const bool converged = std::fabs(next_x - x) < 1e-14;
-      x = next_x;
-      if (converged) break;
+  double x = std::cos((static_cast<double>(j) + 0.75) * kPi / (degree + 0.5));
+  for (int step = 0; step < kMaxNewtonSteps; ++step) {
+    double p_prev = 1.0;  // P_(k-1)
+    double p = x;         // P_k
+    for (std::uint64_t k = 2; k <= n; ++k) {
+      const double kd = static_cast<double>(k);
+      const double next = ((2.0 * kd - 1.0) * x * p - (kd - 1.0) * p_prev) / kd;
+      p_prev = p;
+      p = next;
     }
-    sines[j] = -x;
-    sines[n - 1 - j] = x;
+    const double next_x = x - p / ((x * p - p_prev) * degree / (x * x - 1.0));
+    const bool converged = std::fabs(next_x - x) < 1e-14;
+    x = next_x;
+    if (converged) break;
   }
+  return x;
+}
+
+// Latitude i of 2N, north to south: root i in the north, the mirror of
+// root 2N - 1 - i in the south.
+double gaussian_latitude(std::uint32_t N, std::uint64_t i) {
+  const std::uint64_t n = std::uint64_t{2} * N;
+  const double sine = i < N ? legendre_root(N, i) : -legendre_root(N, n - 1 - i);
+  return std::asin(sine) * kDegreesPerRadian;
+}
+
+double GaussianRows::operator()(std::uint64_t i) const { return all ? (*all)[i] : gaussian_latitude(N, i); }
+
+// All 2N latitudes, north to south. O(N^2): N roots of O(N) each.
+std::vector<double> compute_gaussian_latitudes(std::uint32_t N) {
+  const std::uint64_t n = std::uint64_t{2} * N;
   std::vector<double> latitudes(n);
-  for (std::uint64_t i = 0; i < n; ++i) {
-    latitudes[i] = std::asin(sines[n - 1 - i]) * kDegreesPerRadian;
+  for (std::uint64_t j = 0; j < N; ++j) {
+    const double x = legendre_root(N, j);
+    latitudes[j] = std::asin(x) * kDegreesPerRadian;
+    latitudes[n - 1 - j] = std::asin(-x) * kDegreesPerRadian;
   }
   return latitudes;
 }
@@ -221,9 +254,20 @@ std::optional<Coordinates> compute_coordinates(const GridSummary& grid) {
   const double last_lat = *grid.latitudeOfLastGridPoint;
   std::vector<double> latitudes;
   if (grid.N) {
-    const auto all = gaussian_latitudes(*grid.N);
-    if (!all) return std::nullopt;
-    latitudes = gaussian_latitude_axis(*all, grid.Nj, first_lat, last_lat);
+    const std::uint32_t N = *grid.N;
+    if (N == 0 || N > kMaxGaussianN) return std::nullopt;
+    const std::uint64_t full = std::uint64_t{2} * N;
+    GaussianRows rows{full, nullptr, N};
+    // The whole list costs O(N^2) once per process. A band of a fine grid
+    // (N above kGaussianRowsOnDemandN) takes only its own rows, O(N) each, so
+    // a small header cannot buy seconds of work; a grid of more rows than
+    // the list needs none of it.
+    std::shared_ptr<const std::vector<double>> all;
+    if (grid.Nj == full || (grid.Nj < full && N <= kGaussianRowsOnDemandN)) {
+      all = gaussian_latitudes(N);
+      rows.all = all.get();
+    }
+    latitudes = gaussian_latitude_axis(rows, grid.Nj, first_lat, last_lat);
   } else {
     latitudes = regular_latitude_axis(grid, first_lat, last_lat);
   }

@@ -103,7 +103,7 @@ int level_scale_factor(std::uint8_t octet) {
 // Section 4 (product definition), the octets common to the usual templates:
 // 8-9 template, 10 category, 11 number, 14 generating process, 18 unit of
 // time range, 19-22 forecast time, 23 type of first fixed surface, 24 its
-// scale factor (signed octet), 25-28 its scaled value.
+// scale factor (signed octet), 25-28 its scaled value (sign-magnitude).
 Result<void> summarise_section4(Bytes s, MessageRecord& record) {
   if (s.size() < 28) return fail("section 4 too short");
   record.productDefinitionTemplateNumber = u16_at(s, 8);
@@ -118,7 +118,10 @@ Result<void> summarise_section4(Bytes s, MessageRecord& record) {
     record.level.reset();  // all ones: no level (surface, entire atmosphere, ...)
   } else {
     const int factor = level_scale_factor(u8_at(s, 24));
-    const double value = scaled;
+    // The scaled value is sign-magnitude too: GFS writes its -2 PVU surface
+    // as 0x800007D0 with factor 9. No real level needs 2^31 units.
+    const double magnitude = scaled & 0x7FFFFFFFu;
+    const double value = (scaled & 0x80000000u) ? -magnitude : magnitude;
     record.level = factor >= 0 ? value / power_of_ten(factor) : value * power_of_ten(-factor);
   }
   return {};

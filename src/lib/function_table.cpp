@@ -1,6 +1,8 @@
 #include "lib/function_table.hpp"
 
 #include <array>
+#include <new>
+#include <stdexcept>
 
 #include "lib/functions.hpp"
 
@@ -8,9 +10,33 @@ namespace vorlak::py {
 
 namespace {
 
+// The last line of defence at the interpreter boundary: an allocation that
+// fails (a huge but legal field under a memory limit) raises MemoryError
+// instead of unwinding into the interpreter and aborting the process. RAII
+// releases what the call held; the values memo stays empty and can retry.
+template <FastFunction F>
+PyObject* no_throw(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  try {
+    return F(module, args, nargs, kwnames);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::length_error&) {
+    return PyErr_NoMemory();
+  }
+}
+
+template <FastFunction F>
+constexpr FastFunction guarded() {
+  if constexpr (F == nullptr) {
+    return nullptr;
+  } else {
+    return &no_throw<F>;
+  }
+}
+
 // To register a function: declare it in functions.hpp, define it in its
 // fn_*.cpp, and put its name in place of NOT_YET below.
-#define ENTRY(fname, params, impl) FunctionEntry{#fname, #fname params "\n--\n\n", impl}
+#define ENTRY(fname, params, impl) FunctionEntry{#fname, #fname params "\n--\n\n", guarded<impl>()}
 #define NOT_YET nullptr
 
 using namespace fn;

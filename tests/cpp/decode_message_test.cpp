@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
@@ -12,6 +16,7 @@
 #include "grib/framing.hpp"
 #include "grib/geometry.hpp"
 #include "grib/limits.hpp"
+#include "grib/text.hpp"
 #include "support/message_builder.hpp"
 
 namespace vorlak {
@@ -293,6 +298,24 @@ ByteVec oversized_constant_field() {
                      test::g2_section6_none(), test::g2_section7({})});
 }
 
+// A 4 x 3 grid whose section 5 claims the largest field allowed: refused
+// by the shape before 2 GiB of constants are made.
+ByteVec constant_field_larger_than_grid() {
+  return grib2_with(test::g2_section3_latlon({}),
+                    {test::g2_section4(),
+                     test::g2_section5_simple(test::pack_simple({1}, 0), static_cast<std::uint32_t>(kMaxGridPoints)),
+                     test::g2_section6_none(), test::g2_section7({})});
+}
+
+// The same claim made by a bitmap seen before the grid.
+ByteVec bitmap_larger_than_grid() {
+  std::vector<ByteVec> sections{test::g2_section1(), test::g2_section4(),
+                                test::g2_section5_simple(test::pack_simple({1}, 0), 12),
+                                test::g2_section6_indicator(0, ByteVec(1 << 20, 0)),
+                                test::g2_section3_latlon({}), test::g2_section7({})};
+  return test::grib2_message(sections);
+}
+
 ByteVec oversized_bitmap() {
   // A 4 x 3 grid seen after the bitmap, so the bitmap is not cut to it.
   const std::size_t octets = kMaxGridPoints / 8 + 1;
@@ -316,6 +339,10 @@ INSTANTIATE_TEST_SUITE_P(
                          "grid of 4294967296 points exceeds the supported maximum 268435456"},
         Grib2RefusalCase{"constant_field_too_large", oversized_constant_field(),
                          "grid of 4294967295 points exceeds the supported maximum 268435456"},
+        Grib2RefusalCase{"constant_field_larger_than_grid", constant_field_larger_than_grid(),
+                         "decoded value count 268435456 does not match grid dimensions 4x3"},
+        Grib2RefusalCase{"bitmap_larger_than_grid", bitmap_larger_than_grid(),
+                         "decoded value count 8388608 does not match grid dimensions 4x3"},
         Grib2RefusalCase{"bitmap_too_large", oversized_bitmap(),
                          "grid of 268435464 points exceeds the supported maximum 268435456"}),
     [](const auto& info) { return std::string(info.param.label); });
@@ -391,6 +418,132 @@ TEST(DecodeGrib1Message, ReducedGaussianIsOneColumnWithoutCoordinates) {
   expect_values(decoded->field.values(), values);
   EXPECT_FALSE(decoded->coordinates);
 }
+
+// ------------------------------------------------------------ real files
+
+struct Axes {
+  double lon_first, lon_last, lat_first, lat_last;
+};
+
+struct FileCase {
+  const char* name;
+  std::size_t messages;
+  std::uint64_t Ni, Nj;         // of the first message
+  std::uint64_t missing;        // of the first message
+  std::optional<Axes> axes;     // of the first message
+  double low, high;             // plausible range of every first-message value
+  const char* refusal = nullptr;  // every message fails with this text
+};
+
+std::filesystem::path testdata(const char* name) {
+  return std::filesystem::path(VORLAK_SOURCE_ROOT "/../shared/testdata") / name;
+}
+
+std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class DecodeRealFile : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(DecodeRealFile, EveryMessageDecodes) {
+  const FileCase& c = GetParam();
+  const auto path = testdata(c.name);
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no " << path;
+  const auto bytes = read_file(path);
+  const auto scan = scan_messages(bytes);
+  ASSERT_TRUE(scan) << scan.error();
+  ASSERT_EQ(scan->records.size(), c.messages);
+
+  for (const MessageRecord& record : scan->records) {
+    SCOPED_TRACE(str_cat("message ", record.messageNumber));
+    const auto decoded = decode_message(Bytes(bytes).subspan(record.offset, record.totalLength), record);
+    if (c.refusal) {
+      ASSERT_FALSE(decoded);
+      EXPECT_EQ(decoded.error(), c.refusal);
+      continue;
+    }
+    ASSERT_TRUE(decoded) << decoded.error();
+    const auto& values = decoded->field.values();
+    EXPECT_EQ(values.size(), decoded->field.Ni() * decoded->field.Nj());
+    EXPECT_EQ(decoded->missing_count,
+              static_cast<std::uint64_t>(std::count_if(values.begin(), values.end(),
+                                                       [](double v) { return std::isnan(v); })));
+    if (decoded->coordinates) {
+      EXPECT_EQ(decoded->coordinates->longitude.values.size(), decoded->field.Ni());
+      EXPECT_EQ(decoded->coordinates->latitude.values.size(), decoded->field.Nj());
+    }
+    if (record.messageNumber != 1) continue;
+
+    EXPECT_EQ(decoded->field.Ni(), c.Ni);
+    EXPECT_EQ(decoded->field.Nj(), c.Nj);
+    EXPECT_EQ(decoded->missing_count, c.missing);
+    for (const double v : values) {
+      if (std::isnan(v)) continue;
+      ASSERT_GE(v, c.low);
+      ASSERT_LE(v, c.high);
+    }
+    ASSERT_EQ(decoded->coordinates.has_value(), c.axes.has_value());
+    if (c.axes) {
+      const auto& lon = decoded->coordinates->longitude.values;
+      const auto& lat = decoded->coordinates->latitude.values;
+      EXPECT_NEAR(lon.front(), c.axes->lon_first, 1e-3);
+      EXPECT_NEAR(lon.back(), c.axes->lon_last, 1e-3);
+      EXPECT_NEAR(lat.front(), c.axes->lat_first, 1e-3);
+      EXPECT_NEAR(lat.back(), c.axes->lat_last, 1e-3);
+    }
+  }
+}
+
+constexpr double kHuge = 1e30;
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DecodeRealFile,
+    ::testing::Values(
+        // Synthetic 4 x 4 sample fields holding 0 to 15; rows 0.667 degrees apart.
+        FileCase{"ecmwf_soil_8vars_tiny.grib1", 8, 4, 4, 0, Axes{0, 3, 1, -1.001}, 0, 15},
+        FileCase{"ncep_plottrak.grib1", 1, 360, 181, 0, Axes{0, 359, 90, -90}, -100, 100},
+        // Rotated lat/lon (3.1) carries no axes; CAPE is at least about -1.
+        FileCase{"20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2", 1, 2540, 1290, 0, std::nullopt,
+                 -2, 10000},
+        // First point at 180 degrees east: the axis starts at -180; rows south to north.
+        FileCase{"CMC_glb_TMP_ISBL_1_latlon.24x.24_2021051800_P000.grib2", 1, 1500, 751, 0,
+                 Axes{-180, 179.76, -90, 90}, 150, 350},
+        FileCase{"MRMS_MergedRhoHV_19.00_20260219-042039.grib2", 1, 0, 0, 0, std::nullopt, 0, 0,
+                 "GRIB2 data representation template 41 (grid point data - PNG) is not implemented yet"},
+        FileCase{"aqm.t12z.ave_1hr_o3-AK-polar-stereographic.grib2", 1, 825, 553, 28287, std::nullopt, 0, 300},
+        FileCase{"aqm.t12z.ave_1hr_o3-HI-mercator.grib2", 1, 321, 225, 0, std::nullopt, 0, 300},
+        FileCase{"ecmwf-ifs-oper-surface.grib2", 5, 1440, 721, 0, Axes{-180, 179.75, 90, -90}, -kHuge, kHuge},
+        FileCase{"ecmwf_20250912120000-0h-oper-fc.msg90.grib2", 1, 1440, 721, 0, Axes{-180, 179.75, 90, -90},
+                 -kHuge, kHuge},
+        // Gaussian N = 768: the first parallel lies just short of the pole.
+        FileCase{"gdas.t00z.sfluxgrbf000.msg1.grib2", 1, 3072, 1536, 0,
+                 Axes{0, 359.884348, 89.910324534662678, -89.910324534662678}, -1000, 9000},
+        FileCase{"gdas.t12z.pgrb2.0p25.f000.msg13.grib2", 1, 1440, 721, 0, Axes{0, 359.75, 90, -90}, -kHuge, kHuge},
+        FileCase{"gfs.t12z.pgrb2.0p25.f023-PV-TMP-missing.grib2", 1, 1440, 721, 409080, Axes{0, 359.75, 90, -90},
+                 150, 350},
+        FileCase{"hrrr.t06z.wrfsfcf01-UGRD.grib2", 1, 1799, 1059, 0, std::nullopt, -100, 100},
+        // Unstructured grid: numberOfValues points in one row.
+        FileCase{"icon_global_icosahedral_single-level_2021112018_000_TOT_PREC.grib2", 1, 2949120, 1, 0,
+                 std::nullopt, 0, 1000},
+        FileCase{"jma_kousa_dust_multifield.grib2", 1, 81, 61, 0, Axes{110, 150, 50, 20}, 0, 1},
+        FileCase{"jma_meps_pall_fh00-15_first20fields.grib2", 1, 241, 253, 0, Axes{120, 150, 47.6, 22.4}, -100, 100},
+        FileCase{"jma_tornado_nowcast_runlength.grib2", 1, 0, 0, 0, std::nullopt, 0, 0,
+                 "GRIB2 data representation template 200 (unknown) is not implemented yet"},
+        // Total cloud cover in percent, with a bitmap.
+        FileCase{"meteofrance.arome-TCDC.grib2", 1, 1121, 717, 138076, Axes{-12, 16, 55.4, 37.5}, 0, 100.01},
+        // Wave model wind speed; land points are absent.
+        FileCase{"multi_1.at_10m.t12z.f147.grib2", 19, 301, 331, 70212, Axes{260, 310, 55, 0}, 0, 100},
+        FileCase{"ndfd_critfireo.grib2", 4, 2145, 1377, 1556786, std::nullopt, 0, 10},
+        FileCase{"s2s-pdt12-pdt107-anomaly.grib2", 4, 720, 361, 0, Axes{0, 359.5, 90, -90}, 150, 350},
+        FileCase{"s2s-pdt9-pdt10-pdt12.grib2", 10, 720, 361, 0, Axes{0, 359.5, 90, -90}, 0, 100}),
+    [](const auto& info) {
+      std::string label = info.param.name;
+      for (char& ch : label) {
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      }
+      return label;
+    });
 
 }  // namespace
 }  // namespace vorlak

@@ -473,7 +473,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"s2s-pdt9-pdt10-pdt12.grib2", 0, "2t", 167, "heightAboveGround", 2.0, "regular_ll",
                  20260318, 0},
         FileCase{"gfs.t12z.pgrb2.0p25.f023-PV-TMP-missing.grib2", 0, "t", 130, "potentialVorticity",
-                 std::nullopt, "regular_ll", 20260606, 1100},
+                 -2e-6, "regular_ll", 20260606, 1100},
         FileCase{"meteofrance.arome-TCDC.grib2", 0, "tcc", 228164, "surface", 0.0, "regular_ll", 20260413,
                  2200},
         FileCase{"multi_1.at_10m.t12z.f147.grib2", 0, "ws", 2001, "surface", 1.0, "regular_ll", 20230707,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "grib/limits.hpp"
 
@@ -133,6 +134,16 @@ TEST_P(GeometryGaussianN, SymmetricStrictlyDecreasingInsidePoles) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, GeometryGaussianN, ::testing::Values(2u, 48u, 320u, 1280u));
 
+TEST(GeometryGaussian, ConcurrentFirstRequestsShareOneResult) {
+  constexpr int kThreads = 4;
+  std::shared_ptr<const std::vector<double>> seen[kThreads];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back([&seen, t] { seen[t] = gaussian_latitudes(517); });
+  for (auto& thread : threads) thread.join();
+  ASSERT_TRUE(seen[0]);
+  for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]);
+}
+
 TEST(GeometryGaussian, RefusesZeroAndOversizedN) {
   EXPECT_EQ(gaussian_latitudes(0), nullptr);
   EXPECT_EQ(gaussian_latitudes(kMaxGaussianN + 1), nullptr);
@@ -171,6 +182,36 @@ TEST(GeometryGaussian, BandNearTheSouthPoleShiftsBack) {
   const auto coords = compute_coordinates(gaussian_grid(48, 10, all[88], all[95]));
   ASSERT_TRUE(coords);
   EXPECT_EQ(coords->latitude.values, std::vector<double>(all.begin() + 86, all.end()));
+}
+
+// Bands of fine grids compute only their own rows; they must be the very
+// rows of the whole list, including the nearest-row choice at either bound
+// and the shift back at the pole.
+TEST(GeometryGaussian, BandOfAFineGridMatchesTheWholeList) {
+  constexpr std::uint32_t N = 2100;  // above the on-demand threshold
+  const auto all = *gaussian_latitudes(N);
+  struct Band {
+    std::size_t first, last, rows;
+  };
+  for (const Band band : {Band{4, 13, 10}, Band{2000, 2300, 301}, Band{4185, 4199, 20}}) {
+    const auto coords = compute_coordinates(gaussian_grid(N, static_cast<std::uint32_t>(band.rows),
+                                                          all[band.first] + 1e-9, all[band.last] - 1e-9));
+    ASSERT_TRUE(coords);
+    const std::size_t start = std::min(band.first, all.size() - band.rows);
+    EXPECT_EQ(coords->latitude.values,
+              std::vector<double>(all.begin() + static_cast<std::ptrdiff_t>(start),
+                                  all.begin() + static_cast<std::ptrdiff_t>(start + band.rows)))
+        << "band from row " << band.first;
+  }
+}
+
+// A five-row band of the finest grid allowed: five roots, not 32768.
+TEST(GeometryGaussian, BandOfTheFinestGridIsCheap) {
+  const auto coords = compute_coordinates(gaussian_grid(kMaxGaussianN, 5, 0.01, -0.01));
+  ASSERT_TRUE(coords);
+  ASSERT_EQ(coords->latitude.values.size(), 5u);
+  for (std::size_t j = 1; j < 5; ++j) EXPECT_LT(coords->latitude.values[j], coords->latitude.values[j - 1]);
+  EXPECT_NEAR(coords->latitude.values[2], 0.0, 0.01);
 }
 
 TEST(GeometryGaussian, MoreRowsThanTheGlobalGridAreEvenlySpaced) {

@@ -336,6 +336,15 @@ TEST(Grib2Summary, LevelScaleFactorIsASignedOctet) {
   }
 }
 
+TEST(Grib2Summary, ScaledValueWithTheTopBitIsNegative) {
+  // GFS potential-vorticity surfaces: -2 PVU is 0x800007D0 at factor 9.
+  for (const auto& [value, level] : {std::pair{0x800007D0u, -2e-6}, std::pair{0x7FFFFFFEu, 2147483646e-9}}) {
+    auto r = summarise(test::minimal_grib2({.level_type = 109, .level_scale = 9, .level_value = value}));
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_DOUBLE_EQ(r->level.value(), level) << value;
+  }
+}
+
 TEST(Grib2Summary, MissingScaledValueMeansNoLevel) {
   auto r = summarise(test::minimal_grib2({.level_scale = -1, .level_value = 0xFFFFFFFFu}));
   ASSERT_TRUE(r) << r.error();

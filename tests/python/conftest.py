@@ -92,3 +92,8 @@ def testdata(name):
 
 def is_nan(x):
     return isinstance(x, float) and math.isnan(x)
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "distributed: starts a dask LocalCluster of worker processes "
+                                       "(deselect with -m 'not distributed')")

@@ -440,3 +440,148 @@ except Exception as e:
                             capture_output=True, text=True, timeout=120)
     assert result.stdout.splitlines() == ["2", "ImportError Failed to access NumPy array API capsule"], \
         result.stderr
+
+
+# ---------------------------------------------------------------- real files, read octet by octet
+# The keys a reader looks at first, checked against what the octets of each
+# message say, read here without the module. Names follow the parameter
+# rules for the combinations these files hold: (centre, discipline,
+# category, number, level type) for edition 2, (table version, parameter)
+# for edition 1.
+REAL_FILES = ["20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2",
+              "CMC_glb_TMP_ISBL_1_latlon.24x.24_2021051800_P000.grib2",
+              "MRMS_MergedRhoHV_19.00_20260219-042039.grib2",
+              "aqm.t12z.ave_1hr_o3-AK-polar-stereographic.grib2", "aqm.t12z.ave_1hr_o3-HI-mercator.grib2",
+              "ecmwf-ifs-oper-surface.grib2", "ecmwf_20250912120000-0h-oper-fc.msg90.grib2",
+              "ecmwf_soil_8vars_tiny.grib1", "gdas.t00z.sfluxgrbf000.msg1.grib2",
+              "gdas.t12z.pgrb2.0p25.f000.msg13.grib2", "gfs.t12z.pgrb2.0p25.f023-PV-TMP-missing.grib2",
+              "hrrr.t06z.wrfsfcf01-UGRD.grib2",
+              "icon_global_icosahedral_single-level_2021112018_000_TOT_PREC.grib2",
+              "jma_kousa_dust_multifield.grib2", "jma_meps_pall_fh00-15_first20fields.grib2",
+              "jma_tornado_nowcast_runlength.grib2", "meteofrance.arome-TCDC.grib2",
+              "multi_1.at_10m.t12z.f147.grib2", "ncep_plottrak.grib1", "ndfd_critfireo.grib2",
+              "s2s-pdt12-pdt107-anomaly.grib2", "s2s-pdt9-pdt10-pdt12.grib2"]
+
+SHORT_NAMES = {
+    (54, 0, 7, 6, 1): "cape", (54, 0, 0, 0, 100): "t", (161, 209, 9, 3, 102): "unknown",
+    (7, 0, 14, 193, 104): "unknown", (98, 0, 19, 192, 1): "unknown", (98, 0, 1, 19, 1): "prate",
+    (98, 0, 1, 61, 1): "unknown", (98, 0, 1, 254, 1): "unknown", (98, 0, 6, 192, 1): "unknown",
+    (98, 0, 1, 52, 1): "unknown", (7, 0, 3, 5, 105): "gh", (7, 0, 2, 224, 220): "unknown",
+    (7, 0, 0, 0, 109): "t", (7, 0, 2, 2, 103): "10u", (78, 0, 1, 52, 1): "unknown",
+    (34, 0, 13, 193, 1): "unknown", (34, 0, 2, 3, 100): "v", (34, 0, 193, 0, 1): "unknown",
+    (85, 0, 6, 1, 1): "tcc", (7, 0, 2, 1, 1): "ws", (7, 0, 2, 0, 1): "wdir", (7, 0, 2, 2, 1): "u",
+    (7, 0, 2, 3, 1): "v", (7, 10, 0, 3, 1): "swh", (7, 10, 0, 4, 1): "mwp", (7, 10, 0, 5, 1): "mwd",
+    (7, 10, 0, 6, 1): "unknown", (7, 10, 0, 7, 241): "unknown", (7, 10, 0, 8, 241): "unknown",
+    (7, 10, 0, 9, 241): "unknown", (7, 10, 0, 10, 1): "unknown", (7, 10, 0, 11, 1): "unknown",
+    (8, 0, 192, 192, 1): "unknown", (7, 0, 0, 0, 103): "2t", (7, 0, 0, 0, 100): "t",
+    (128, 39): "swvl1", (128, 40): "swvl2", (128, 41): "swvl3", (128, 42): "swvl4", (128, 139): "stl1",
+    (128, 170): "stl2", (128, 183): "stl3", (128, 236): "stl4", (2, 33): "u",
+}
+LEVEL_NAMES_2 = {1: "surface", 100: "isobaricInhPa", 102: "heightAboveSea", 103: "heightAboveGround",
+                 104: "sigma", 105: "hybrid", 109: "potentialVorticity"}
+LEVEL_NAMES_1 = {100: "isobaricInhPa", 112: "depthBelowLandLayer"}
+GRID_TYPES = {0: "regular_ll", 1: "rotated_ll", 10: "mercator", 20: "polar_stereographic", 30: "lambert",
+              40: "regular_gg"}
+PACKING = {0: "grid_simple", 2: "grid_complex", 3: "grid_complex_spatial_differencing", 40: "grid_jpeg",
+           42: "grid_ccsds"}
+SECONDS_PER_UNIT = {0: 60, 1: 3600}
+
+
+def _octets(b, n, count):  # octets n .. n+count-1 (1-based) as one big-endian number
+    return int.from_bytes(b[n - 1:n - 1 + count], "big")
+
+
+def _framed_messages(data):
+    at = data.find(b"GRIB")
+    while at >= 0:
+        length = _octets(data, at + 9, 8) if data[at + 7] == 2 else _octets(data, at + 5, 3)
+        yield data[at:at + length]
+        at = data.find(b"GRIB", at + length)
+
+
+def _grib2_expected(msg):
+    """The last occurrence of each section describes the message."""
+    facts = {"centre": None, "discipline": msg[6]}
+    pos = 16
+    while msg[pos:pos + 4] != b"7777":
+        s = msg[pos:pos + _octets(msg, pos + 1, 4)]
+        if s[4] == 1:
+            facts["centre"] = _octets(s, 6, 2)
+            facts["date"] = (_octets(s, 13, 2), s[14], s[15], s[16], s[17])
+        elif s[4] == 3:
+            facts["template"] = _octets(s, 13, 2)
+            # A grid without rows and columns (3.101): one row of all its points.
+            facts["ni_nj"] = (_octets(s, 31, 4), _octets(s, 35, 4)) if len(s) > 37 else (_octets(s, 7, 4), 1)
+        elif s[4] == 4:
+            facts["parameter"] = (s[9], s[10])
+            facts["unit"], facts["step"], facts["level_type"] = s[17], _octets(s, 19, 4), s[22]
+            factor, scaled = s[23], _octets(s, 25, 4)
+            if scaled == 0xFFFFFFFF:
+                level = 0.0
+            else:
+                # Both signed fields are WMO sign-magnitude; factors 0xC0 and up are
+                # two's complement as some writers use.
+                factor = factor if factor < 0x80 else -(factor & 0x7F) if factor < 0xC0 else factor - 256
+                magnitude = scaled & 0x7FFFFFFF
+                level = (-magnitude if scaled >> 31 else magnitude) / 10.0 ** factor
+            if facts["level_type"] == 100 and level >= 100:
+                level /= 100
+            facts["level"] = level
+        elif s[4] == 5:
+            facts["packing"] = _octets(s, 10, 2)
+        pos += len(s)
+    category, number = facts["parameter"]
+    grid = facts["template"]
+    return facts, {
+        "shortName": SHORT_NAMES[(facts["centre"], facts["discipline"], category, number, facts["level_type"])],
+        "typeOfLevel": LEVEL_NAMES_2.get(facts["level_type"], "unknown"),
+        "level": facts["level"],
+        "gridType": GRID_TYPES.get(grid, f"unknown_{grid}"),
+        "packingType": PACKING.get(facts["packing"], "unknown"),
+        "Nx": facts["ni_nj"][0], "Ny": facts["ni_nj"][1],
+        "centre": facts["centre"], "discipline": facts["discipline"],
+        "parameterCategory": category, "parameterNumber": number,
+    }
+
+
+def _grib1_expected(msg):
+    pds = msg[8:8 + _octets(msg, 9, 3)]
+    gds = msg[8 + len(pds):]
+    century, year = pds[24], pds[12]
+    level_type = pds[9]
+    facts = {"date": (century * 100 + year - 100, pds[13], pds[14], pds[15], pds[16]),
+             "unit": pds[17], "step": pds[18]}
+    return facts, {
+        "shortName": SHORT_NAMES[(pds[3], pds[8])],
+        "typeOfLevel": LEVEL_NAMES_1[level_type],
+        "level": float(pds[10] if level_type == 112 else _octets(pds, 11, 2)),
+        "gridType": GRID_TYPES[{0: 0}[gds[5]]],
+        "packingType": "grid_simple",
+        "Nx": _octets(gds, 7, 2), "Ny": _octets(gds, 9, 2),
+        "centre": pds[4], "table2Version": pds[3], "indicatorOfParameter": pds[8],
+    }
+
+
+@pytest.mark.parametrize("name", REAL_FILES)
+def test_real_file_keys_match_their_octets(name):
+    import datetime
+    from conftest import testdata
+    path = testdata(name)
+    with open(path, "rb") as f:
+        messages = list(_framed_messages(f.read()))
+    assert v.codes_count_in_file(path) == len(messages)
+    with open(path, "rb") as f:
+        for number, msg in enumerate(messages, start=1):
+            h = v.codes_grib_new_from_file(f)
+            facts, expected = (_grib2_expected if msg[7] == 2 else _grib1_expected)(msg)
+            year, month, day, hour, minute = facts["date"]
+            reference = datetime.datetime(year, month, day, hour, minute)
+            valid = reference + datetime.timedelta(seconds=facts["step"] * SECONDS_PER_UNIT[facts["unit"]])
+            expected.update(dataDate=int(reference.strftime("%Y%m%d")), dataTime=hour * 100 + minute,
+                            validityDate=int(valid.strftime("%Y%m%d")), validityTime=valid.hour * 100 + valid.minute,
+                            stepRange=str(facts["step"]), stepUnits=facts["unit"], edition=msg[7],
+                            totalLength=len(msg), messageNumber=number)
+            got = {key: v.codes_get(h, key) for key in expected}
+            assert got == pytest.approx(expected), f"message {number}"
+            assert v.codes_get_message(h) == msg
+        assert v.codes_grib_new_from_file(f) is None

@@ -64,7 +64,7 @@ def fill(cube: Cube, path: str) -> None:
     for k, m in enumerate(ms):
         cell = (ti[k], si[k], li[k])
         if owner[cell] >= 0:
-            raise DatasetBuildError(_duplicate_text(ms[owner[cell]], m, path))
+            raise DatasetBuildError(_duplicate_text(ms[owner[cell]], m, ms, path))
         owner[cell] = k
         table[cell] = m.offset
     cube.table = table
@@ -93,9 +93,27 @@ def _key_texts(handle) -> dict[str, str]:
     return out
 
 
+# Keys that follow from time, step and level, which the cube already spans.
+_COORDINATE_KEYS = {"dataDate", "dataTime", "validityDate", "validityTime", "forecastTime", "endStep",
+                    "stepRange", "level", "dataType"}
+
+
 def differing_keys(a, b) -> dict[str, tuple[str | None, str | None]]:
     ka, kb = _key_texts(a), _key_texts(b)
     return {k: (ka.get(k), kb.get(k)) for k in sorted(set(ka) | set(kb)) if ka.get(k) != kb.get(k)}
+
+
+def varying_keys(handles) -> dict[str, list[str]]:
+    """Keys, apart from time, step and level, whose text is not the same in
+    all of ``handles``, with their distinct texts in order of appearance."""
+    texts = [_key_texts(h) for h in handles]
+    names = sorted({k for t in texts for k in t} - _COORDINATE_KEYS)
+    out = {}
+    for k in names:
+        seen = list(dict.fromkeys(t.get(k) for t in texts))
+        if len(seen) > 1:
+            out[k] = ["-" if x is None else x for x in seen]
+    return out
 
 
 def _cell_text(m: MessageInfo) -> str:
@@ -104,19 +122,28 @@ def _cell_text(m: MessageInfo) -> str:
             f"{m.level_type} {m.level:g}")
 
 
-def _duplicate_text(a: MessageInfo, b: MessageInfo, path: str) -> str:
-    what = (f"messages {a.number} and {b.number} of {path} are both {a.short_name} at "
-            f"{_cell_text(a)}")
-    diff = differing_keys(a.handle, b.handle)
-    if not diff:
-        return (f"{what} and do not differ in any other key; the file seems to hold the same "
-                f"field twice (open part of it with filter_by_keys, or split the file)")
-    shown = ", ".join(f"{k} ({va} / {vb})" for k, (va, vb) in list(diff.items())[:6])
-    key, (va, vb) = next(iter(diff.items()))
-    pick = va if va is not None else vb
+def _literal(text: str) -> str:
     try:
-        pick_literal = repr(int(pick))
+        return repr(int(text))
     except ValueError:
-        pick_literal = repr(pick)
-    return (f"{what}; they differ in {shown}. Open one set at a time, "
-            f"e.g. filter_by_keys={{{key!r}: {pick_literal}}}")
+        return repr(text)
+
+
+def _duplicate_text(a: MessageInfo, b: MessageInfo, cube_messages: list[MessageInfo], path: str) -> str:
+    what = (f"cannot put every {a.short_name} message of {path} on one grid of time, step and "
+            f"{a.level_type}: messages {a.number} and {b.number} are both at {_cell_text(a)}")
+    diff = {k: v for k, v in differing_keys(a.handle, b.handle).items() if k not in _COORDINATE_KEYS}
+    if diff:
+        shown = ", ".join(f"{k} ({va} / {vb})" for k, (va, vb) in list(diff.items())[:6])
+        key, (va, vb) = next(iter(diff.items()))
+        return (f"{what} and differ in {shown}. Open one set at a time, "
+                f"e.g. filter_by_keys={{{key!r}: {_literal(va if va is not None else vb)}}}")
+    varying = varying_keys([m.handle for m in cube_messages])
+    if varying:
+        shown = ", ".join(f"{k} ({', '.join(vs[:5])})" for k, vs in list(varying.items())[:6])
+        key, values = next(iter(varying.items()))
+        return (f"{what}, and no key tells those two apart. Across the {a.short_name} messages "
+                f"{shown} vary; filter_by_keys={{{key!r}: {_literal(values[0])}}} opens one set, "
+                f"which may still hold such pairs")
+    return (f"{what}, and no key tells them apart: the file may hold the same field twice, or "
+            f"fields (ensemble members, say) that differ only in ways these keys do not show")

@@ -1,6 +1,8 @@
 """The horizontal part of a field: its shape, dimension names and axes.
 
-The key layer gives the grid size (Nx, Ny) and type without decoding, but
+Values come in the order the message stores them; the layout flags
+(jPointsAreConsecutive, alternativeRowScanning) say how that order maps
+onto rows and columns. The key layer gives the grid size (Nx, Ny) and type without decoding, but
 the latitude and longitude axes of regular latitude/longitude and regular
 Gaussian grids come from the decoded field (the keys distinctLatitudes and
 distinctLongitudes). So one message per distinct grid is decoded when a
@@ -25,13 +27,14 @@ class Grid:
     shape: tuple[int, ...]
     npoints: int
     columns_first: bool = False  # jPointsAreConsecutive: values run down the columns
+    alternate_rows: bool = False  # alternativeRowScanning: every second row runs backwards
     latitudes: np.ndarray | None = None
     longitudes: np.ndarray | None = None
     note: str = ""
 
     def spec(self) -> tuple:
         """What a lazy array needs to turn a message's values into the grid."""
-        return (self.shape, self.columns_first, self.npoints)
+        return (self.shape, self.columns_first, self.alternate_rows, self.npoints)
 
 
 def read_axes(handle) -> tuple[np.ndarray, np.ndarray]:
@@ -74,8 +77,8 @@ def build_grid(handles: list) -> Grid:
     if not nx or not ny:
         n = _point_count(first)
         return Grid(grid_type, ("values",), (n,), n)
-    columns_first = bool(_long(first, "jPointsAreConsecutive"))
-    grid = Grid(grid_type, ("y", "x"), (ny, nx), nx * ny, columns_first)
+    grid = Grid(grid_type, ("y", "x"), (ny, nx), nx * ny, bool(_long(first, "jPointsAreConsecutive")),
+                bool(_long(first, "alternativeRowScanning")))
     if grid_type not in AXIS_GRIDS:
         return grid
     errors = []

@@ -35,27 +35,32 @@ class FieldArray(BackendArray):
     def __init__(self, source: FieldSource, table: np.ndarray, grid_spec: tuple):
         self.source = source
         self.table = np.asarray(table, dtype=np.int64)
-        self.grid_shape, self.columns_first, self.npoints = grid_spec
+        self.grid_shape, self.columns_first, self.alternate_rows, self.npoints = grid_spec
         self.grid_shape = tuple(int(n) for n in self.grid_shape)
         self.shape = self.table.shape + self.grid_shape
 
     def __reduce__(self):
         return (_rebuild, (self.source.path, self.source.stamp, self.table,
-                           (self.grid_shape, self.columns_first, self.npoints)))
+                           (self.grid_shape, self.columns_first, self.alternate_rows, self.npoints)))
 
     def __getitem__(self, key):
         return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER,
                                                   self._read)
 
     def field(self, offset: int) -> np.ndarray:
-        """One message's values laid out on the grid (a read-only view)."""
+        """One message's values laid out on the grid (rows of latitude or
+        y, columns of longitude or x)."""
         v = self.source.values(offset)
         if v.size != self.npoints:
             raise ValueError(f"{self.source.path}, message at offset {offset}: {v.size} values "
                              f"for a grid of {self.npoints} points")
-        if self.columns_first:
-            return v.reshape(self.grid_shape[::-1]).T
-        return v.reshape(self.grid_shape)
+        # The stored order runs along rows, or down columns when
+        # columns_first; with alternate_rows every second line runs back.
+        lines = v.reshape(self.grid_shape[::-1] if self.columns_first else self.grid_shape)
+        if self.alternate_rows and lines.shape[0] > 1:
+            lines = lines.copy()
+            lines[1::2] = lines[1::2, ::-1]
+        return lines.T if self.columns_first else lines
 
     def _read(self, key: tuple) -> np.ndarray:
         nf = self.table.ndim

@@ -51,10 +51,22 @@ class _Axis:
     values: np.ndarray
     attrs: dict
     name: str = ""
+    is_dim: bool = True
 
-    @property
-    def is_dim(self) -> bool:
-        return self.values.size > 1
+
+def _choose_dims(axes: list[list[_Axis]]) -> None:
+    """A single-valued axis becomes a scalar coordinate only when every
+    variable with an axis of that name has that same single value: a scalar
+    coordinate belongs to all variables of a dataset. Otherwise it stays a
+    dimension of length 1, so that its value goes with its own variable
+    only (t2m at heightAboveGround 2 beside u10 at 10)."""
+    seen: dict[str, set] = {}
+    for cube_axes in axes:
+        for ax in cube_axes:
+            seen.setdefault(ax.base, set()).add(identity(ax.values) if ax.values.size == 1 else "many")
+    for cube_axes in axes:
+        for ax in cube_axes:
+            ax.is_dim = ax.values.size > 1 or len(seen[ax.base]) > 1
 
 
 def _axes(cube: Cube) -> list[_Axis]:
@@ -86,14 +98,14 @@ def build_model(scan: FileScan) -> DatasetModel:
 
     names = Names()
     axes = [_axes(c) for c in cubes]
+    _choose_dims(axes)
     grid_dims: list[tuple[str, ...]] = []
     # Dimensions first, so that they keep the plain names.
     for cube, cube_axes in zip(cubes, axes):
         for ax in cube_axes:
             if ax.is_dim:
                 ax.name = names.claim(ax.base, ("dim", identity(ax.values)))
-        grid = grids[cube.key[2]]
-        grid_dims.append(tuple(names.claim(d, ("grid", cube.key[2])) for d in grid.dims))
+        grid_dims.append(_claim_grid_dims(names, grids[cube.key[2]], cube.key[2]))
     for cube_axes in axes:
         for ax in cube_axes:
             if not ax.is_dim:
@@ -106,14 +118,14 @@ def build_model(scan: FileScan) -> DatasetModel:
                 dims = (ax.name,) if ax.is_dim else ()
                 model.coords[ax.name] = Coordinate(dims, ax.values if ax.is_dim else ax.values[0],
                                                    ax.attrs)
-        if grid.latitudes is not None and gdims[0] not in model.coords:
-            model.coords[gdims[0]] = Coordinate((gdims[0],), grid.latitudes, A.LATITUDE_ATTRS)
-            model.coords[gdims[1]] = Coordinate((gdims[1],), grid.longitudes, A.LONGITUDE_ATTRS)
+        if grid.latitudes is not None:
+            model.coords.setdefault(gdims[0], Coordinate((gdims[0],), grid.latitudes, A.LATITUDE_ATTRS))
+            model.coords.setdefault(gdims[1], Coordinate((gdims[1],), grid.longitudes, A.LONGITUDE_ATTRS))
         valid_name = _valid_time(model, names, cube_axes[0], cube_axes[1])
 
         attrs = A.variable_attrs(cube.first.handle)
-        base = attrs.get("GRIB_cfVarName") or attrs.get("GRIB_shortName") or "unknown"
-        name = names.claim_variable(str(base), _level_base(cube.first.level_type), ("var", cube.key))
+        name = names.claim_variable(_variable_base(attrs), _level_base(cube.first.level_type),
+                                    ("var", cube.key))
         field_dims = tuple(ax.name for ax in cube_axes if ax.is_dim)
         keep = tuple(slice(None) if ax.is_dim else 0 for ax in cube_axes)
         model.variables.append(Variable(
@@ -121,6 +133,27 @@ def build_model(scan: FileScan) -> DatasetModel:
             coordinates=[ax.name for ax in cube_axes] + [valid_name]))
     model.attrs = A.dataset_attrs([v.attrs for v in model.variables])
     return model
+
+
+def _claim_grid_dims(names: Names, grid: Grid, signature: bytes) -> tuple[str, ...]:
+    """Latitude and longitude go by their values, so grids that share an
+    axis share its dimension; other grids' dimensions (y, x, values) are
+    positions on one projection and go by the grid definition."""
+    if grid.latitudes is not None:
+        return (names.claim("latitude", ("axis", identity(grid.latitudes))),
+                names.claim("longitude", ("axis", identity(grid.longitudes))))
+    return tuple(names.claim(d, ("grid", signature)) for d in grid.dims)
+
+
+def _variable_base(attrs: dict) -> str:
+    """cfVarName, else shortName; parameters the tables do not name go by
+    their paramId (p140230) so that they stay apart."""
+    for key in ("GRIB_cfVarName", "GRIB_shortName"):
+        name = attrs.get(key)
+        if name and name != "unknown":
+            return str(name)
+    param = attrs.get("GRIB_paramId")
+    return f"p{param}" if param else "unknown"
 
 
 def _valid_time(model: DatasetModel, names: Names, time: _Axis, step: _Axis) -> str:

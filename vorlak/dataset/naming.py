@@ -1,9 +1,9 @@
 """Names of dimensions, coordinates and variables within one dataset.
 
 A name means one thing: when two variables need different values under the
-same name (isobaricInhPa with 13 levels for one, 31 for another; a scalar
-heightAboveGround of 2 m and one of 10 m), the later one gets a numbered
-name (isobaricInhPa_1, heightAboveGround_1)."""
+same name (isobaricInhPa with 13 levels for one, 31 for another;
+heightAboveGround 2 m for one, 10 m for another), the later one gets a
+numbered name (isobaricInhPa_1, heightAboveGround_1)."""
 from __future__ import annotations
 
 import numpy as np

@@ -84,18 +84,28 @@ def scan_file(path: str, filter_by_keys: dict | None = None) -> FileScan:
     with open(path, "rb") as f:
         buf = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) if stamp[0] else b""
         try:
-            _scan_messages(f, buf, filters, scan)
+            # An index without keys walks every message in file order, and
+            # makes the handles in one pass over the loaded file.
+            index = codes.codes_index_new_from_file(path, [])
+            _scan_messages(index, buf, filters, scan)
+        except codes.CodesInternalError as e:
+            raise type(e)(f"{path}: {e}") from None
         finally:
             if isinstance(buf, mmap.mmap):
                 buf.close()
     return scan
 
 
-def _scan_messages(f, buf, filters, scan: FileScan) -> None:
-    new_from_file = codes.codes_grib_new_from_file
+def _scan_messages(index, buf, filters, scan: FileScan) -> None:
+    new_from_index = codes.codes_new_from_index
     get_long = codes.codes_get_long
+    get = codes.codes_get
+    messages = scan.messages
+    # Files repeat a few dates and steps many times over.
+    times: dict[tuple, np.datetime64] = {}
+    steps: dict[tuple, np.timedelta64] = {}
     while True:
-        handle = new_from_file(f)
+        handle = new_from_index(index)
         if handle is None:
             return
         scan.total += 1
@@ -103,16 +113,24 @@ def _scan_messages(f, buf, filters, scan: FileScan) -> None:
             continue
         offset = get_long(handle, "offset")
         length = get_long(handle, "totalLength")
-        edition = get_long(handle, "edition")
-        level = _get(handle, "level")
-        scan.messages.append(MessageInfo(
-            number=scan.total, offset=offset, length=length, handle=handle,
-            param=_get(handle, "paramId"), short_name=_get(handle, "shortName"),
-            level_type=_get(handle, "typeOfLevel"),
-            level=float(level) if level is not None else float("nan"),
-            time=reference_time(_get(handle, "dataDate"), _get(handle, "dataTime")),
-            step=forecast_step(_get(handle, "forecastTime"), _get(handle, "stepUnits")),
-            grid=grid_signature(buf, offset, length, edition) or _keys_signature(handle)))
+        date = (_get(handle, "dataDate"), _get(handle, "dataTime"))
+        time = times.get(date)
+        if time is None:
+            time = times[date] = reference_time(*date)
+        step_keys = (_get(handle, "forecastTime"), _get(handle, "stepUnits"))
+        step = steps.get(step_keys)
+        if step is None:
+            step = steps[step_keys] = forecast_step(*step_keys)
+        # shortName, typeOfLevel and level are defined for every message.
+        messages.append(MessageInfo(
+            scan.total, offset, length, handle, _get(handle, "paramId"), get(handle, "shortName"),
+            get(handle, "typeOfLevel"), float(get(handle, "level")), time, step,
+            grid_signature(buf, offset, length, _edition(buf, offset)) or _keys_signature(handle)))
+
+
+def _edition(buf, offset: int) -> int:
+    # Octet 8 of section 0 holds the edition number in both editions.
+    return buf[offset + 7] if offset + 8 <= len(buf) else 0
 
 
 def _keys_signature(handle) -> bytes:

@@ -10,21 +10,27 @@ from __future__ import annotations
 import struct
 
 
+_LENGTH_AND_NUMBER = struct.Struct(">IB")
+_END_MARKER = 0x37373737  # "7777" read as a section length
+
+
 def _grib2(buf, start: int, end: int) -> bytes | None:
     # Section 0 is 16 octets; then each section starts with its 4-octet
-    # length and 1-octet number, until the end marker "7777".
+    # length and 1-octet number, until the end marker "7777". A message
+    # with several fields is described by its last section 3.
+    unpack = _LENGTH_AND_NUMBER.unpack_from
     pos = start + 16
     found = None
     while pos + 5 <= end:
-        if buf[pos:pos + 4] == b"7777":
+        length, number = unpack(buf, pos)
+        if length == _END_MARKER:
             break
-        (length,) = struct.unpack_from(">I", buf, pos)
         if length < 5 or pos + length > end:
             return None
-        if buf[pos + 4] == 3:
-            found = bytes(buf[pos + 5:pos + length])
+        if number == 3:
+            found = buf[pos + 5:pos + length]
         pos += length
-    return found
+    return None if found is None else bytes(found)
 
 
 def _u24(buf, pos: int) -> int:

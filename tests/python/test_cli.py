@@ -1,0 +1,239 @@
+"""The vorlak command line: listing, statistics, key dumps, nearest points,
+key filters, JSON output and exit statuses."""
+import json
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import gribsets as gs
+from conftest import ROOT, write
+from conftest import testdata as real_file
+from vorlak import _vorlak as v
+from vorlak.cli.app import main
+
+
+@pytest.fixture
+def mixed(tmp_path):
+    return write(tmp_path / "mixed.grib2", *gs.mixed_messages())
+
+
+def run(capsys, *argv):
+    """(exit status, stdout, stderr) of one in-process run."""
+    try:
+        status = main(list(argv))
+    except SystemExit as e:  # argparse usage errors
+        status = e.code
+    out = capsys.readouterr()
+    return status, out.out, out.err
+
+
+def run_json(capsys, *argv):
+    status, out, err = run(capsys, *argv, "--json")
+    return status, json.loads(out), err
+
+
+def values_of(path, number):
+    with open(path, "rb") as f:
+        for _ in range(number):
+            h = v.codes_grib_new_from_file(f)
+    return np.asarray(v.codes_get_values(h))
+
+
+# ------------------------------------------------------------------ ls
+
+
+def test_ls_lists_every_message_in_aligned_columns(capsys, mixed):
+    status, out, err = run(capsys, "ls", mixed)
+    lines = out.splitlines()
+    assert status == 0 and err == ""
+    header, rows, summary = lines[0], lines[1:-1], lines[-1]
+    assert header.split() == ["#", "offset", "length", "ed", "shortName", "typeOfLevel", "level",
+                              "dataDate", "dataTime", "stepRange", "gridType", "NixNj", "packingType"]
+    assert len(rows) == 10 and summary == "10 messages"
+    # Text columns start where their title starts; number columns end where it ends.
+    start = header.index("shortName")
+    assert {r[start:].split()[0] for r in rows} == {"t", "10u", "2t", "10v"}
+    end = header.index("level") + len("level")
+    assert all(r[end - 1] != " " and r[end] == " " for r in rows)
+    assert rows[-1].split()[-3:] == ["lambert", "6x4", "grid_simple"]
+
+
+def test_ls_json_fields_match_the_keys(capsys, mixed):
+    status, recs, _ = run_json(capsys, "ls", mixed)
+    sizes = v.codes_extract_offsets_sizes(mixed, 1)
+    assert status == 0 and len(recs) == 10
+    assert [(r["offset"], r["length"]) for r in recs] == [tuple(s) for s in sizes]
+    first = recs[0]
+    assert first == {"file": mixed, "number": 1, "offset": 0, "length": sizes[0][1], "edition": 2,
+                     "shortName": "t", "typeOfLevel": "isobaricInhPa", "level": 500.0,
+                     "dataDate": 20240501, "dataTime": 0, "stepRange": "0", "gridType": "regular_ll",
+                     "grid": "8x5", "packingType": "grid_simple"}
+
+
+def test_ls_reports_bad_files_and_lists_the_others(capsys, tmp_path, mixed):
+    missing = str(tmp_path / "absent.grib2")
+    junk = write(tmp_path / "junk.grib2", b"no messages in here" * 10)
+    empty = write(tmp_path / "empty.grib2")
+    status, out, err = run(capsys, "ls", missing, mixed, junk, empty, str(tmp_path))
+    assert status == 1
+    assert f"{mixed}:" in out and "10 messages" in out
+    lines = err.splitlines()
+    assert len(lines) == 4
+    assert lines[0] == f"vorlak: {missing}: No such file or directory"
+    assert lines[1] == f"vorlak: {junk}: no GRIB messages found"
+    assert lines[2] == f"vorlak: {empty}: no GRIB messages found"
+    assert lines[3].startswith(f"vorlak: {tmp_path}: ")
+
+
+@pytest.mark.parametrize("where, numbers", [
+    (["shortName=t"], [1, 2, 3, 4, 5, 6]),
+    (["shortName=t,level=850"], [3, 4]),
+    (["shortName=t", "level=850", "stepRange=6"], [4]),     # repeated -w: all must hold
+    (["typeOfLevel=heightAboveGround,level=10"], [7, 8, 10]),
+    (["level=850.0"], []),                                  # the text of level 850 is 850
+    (["noSuchKey=1"], []),
+    (["values=1"], []),                                     # arrays have no text form
+])
+def test_where_filters_by_the_text_of_keys(capsys, mixed, where, numbers):
+    argv = ["ls", mixed]
+    for w in where:
+        argv += ["-w", w]
+    status, recs, _ = run_json(capsys, *argv)
+    assert status == 0 and [r["number"] for r in recs] == numbers
+
+
+@pytest.mark.parametrize("argv", [
+    ["ls", "-w", "shortName"],
+    ["ls", "-w", "=t"],
+    ["stats", "-m", "0"],
+    ["nearest", "LAT", "95", "0"],
+    ["nearest", "F", "10", "east"],
+    ["nearest", "F", "10", "0", "-n", "0"],
+    [],
+])
+def test_usage_errors_exit_with_2(capsys, argv):
+    status, _, err = run(capsys, *argv)
+    assert status == 2 and "usage: vorlak" in err
+
+
+# --------------------------------------------------------------- stats
+
+
+def test_stats_summarises_values_nan_aware(capsys, mixed):
+    status, recs, _ = run_json(capsys, "stats", mixed)
+    assert status == 0 and len(recs) == 10
+    for r in recs:
+        vals = values_of(mixed, r["number"])
+        present = vals[~np.isnan(vals)]
+        assert r["points"] == vals.size and r["missing"] == vals.size - present.size
+        assert r["min"] == pytest.approx(present.min()) and r["max"] == pytest.approx(present.max())
+        assert r["mean"] == pytest.approx(present.mean())
+    assert [r["missing"] for r in recs if r["shortName"] == "10u"] == [6, 6]
+
+
+def test_stats_shows_decode_errors_in_line(capsys, tmp_path):
+    path = write(tmp_path / "bad.grib2", gs.message(gs.field(280)), gs.undecodable())
+    status, out, err = run(capsys, "stats", path)
+    rows = out.splitlines()[1:]
+    assert status == 1 and len(rows) == 2
+    assert rows[0].split()[4] == "40" and "cannot decode:" not in rows[0]
+    assert "cannot decode:" in rows[1] and "template" in rows[1]
+    assert err.startswith(f"vorlak: {path}: message 2: ")
+    status, recs, _ = run_json(capsys, "stats", path, "-m", "2")
+    assert status == 1 and len(recs) == 1 and "template" in recs[0]["error"]
+
+
+def test_stats_of_a_field_without_any_value_shows_dashes(capsys, tmp_path):
+    path = write(tmp_path / "void.grib2", gs.message([gs.NAN] * 39 + [1.0]))
+    status, recs, _ = run_json(capsys, "stats", path)
+    assert status == 0 and recs[0]["missing"] == 39 and recs[0]["min"] == 1.0
+    path = write(tmp_path / "void2.grib2", gs.message([gs.NAN] * 40))
+    status, out, _ = run(capsys, "stats", path)
+    assert status == 0 and out.splitlines()[1].split()[-3:] == ["-", "-", "-"]
+
+
+# ---------------------------------------------------------------- dump
+
+
+def test_dump_lists_every_key_with_its_value(capsys, mixed):
+    status, out, _ = run(capsys, "dump", mixed, "-m", "3")
+    assert status == 0
+    lines = out.splitlines()
+    assert lines[0] == "message 3"
+    pairs = {name.strip(): value for name, value in (line.split(" = ", 1) for line in lines[1:])}
+    it = v.codes_keys_iterator_new(v.codes_grib_new_from_file(mixed))
+    names = []
+    while v.codes_keys_iterator_next(it):
+        names.append(v.codes_keys_iterator_get_name(it))
+    assert sorted(pairs) == sorted(names)
+    assert pairs["shortName"] == "t" and pairs["level"] == "850"
+    assert pairs["values"].startswith("[") and "(40 values" in pairs["values"]
+
+
+def test_dump_json_and_full_arrays(capsys, mixed):
+    status, recs, _ = run_json(capsys, "dump", mixed, "-w", "shortName=10u,stepRange=6")
+    assert status == 0 and [r["number"] for r in recs] == [8]
+    keys = recs[0]["keys"]
+    assert keys["typeOfLevel"] == "heightAboveGround" and keys["level"] == 10.0
+    assert keys["values"]["size"] == 40 and keys["values"]["missing"] == 6
+    status, recs, _ = run_json(capsys, "dump", mixed, "-m", "8", "--full")
+    full = recs[0]["keys"]["values"]
+    expected = values_of(mixed, 8)
+    assert len(full) == 40 and [x is None for x in full] == list(np.isnan(expected))
+
+
+def test_dump_of_a_missing_message_fails(capsys, mixed):
+    status, out, err = run(capsys, "dump", mixed, "-m", "11")
+    assert status == 1 and out == ""
+    assert err == f"vorlak: {mixed}: there is no message 11 (the file holds 10)\n"
+
+
+# ------------------------------------------------------------- nearest
+
+
+def test_nearest_finds_the_grid_point_itself(capsys, mixed):
+    # 50N 10E is a grid point: row 1, column 2 of the 8 x 5 grid.
+    status, recs, _ = run_json(capsys, "nearest", mixed, "50", "10", "-n", "3", "-w", "shortName=t")
+    assert status == 0 and len(recs) == 6
+    for r in recs:
+        first = r["points"][0]
+        assert len(r["points"]) == 3
+        assert first["index"] == 1 * gs.NI + 2 and first["distance_km"] == 0.0
+        assert first["value"] == pytest.approx(values_of(mixed, r["number"])[first["index"]])
+        assert [p["distance_km"] for p in r["points"]] == sorted(p["distance_km"] for p in r["points"])
+
+
+def test_nearest_accepts_western_longitudes_and_reports_grids_without_positions(capsys, mixed):
+    status, out, err = run(capsys, "nearest", mixed, "40", "-1.5", "-w", "level=10")
+    rows = out.splitlines()[1:]
+    assert status == 1 and len(rows) == 3
+    assert rows[0].split()[:2] == ["7", "10u"] and rows[0].split()[5:7] == ["40", "0"]
+    assert "lambert" in rows[2] and "not known" in rows[2]
+    assert err.startswith(f"vorlak: {mixed}: message 10: ")
+
+
+# -------------------------------------------------------- real files
+
+
+def test_ls_and_stats_of_the_wave_file(capsys):
+    path = real_file("multi_1.at_10m.t12z.f147.grib2")
+    status, recs, _ = run_json(capsys, "ls", path)
+    assert status == 0 and len(recs) == 19
+    assert {r["packingType"] for r in recs} == {"grid_jpeg"} and recs[0]["grid"] == "301x331"
+    status, recs, _ = run_json(capsys, "stats", path, "-m", "5")
+    vals = values_of(path, 5)
+    assert status == 0 and recs[0]["missing"] == int(np.isnan(vals).sum()) > 0
+    assert recs[0]["mean"] == pytest.approx(float(np.nanmean(vals)))
+
+
+def test_module_entry_point_runs(mixed):
+    env = dict(os.environ, PYTHONPATH=ROOT)
+    done = subprocess.run([sys.executable, "-m", "vorlak", "ls", mixed], capture_output=True, text=True,
+                          env=env, cwd=ROOT, timeout=60)
+    assert done.returncode == 0 and done.stdout.splitlines()[-1] == "10 messages"
+    done = subprocess.run([sys.executable, "-m", "vorlak", "stats", "--help"], capture_output=True, text=True,
+                          env=env, cwd=ROOT, timeout=60)
+    assert done.returncode == 0 and "missing" in done.stdout
