@@ -57,9 +57,13 @@ test-python: build
 
 # The malformed-input corpus (tools/make_corpus.py): a fixed slice here,
 # every case in fuzz-long.
-CORPUS_SAMPLE ?= 1500
+# Real messages (../shared/testdata, when present) decode slowly, so they get
+# a slice of their own.
+CORPUS_SAMPLE      ?= 3000
+CORPUS_REAL_SAMPLE ?= 300
 test-corpus: build
-	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --sample $(CORPUS_SAMPLE)
+	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --no-testdata --sample $(CORPUS_SAMPLE)
+	PYTHONPATH=$(CURDIR) $(PY) tools/run_corpus.py --filter real_ --sample $(CORPUS_REAL_SAMPLE)
 
 # The leak workload (tools/leak_workload.py) under valgrind, failing only on
 # errors in module code. Kept out of `make test`: valgrind and the
@@ -99,7 +103,7 @@ FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src
                      tests/cpp/support/message_builder.cpp
 FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
-                     -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \
+                     -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \
                      -DVORLAK_SOURCE_ROOT='"$(CURDIR)"'
 FUZZ_SAN          := -fsanitize=address,undefined -fno-sanitize-recover=undefined
 FUZZ_LIBS         := -lopenjp2 -laec -lpthread -Wl,-lstdc++
@@ -114,15 +118,18 @@ $(FUZZ)/obj/%.o: %.cpp
 $(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp) $(wildcard tests/cpp/support/*.hpp)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) -fsanitize=fuzzer $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
-$(FUZZ)/make_seeds: fuzz/make_seeds.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp)
+# Seed writers: make_seeds (the decoder targets) and make_message_seeds (the
+# message-level targets).
+$(FUZZ)/make_seeds $(FUZZ)/make_message_seeds: $(FUZZ)/%: fuzz/%.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
 fuzz-build: deps
 	@$(MAKE) --no-print-directory $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
 
 fuzz-seeds: deps
-	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds
-	$(FUZZ)/make_seeds fuzz/corpus
+	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds
+	$(FUZZ)/make_seeds
+	$(FUZZ)/make_message_seeds fuzz/corpus
 
 fuzz-regress: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "grib/result.hpp"
+
 namespace vorlak {
 
 struct CodesError {
@@ -33,7 +35,7 @@ struct CodesError {
 };
 
 template <class T>
-using CodesResult = std::expected<T, CodesError>;
+using CodesResult = Expected<T, CodesError>;
 
 inline std::unexpected<CodesError> codes_fail(CodesError e) { return std::unexpected<CodesError>(std::move(e)); }
 

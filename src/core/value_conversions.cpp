@@ -2,9 +2,12 @@
 // parsing, and the shortest positional text of a double.
 #include "core/key_lookup.hpp"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 namespace vorlak {
 namespace {
@@ -117,8 +120,20 @@ std::optional<double> parse_decimal_double(std::string_view text) {
   if (i != body.size()) return std::nullopt;
 
   double value = 0.0;
+#if defined(__cpp_lib_to_chars)
   const auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value,
                                          std::chars_format::general);
+#else
+  // libc++ 16 (the fuzz build) has no floating-point from_chars; the text is
+  // already checked to be plain digits, point and exponent, which strtod
+  // reads alike in the C locale.
+  const std::string terminated(body);
+  char* stop = nullptr;
+  errno = 0;
+  value = std::strtod(terminated.c_str(), &stop);
+  const char* end = body.data() + (stop - terminated.c_str());
+  const std::errc ec = errno == ERANGE ? std::errc::result_out_of_range : std::errc();
+#endif
   if (ec == std::errc::result_out_of_range) {
     // Too large rounds to infinity, too small to zero.
     value = (leading_power + exponent > 0) ? std::numeric_limits<double>::infinity() : 0.0;

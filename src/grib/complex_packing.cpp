@@ -320,6 +320,14 @@ Result<Values> unpack_complex(Bytes payload, const DataRepresentation& drs, std:
   }
   auto layout = locate_groups(group_data, drs);
   if (!layout) return fail(layout.error());
+  // The columns fit. Groups beyond the values are empty, and with
+  // zero-width columns they cost no payload bits: a 100-octet message could
+  // make the walks below visit 2^28 of them. Groups are allowed as far as
+  // the values or the payload bits pay for them.
+  if (drs.numberOfGroups > count + std::uint64_t{payload.size()} * 8) {
+    return fail(str_cat("complex packing group count ", drs.numberOfGroups, " is more than ", count,
+                        " values and ", payload.size(), " payload octets can hold"));
+  }
   auto points = check_groups(*layout, drs);
   if (!points) return fail(points.error());
 

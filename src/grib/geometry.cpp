@@ -272,6 +272,14 @@ std::optional<Coordinates> compute_coordinates(const GridSummary& grid) {
       std::uint64_t{grid.Ni} * grid.Nj > kMaxGridPoints) {
     return std::nullopt;
   }
+  // A grid without points has none to place: two empty axes, which agree
+  // with its empty field. (A single-entry axis for the zero dimension would
+  // let Ni = 2^28, Nj = 0 build 2 GiB of axis, and the expanded keys twice
+  // that, for an empty field.)
+  if (grid.N && (*grid.N == 0 || *grid.N > kMaxGaussianN)) return std::nullopt;
+  if (grid.Ni == 0 || grid.Nj == 0) {
+    return Coordinates{make_axis("longitude", "degrees_east", {}), make_axis("latitude", "degrees_north", {})};
+  }
 
   double first_lon = *grid.longitudeOfFirstGridPoint;
   double last_lon = *grid.longitudeOfLastGridPoint;

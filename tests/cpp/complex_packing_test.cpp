@@ -177,6 +177,13 @@ TEST(ComplexPacking, CountsAreCheckedAgainstThePayload) {
   expect_error(unpack_complex({}, free_columns, 5),
                "complex packing group count 4294967295 exceeds the supported maximum 268435456", "group count");
 
+  // Below that bound, free columns still cannot buy more groups than the
+  // values and the payload bits: 134 million empty groups for 24 values.
+  free_columns.numberOfGroups = 134'021'125u;
+  expect_error(unpack_complex(ByteVector(10, 0), free_columns, 24),
+               "complex packing group count 134021125 is more than 24 values and 10 payload octets can hold",
+               "unpaid groups");
+
   // Lengths claiming billions of points fail on the count, before any output exists.
   free_columns.numberOfGroups = 3;
   free_columns.referenceForGroupLengths = 4'000'000'000u;

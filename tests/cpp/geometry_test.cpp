@@ -248,5 +248,15 @@ TEST(GeometryNone, HeaderValuesThatCannotBeAGridAreRefused) {
   EXPECT_FALSE(compute_coordinates(lat_lon_grid(1, 0xFFFFFFFFu, 50, 0, 40, 10)));
 }
 
+// No points, empty axes: a zero row count must not buy an axis of 2^28 columns.
+TEST(GeometryNone, GridsWithoutPointsHaveEmptyAxes) {
+  for (const auto& [ni, nj] : {std::pair{1u << 28, 0u}, std::pair{0u, 1u << 28}, std::pair{0u, 0u}}) {
+    const auto coords = compute_coordinates(lat_lon_grid(ni, nj, 50, 0, 40, 10));
+    ASSERT_TRUE(coords);
+    EXPECT_TRUE(coords->longitude.values.empty());
+    EXPECT_TRUE(coords->latitude.values.empty());
+  }
+}
+
 }  // namespace
 }  // namespace vorlak
