@@ -1,6 +1,7 @@
 // Nearest-point search over a field of about a million points: one search
-// (k = 1, 4 and 100, near both poles, the equator and in mid-latitudes), a full ordering for comparison, and 100 queries through
-// the multi-query helper. Uses the global 0.25 degree GFS test file when
+// (k = 1, 4 and 100; in mid-latitudes, near both poles and on the equator),
+// a full ordering for comparison, and 100 queries through the multi-query
+// helper. Uses the global 0.25 degree GFS test file when
 // present, else a synthetic 1000 x 1000 grid. Times are this thread's CPU
 // time (a shared machine inflates wall time).
 #include <time.h>
