@@ -54,7 +54,7 @@ struct Query {
 // turned away is strictly farther than the worst kept and cannot win even a
 // tie by index. Below kExactBelow the margin is taken from kExactBelow
 // itself, since there rounding of the distance could merge distinct `a`s
-// (those points are at the query's position to within 1e-170 km). A point
+// (those points are at the query's position to within 1e-86 km). A point
 // within the margin, or with `a` outside [0, 1] (whose distance is NaN and
 // orders by its sign), gets its exact distance and the exact comparison.
 constexpr double kExactBelow = 0x1p-600;
