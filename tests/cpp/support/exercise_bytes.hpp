@@ -38,7 +38,7 @@ inline constexpr std::array<std::string_view, 16> kExtraKeys = {
 
 // Fields larger than this are legal, but decoding and expanding them is
 // legitimate work, not a finding; the harness stops short of them.
-inline constexpr std::uint64_t kExercisePointLimit = std::uint64_t{1} << 22;
+inline constexpr std::uint64_t kExercisePointLimit = std::uint64_t{1} << 16;
 
 inline void read_key(const HandleRecord& handle, std::string_view key, ExerciseTotals& totals) {
   ++totals.keys_read;
