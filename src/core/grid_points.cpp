@@ -26,7 +26,11 @@ inline double haversine_a(double lon_term, double weight, double lat_term) {
   a = a < 0.0 ? 0.0 : a;
   return a > 1.0 ? 1.0 : a;
 }
+// The sign of a NaN coming out of the arithmetic depends on which operand
+// the compiler put first, so NaN distances are given one fixed value: the
+// positive quiet NaN, which the total order puts after every number.
 inline double distance_from_a(double a) {
+  if (std::isnan(a)) return std::numeric_limits<double>::quiet_NaN();
   const double theta = std::atan2(std::sqrt(a), std::sqrt(1.0 - a));
   return 2.0 * theta * EARTH_RADIUS_KM;
 }
