@@ -4,7 +4,7 @@
 // widths, reference for lengths (4), length increment, true length of the
 // last group (4), bits for lengths, order of differencing, descriptor octets,
 // count (2), R (4), E (2), D (2); the rest is section 7.
-#include "fuzz/fuzz_input.hpp"
+#include "fuzz_input.hpp"
 #include "grib/decoders.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

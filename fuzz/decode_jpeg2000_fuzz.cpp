@@ -1,7 +1,7 @@
 // Template 5.40 from arbitrary input. Header: bits per value (1 octet),
 // count (2), R (4), E (2), D (2); the rest is section 7, a JPEG 2000 code
 // stream or JP2 file.
-#include "fuzz/fuzz_input.hpp"
+#include "fuzz_input.hpp"
 #include "grib/decoders.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,4 +1,5 @@
-// Writes the seed corpora of the decoder fuzz targets (fuzz/corpus/<target>/)
+// Writes the seed corpora of the decoder fuzz targets (<dir>/<target>/, the
+// directory given as the first argument, fuzz/corpus by default)
 // from the test-side encoders: the worked examples of each template, round
 // trips and a few refusals. Run by `make fuzz-seeds`; the output is kept in
 // the repository.
@@ -14,6 +15,8 @@ namespace {
 
 using namespace vorlak::test;
 namespace fs = std::filesystem;
+
+fs::path corpus_root = "fuzz/corpus";
 
 struct Seed {
   ByteVector bytes;
@@ -36,7 +39,7 @@ struct Seed {
 };
 
 void write(const std::string& target, const std::string& name, const Seed& seed) {
-  const fs::path dir = fs::path("fuzz/corpus") / target;
+  const fs::path dir = corpus_root / target;
   fs::create_directories(dir);
   std::FILE* f = std::fopen((dir / name).c_str(), "wb");
   std::fwrite(seed.bytes.data(), 1, seed.bytes.size(), f);
@@ -174,7 +177,8 @@ void ccsds_seeds() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1) corpus_root = argv[1];
   simple_seeds();
   ieee_seeds();
   complex_seeds();

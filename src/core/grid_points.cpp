@@ -26,7 +26,11 @@ inline double haversine_a(double lon_term, double weight, double lat_term) {
   a = a < 0.0 ? 0.0 : a;
   return a > 1.0 ? 1.0 : a;
 }
+// The sign of a NaN coming out of the arithmetic depends on which operand
+// the compiler put first, so NaN distances are given one fixed value: the
+// positive quiet NaN, which the total order puts after every number.
 inline double distance_from_a(double a) {
+  if (std::isnan(a)) return std::numeric_limits<double>::quiet_NaN();
   const double theta = std::atan2(std::sqrt(a), std::sqrt(1.0 - a));
   return 2.0 * theta * EARTH_RADIUS_KM;
 }
@@ -44,16 +48,22 @@ struct Query {
   }
 };
 
-// The first k candidates by `nearer`, kept as a max-heap of k entries while
-// the points stream past in index order, so the top is the worst kept.
+// The first k candidates by `nearer`, kept as a max-heap of k entries, so
+// the top is the worst kept. The points may be offered in any order.
 //
 // Most points are turned away by comparing their haversine `a` with the
-// `a` of the worst kept point: the distance grows with `a` on [0, 1], and a
-// point arriving later has a larger index, so it cannot win a tie. The
+// `a` of the worst kept point: the distance grows with `a` on [0, 1]. The
 // comparison allows a relative margin of 2^-36, far above the few ulps by
-// which the library's sqrt/atan2 could bend that monotonicity; a point within
-// the margin, or with `a` outside [0, 1] (whose distance is NaN and orders by
-// its sign), gets its exact distance and the exact comparison.
+// which the library's sqrt/atan2 could bend that monotonicity, so a point
+// turned away is strictly farther than the worst kept and cannot win even a
+// tie by index. Below kExactBelow the margin is taken from kExactBelow
+// itself, since there rounding of the distance could merge distinct `a`s
+// (those points are at the query's position to within 1e-86 km). A point
+// within the margin, or with `a` outside [0, 1] (whose distance is NaN and
+// orders by its sign), gets its exact distance and the exact comparison.
+constexpr double kExactBelow = 0x1p-600;
+constexpr double kThresholdMargin = 1.0 + 0x1p-36;
+
 class NearestSelection {
  public:
   NearestSelection(const Query& query, std::size_t k, std::vector<NearestCandidate>& heap)
@@ -92,7 +102,7 @@ class NearestSelection {
       return;
     }
     const double a = query_.a(worst.latitude, worst.longitude);
-    threshold_ = a * (1.0 + 0x1p-36);
+    threshold_ = std::max(a, kExactBelow) * kThresholdMargin;
   }
 
   const Query& query_;
@@ -101,31 +111,90 @@ class NearestSelection {
   double threshold_ = std::numeric_limits<double>::infinity();
 };
 
-// Per-column sin² terms, kept between queries of one multi-query call.
+// Scratch arrays kept between the queries of one multi-query call.
 struct NearestWorkspace {
-  std::vector<double> column_terms;
+  std::vector<double> column_terms;  // sin²(dlon/2) per longitude column
+  std::vector<std::size_t> nan_columns;
+  struct Row {
+    double lat_term;  // sin²(dlat/2): no point of the row has a smaller `a`
+    std::size_t row;
+  };
+  std::vector<Row> bounded_rows;
+  std::vector<std::size_t> other_rows;
 };
+
+// Grids on axes: rows are visited nearest latitude first, and the search
+// stops at the first row whose sin²(dlat/2) exceeds the rejection threshold.
+// That bound is exact in floating point: with a row weight cos(lat)·cos(qlat)
+// of at least 0 and a finite sin²(dlon/2) in [0, 1], the rounded
+// a = lon_term·weight + lat_term is never below lat_term (nor is it after the
+// clamp into [0, 1]), so every point of a skipped row would have been turned
+// away one by one. Rows with a negative or NaN weight (latitudes beyond a
+// pole, NaN latitudes, NaN queries) have no such bound and are scanned in
+// full, as are the columns with a NaN longitude term in every row. Each
+// point's `a` uses the same terms as Query::a, so the distances are
+// bit-identical to those of the full ordering; since selection does not
+// depend on the visiting order, neither do the results.
+void search_axes(const GridView& view, const Query& query, NearestSelection& selection,
+                 NearestWorkspace& workspace) {
+  const std::size_t columns = view.longitude_axis.size();
+  if (columns == 0) return;
+  auto& lon_terms = workspace.column_terms;
+  auto& nan_columns = workspace.nan_columns;
+  lon_terms.resize(columns);
+  nan_columns.clear();
+  for (std::size_t c = 0; c < columns; ++c) {
+    lon_terms[c] = half_angle_sine_squared(view.longitude_axis[c] - query.longitude);
+    if (std::isnan(lon_terms[c])) nan_columns.push_back(c);
+  }
+  auto& bounded = workspace.bounded_rows;
+  auto& others = workspace.other_rows;
+  bounded.clear();
+  others.clear();
+  for (std::size_t r = 0; r < view.latitude_axis.size(); ++r) {
+    const double lat = view.latitude_axis[r];
+    const double lat_term = half_angle_sine_squared(lat - query.latitude);
+    if (row_weight(lat, query.cosine) >= 0.0 && !std::isnan(lat_term)) {
+      bounded.push_back({lat_term, r});
+    } else {
+      others.push_back(r);
+    }
+  }
+  std::sort(bounded.begin(), bounded.end(), [](const NearestWorkspace::Row& x, const NearestWorkspace::Row& y) {
+    return x.lat_term != y.lat_term ? x.lat_term < y.lat_term : x.row < y.row;
+  });
+
+  const double* values = view.values.data();
+  const auto offer_point = [&](std::size_t r, std::size_t c, double weight, double lat_term) {
+    const double a = haversine_a(lon_terms[c], weight, lat_term);
+    if (a > selection.threshold()) return;
+    const std::size_t k = r * columns + c;
+    selection.offer(k, a, view.latitude_axis[r], view.longitude_axis[c], values[k]);
+  };
+  const auto scan_row = [&](std::size_t r) {
+    const double lat = view.latitude_axis[r];
+    const double weight = row_weight(lat, query.cosine);
+    const double lat_term = half_angle_sine_squared(lat - query.latitude);
+    for (std::size_t c = 0; c < columns; ++c) offer_point(r, c, weight, lat_term);
+  };
+
+  std::size_t next = 0;
+  for (; next < bounded.size() && !(bounded[next].lat_term > selection.threshold()); ++next) {
+    scan_row(bounded[next].row);
+  }
+  if (!nan_columns.empty()) {
+    for (; next < bounded.size(); ++next) {
+      const std::size_t r = bounded[next].row;
+      const double weight = row_weight(view.latitude_axis[r], query.cosine);
+      for (std::size_t c : nan_columns) offer_point(r, c, weight, bounded[next].lat_term);
+    }
+  }
+  for (std::size_t r : others) scan_row(r);
+}
 
 void search(const GridView& view, const Query& query, NearestSelection& selection, NearestWorkspace& workspace) {
   if (view.from_axes) {
-    const std::size_t columns = view.longitude_axis.size();
-    if (columns == 0) return;
-    auto& lon_terms = workspace.column_terms;
-    lon_terms.resize(columns);
-    for (std::size_t c = 0; c < columns; ++c) {
-      lon_terms[c] = half_angle_sine_squared(view.longitude_axis[c] - query.longitude);
-    }
-    const double* values = view.values.data();
-    for (std::size_t r = 0, base = 0; r < view.latitude_axis.size(); ++r, base += columns) {
-      const double lat = view.latitude_axis[r];
-      const double weight = row_weight(lat, query.cosine);
-      const double lat_term = half_angle_sine_squared(lat - query.latitude);
-      for (std::size_t c = 0; c < columns; ++c) {
-        const double a = haversine_a(lon_terms[c], weight, lat_term);
-        if (a > selection.threshold()) continue;
-        selection.offer(base + c, a, lat, view.longitude_axis[c], values[base + c]);
-      }
-    }
+    search_axes(view, query, selection, workspace);
     return;
   }
   for (std::size_t k = 0; k < view.size(); ++k) {

@@ -13,7 +13,6 @@
 
 #include "grib/bit_reader.hpp"
 #include "grib/decoders.hpp"
-#include "grib/kernels/bit_window.hpp"
 #include "grib/sample_bytes.hpp"
 #include "grib/text.hpp"
 #include "grib/value_count.hpp"
@@ -138,16 +137,7 @@ Result<Values> scale_component(const opj_image_comp_t& comp, const DataRepresent
   if (samples < count || (count > 0 && comp.data == nullptr)) {
     return fail(short_sample_payload_text(comp.data ? samples * octets : 0, count * octets, count));
   }
-  const std::int64_t top =
-      comp.prec >= 32 ? std::int64_t{0xFFFFFFFF} : (std::int64_t{1} << comp.prec) - 1;
-  const ScaleFactors scale = scale_factors(drs);
-  Values values(count);
-  const OPJ_INT32* data = comp.data;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const std::int64_t s = std::clamp<std::int64_t>(data[i], 0, top);
-    values[i] = apply_scale(kernels::small_int_to_double(s), scale);
-  }
-  return values;
+  return scale_image_samples(comp.data, comp.prec, count, drs);
 }
 
 }  // namespace

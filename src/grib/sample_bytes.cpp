@@ -3,6 +3,8 @@
 // octets per sample the most significant ones fall off the top.
 #include "grib/sample_bytes.hpp"
 
+#include <algorithm>
+
 #include "grib/bit_reader.hpp"
 #include "grib/kernels/bit_window.hpp"
 #include "grib/text.hpp"
@@ -100,6 +102,18 @@ Values scale_samples(const std::vector<std::int64_t>& samples, const DataReprese
   const ScaleFactors scale = scale_factors(drs);
   Values values(samples.size());
   for (std::size_t i = 0; i < samples.size(); ++i) values[i] = apply_scale(static_cast<double>(samples[i]), scale);
+  return values;
+}
+
+Values scale_image_samples(const std::int32_t* samples, std::uint32_t precision, std::uint64_t count,
+                           const DataRepresentation& drs) {
+  const std::int64_t top = precision >= 32 ? std::int64_t{0xFFFFFFFF} : (std::int64_t{1} << precision) - 1;
+  const ScaleFactors scale = scale_factors(drs);
+  Values values(count);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::int64_t s = std::clamp<std::int64_t>(samples[i], 0, top);
+    values[i] = apply_scale(kernels::small_int_to_double(s), scale);
+  }
   return values;
 }
 

@@ -24,6 +24,11 @@ Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_
                                          bool little_endian, bool is_signed, std::uint64_t count,
                                          const DataRepresentation& drs);
 
+// Decoded image samples (JPEG 2000) clamped to 0 .. 2^precision - 1, then
+// scaled; the first `count` of them.
+Values scale_image_samples(const std::int32_t* samples, std::uint32_t precision, std::uint64_t count,
+                           const DataRepresentation& drs);
+
 // "decoded payload has {} bytes but {} are required for {} samples"
 std::string short_sample_payload_text(std::uint64_t have, std::uint64_t need, std::uint64_t count);
 

@@ -3,6 +3,7 @@
 // agreeing with a full sort on random grids.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -273,6 +274,91 @@ TEST(Nearest, DenseGridAgreesWithTheFullSort) {
     auto found = nearest(handle, qlat, qlon, 50);
     ASSERT_TRUE(ranked && found);
     expect_same_candidates(*found, *ranked, 50);
+  }
+}
+
+HandleRecord axis_grid(const std::vector<double>& lat_axis, const std::vector<double>& lon_axis) {
+  std::vector<double> values(lat_axis.size() * lon_axis.size());
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<double>(i);
+  return test::handle_with(
+      test::decoded_field(values, lon_axis.size(), lat_axis.size(), test::axes(lat_axis, lon_axis)));
+}
+
+// Every search of the query agrees with the full ordering, and each distance
+// is the bits haversine_km gives for that point.
+void expect_searches_match_full_sort(const HandleRecord& handle, double qlat, double qlon,
+                                     std::initializer_list<std::size_t> counts) {
+  auto ranked = rank_by_distance(handle, qlat, qlon);
+  ASSERT_TRUE(ranked);
+  for (std::size_t k : counts) {
+    auto found = nearest(handle, qlat, qlon, k);
+    ASSERT_TRUE(found);
+    expect_same_candidates(*found, *ranked, k);
+    for (const auto& c : *found) {
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(c.distance),
+                std::bit_cast<std::uint64_t>(haversine_km(qlat, qlon, c.latitude, c.longitude)));
+    }
+  }
+  auto each = nearest_each(handle, std::vector<double>{qlat}, std::vector<double>{qlon});
+  ASSERT_TRUE(each);
+  expect_same_candidates(*each, *ranked, 1);
+}
+
+// A global 0.25 degree grid of 721 x 1440 points, north to south, as GFS.
+const HandleRecord& quarter_degree_grid() {
+  static const HandleRecord handle = [] {
+    std::vector<double> lat_axis, lon_axis;
+    for (int r = 0; r < 721; ++r) lat_axis.push_back(90.0 - r * 0.25);
+    for (int c = 0; c < 1440; ++c) lon_axis.push_back(c * 0.25);
+    return axis_grid(lat_axis, lon_axis);
+  }();
+  return handle;
+}
+
+class QuarterDegreeGrid : public ::testing::TestWithParam<std::pair<double, double>> {};
+
+TEST_P(QuarterDegreeGrid, SearchesEqualTheFullSort) {
+  expect_searches_match_full_sort(quarter_degree_grid(), GetParam().first, GetParam().second, {1, 4, 100});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, QuarterDegreeGrid,
+    ::testing::Values(std::pair{-90.0, 0.0}, std::pair{-89.9, -5.0}, std::pair{-89.875, 359.9},
+                      std::pair{-89.999, 180.0}, std::pair{0.0, 0.0}, std::pair{0.1, 100.3},
+                      std::pair{0.125, 0.125},  // four points at one distance
+                      std::pair{47.3, 8.5}, std::pair{89.9, 5.0}, std::pair{90.0, 0.0},
+                      std::pair{-95.0, 10.0}, std::pair{180.0, 0.0}, std::pair{kNaN, 0.0}, std::pair{0.0, kNaN},
+                      std::pair{30.0, 1e300}));
+
+TEST(Nearest, RowVisitedLaterWinsATieByIndex) {
+  // From the pole at 90, the rows at 91 (beyond the pole, scanned last) and
+  // 89 have the same distance on the query's meridian; 91 comes first by index.
+  const HandleRecord handle = axis_grid({91, 89, 88}, {10});
+  auto found = nearest(handle, 90, 10, 2);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(indices(*found), (std::vector<std::uint64_t>{0, 1}));
+  EXPECT_EQ((*found)[0].distance, (*found)[1].distance);
+  EXPECT_EQ(indices(*nearest(handle, 90, 10, 1)), (std::vector<std::uint64_t>{0}));
+  expect_searches_match_full_sort(handle, 90, 10, {1, 2, 3});
+  expect_searches_match_full_sort(axis_grid({-91, -89, -88}, {0, 10, 20}), -90, 20, {1, 2, 9});
+  expect_searches_match_full_sort(axis_grid({-91, -89, -88}, {0, 10, 20}), -90, 200, {1, 2, 9});
+}
+
+TEST(Nearest, IrregularAxesEqualTheFullSort) {
+  // Rows south to north with repeats, beyond the poles and NaN; columns with
+  // repeats, a NaN and an infinity (whose terms are NaN in every row).
+  std::vector<double> lat_axis, lon_axis;
+  for (int r = 0; r < 40; ++r) lat_axis.push_back(-90.0 + r * 4.5);
+  lat_axis.insert(lat_axis.end(), {10.0, -10.0, 93.0, -92.0, kNaN, 90.0, -90.0, 10.0});
+  for (int c = 0; c < 60; ++c) lon_axis.push_back(-180.0 + c * 6.0);
+  lon_axis.insert(lon_axis.end(), {0.0, kNaN, 360.0, std::numeric_limits<double>::infinity(), 6.0});
+  const HandleRecord handle = axis_grid(lat_axis, lon_axis);
+  const std::size_t size = lat_axis.size() * lon_axis.size();
+  std::mt19937_64 rng(777);
+  for (int q = 0; q < 30; ++q) {
+    const double qlat = q < 4 ? std::array{90.0, -90.0, 10.0, 0.0}[q] : random_coordinate(rng, 100);
+    const double qlon = random_coordinate(rng, 360);
+    expect_searches_match_full_sort(handle, qlat, qlon, {1, 4, 100, size, size + 7});
   }
 }
 
