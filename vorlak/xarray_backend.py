@@ -34,7 +34,7 @@ def _path_of(filename_or_obj) -> str:
 
 
 def _variable(model: DatasetModel, v, source: FieldSource) -> xr.Variable:
-    array = FieldArray(source, v.table, v.grid.spec())
+    array = FieldArray(source, v.table, v.grid.layout())
     data = indexing.LazilyIndexedArray(array)
     var = xr.Variable(v.dims, data, v.attrs)
     nfield = v.table.ndim

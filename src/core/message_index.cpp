@@ -12,16 +12,16 @@ namespace vorlak {
 IndexKeySpec IndexKeySpec::parse(std::string_view text) {
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos) return {std::string(text), TypeHint::Unspecified};
-  IndexKeySpec spec{std::string(text.substr(0, colon)), TypeHint::Unspecified};
+  IndexKeySpec key_spec{std::string(text.substr(0, colon)), TypeHint::Unspecified};
   const std::string_view suffix = text.substr(colon + 1);
   if (suffix.size() == 1) {
     switch (suffix[0]) {
-      case 'i': case 'I': case 'l': case 'L': spec.type_hint = TypeHint::Integer; break;
-      case 'd': case 'D': case 'f': case 'F': spec.type_hint = TypeHint::Float; break;
+      case 'i': case 'I': case 'l': case 'L': key_spec.type_hint = TypeHint::Integer; break;
+      case 'd': case 'D': case 'f': case 'F': key_spec.type_hint = TypeHint::Float; break;
       default: break;
     }
   }
-  return spec;
+  return key_spec;
 }
 
 Result<std::vector<HandleRecord>> handle_records_for_file(const std::string& path) {
@@ -85,8 +85,8 @@ std::vector<std::string> IndexState::distinct_strings(std::string_view key) cons
 }
 
 const IndexKeySpec* IndexState::find_key(std::string_view name) const {
-  for (const IndexKeySpec& spec : keys_) {
-    if (spec.name == name) return &spec;
+  for (const IndexKeySpec& key_spec : keys_) {
+    if (key_spec.name == name) return &key_spec;
   }
   return nullptr;
 }
@@ -113,8 +113,8 @@ bool IndexState::matches(const HandleRecord& entry) const {
 }
 
 std::optional<HandleRecord> IndexState::next_match() {
-  for (const IndexKeySpec& spec : keys_) {
-    if (!selection_.contains(spec.name)) return std::nullopt;
+  for (const IndexKeySpec& key_spec : keys_) {
+    if (!selection_.contains(key_spec.name)) return std::nullopt;
   }
   if (cursor_ > entries_.size()) return std::nullopt;
   for (std::size_t i = cursor_; i < entries_.size(); ++i) {

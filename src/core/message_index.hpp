@@ -1,6 +1,6 @@
 #pragma once
 // The message index: every message of the files added, as handle records,
-// the key specs it was made with, the selected values and the walk over the
+// the key descriptions it was made with, the selected values and the walk over the
 // entries that match them.
 #include <cstdint>
 #include <map>
@@ -51,14 +51,14 @@ struct IndexState {
   std::vector<std::string> distinct_strings(std::string_view key) const;
   std::size_t distinct_count(std::string_view key) const { return distinct_strings(key).size(); }
 
-  // The first spec with that name, or null.
+  // The first key with that name, or null.
   const IndexKeySpec* find_key(std::string_view name) const;
 
   // Sets (or replaces) the value for `key` and restarts the walk.
   void select(std::string key, SelectValue value);
 
   // The next entry from the cursor on that matches every selection, as a
-  // copy sharing its bytes and memo; nothing when a key spec has no
+  // copy sharing its bytes and memo; nothing when a key description has no
   // selection or no entry is left.
   std::optional<HandleRecord> next_match();
 

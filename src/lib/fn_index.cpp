@@ -77,11 +77,11 @@ std::optional<SelectValue> untyped_value(PyObject* value) {
   return SelectValue(std::string(*text));
 }
 
-// The value for `key` as the index's key spec asks: a hinted spec forces
+// The value for `key` as the index's key description asks: a hinted key forces
 // the integer or float conversion (errors unprefixed).
 std::optional<SelectValue> select_value(const IndexState& state, std::string_view key, PyObject* value) {
-  const IndexKeySpec* spec = state.find_key(key);
-  const TypeHint hint = spec ? spec->type_hint : TypeHint::Unspecified;
+  const IndexKeySpec* key_spec = state.find_key(key);
+  const TypeHint hint = key_spec ? key_spec->type_hint : TypeHint::Unspecified;
   switch (hint) {
     case TypeHint::Integer: {
       const auto integer = to_i64_unprefixed(value);

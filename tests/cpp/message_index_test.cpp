@@ -1,4 +1,4 @@
-// The message index: key spec parsing, distinct values with their orderings,
+// The message index: key description parsing, distinct values with their orderings,
 // selection and the walk over matching entries.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -25,9 +25,9 @@ struct SpecCase {
 class IndexKeySpecParse : public ::testing::TestWithParam<SpecCase> {};
 
 TEST_P(IndexKeySpecParse, SplitsNameAndOneLetterHint) {
-  const IndexKeySpec spec = IndexKeySpec::parse(GetParam().text);
-  EXPECT_EQ(spec.name, GetParam().name);
-  EXPECT_EQ(spec.type_hint, GetParam().hint);
+  const IndexKeySpec key_spec = IndexKeySpec::parse(GetParam().text);
+  EXPECT_EQ(key_spec.name, GetParam().name);
+  EXPECT_EQ(key_spec.type_hint, GetParam().hint);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -32,7 +32,7 @@ class Grid:
     longitudes: np.ndarray | None = None
     note: str = ""
 
-    def spec(self) -> tuple:
+    def layout(self) -> tuple:
         """What a lazy array needs to turn a message's values into the grid."""
         return (self.shape, self.columns_first, self.alternate_rows, self.npoints)
 

@@ -250,24 +250,24 @@ struct Jpeg2000Image {
 };
 
 // Lossless (reversible 5/3 wavelet, one layer) encoding from memory.
-inline ByteVector encode_jpeg2000(const Jpeg2000Image& spec) {
-  std::vector<opj_image_cmptparm_t> params(spec.components);
+inline ByteVector encode_jpeg2000(const Jpeg2000Image& image_spec) {
+  std::vector<opj_image_cmptparm_t> params(image_spec.components);
   for (auto& p : params) {
     std::memset(&p, 0, sizeof p);
     p.dx = p.dy = 1;
-    p.w = spec.width;
-    p.h = spec.height;
-    p.prec = spec.precision;
+    p.w = image_spec.width;
+    p.h = image_spec.height;
+    p.prec = image_spec.precision;
     p.sgnd = 0;
   }
-  opj_image_t* image = opj_image_create(spec.components, params.data(),
-                                        spec.components == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+  opj_image_t* image = opj_image_create(image_spec.components, params.data(),
+                                        image_spec.components == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
   if (!image) throw std::runtime_error("opj_image_create failed");
   image->x0 = image->y0 = 0;
-  image->x1 = spec.width;
-  image->y1 = spec.height;
-  for (unsigned c = 0; c < spec.components; ++c) {
-    std::copy(spec.samples.begin(), spec.samples.end(), image->comps[c].data);
+  image->x1 = image_spec.width;
+  image->y1 = image_spec.height;
+  for (unsigned c = 0; c < image_spec.components; ++c) {
+    std::copy(image_spec.samples.begin(), image_spec.samples.end(), image->comps[c].data);
   }
   opj_cparameters_t cp;
   opj_set_default_encoder_parameters(&cp);
@@ -276,8 +276,8 @@ inline ByteVector encode_jpeg2000(const Jpeg2000Image& spec) {
   cp.cp_disto_alloc = 1;
   cp.irreversible = 0;
   cp.numresolution = 1;
-  for (std::uint32_t s = std::min(spec.width, spec.height); s >= 2 && cp.numresolution < 6; s /= 2) ++cp.numresolution;
-  opj_codec_t* codec = opj_create_compress(spec.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+  for (std::uint32_t s = std::min(image_spec.width, image_spec.height); s >= 2 && cp.numresolution < 6; s /= 2) ++cp.numresolution;
+  opj_codec_t* codec = opj_create_compress(image_spec.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
   detail::MemoryOutput out;
   opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
   opj_stream_set_user_data(stream, &out, nullptr);
