@@ -32,7 +32,7 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	@meson setup --reconfigure $(BUILD) >/dev/null
 	ninja -C $(BUILD)
-	@so=$$(cd $(BUILD) && ls _vorlak*.so 2>/dev/null); if [ -n "$$so" ]; then ln -sf ../$(BUILD)/$$so vorlak/$$so; fi
+	@for so in $$(cd $(BUILD) && ls _vorlak*.so _fields*.so 2>/dev/null); do ln -sf ../$(BUILD)/$$so vorlak/$$so; done
 
 $(ASAN)/build.ninja:
 	meson setup $(ASAN) -Dtests=true -Dbuildtype=debug -Doptimization=1 \
@@ -154,4 +154,4 @@ fuzz-long: build
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_LONG_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so vorlak/_fields*.so

@@ -1,0 +1,349 @@
+// FieldFile: opening from bytes and paths, positions, keys read without
+// decoding (the same as the codes API's), values, shapes and coordinates of
+// one field, fields that fail alone, and concurrent first use of the keys.
+#include "core/field_file.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/key_lookup.hpp"
+#include "core/keys_iterator.hpp"
+#include "support/message_builder.hpp"
+
+namespace vorlak {
+namespace {
+
+using namespace vorlak::test;
+namespace fs = std::filesystem;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+SharedFieldFile file_of(const ByteVec& bytes) {
+  auto file = FieldFile::from_bytes(ByteBlock::copy_of(bytes));
+  EXPECT_TRUE(file) << (file ? "" : file.error());
+  return file ? *file : nullptr;
+}
+
+// A 4 x 3 latitude/longitude field 60N..58N, 0E..3E whose values are
+// 10 * row + column, simply packed (exact); NaN entries are left out by
+// the bitmap.
+ByteVec latlon_field(std::vector<double> values, std::uint32_t level = 85000) {
+  std::vector<ByteVec> sections = {g2_section1({.year = 2024, .month = 5}),
+                                   g2_section3_latlon({.Ni = 4, .Nj = 3})};
+  for (ByteVec& s : g2_simple_field(values, 12, {.level_value = level})) sections.push_back(std::move(s));
+  return grib2_message(sections);
+}
+
+std::vector<double> row_column_values() {
+  std::vector<double> v;
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 4; ++column) v.push_back(10.0 * row + column);
+  }
+  return v;
+}
+
+ByteVec lambert_field() {
+  std::vector<ByteVec> sections = {g2_section1(), g2_section3_lambert({.Nx = 4, .Ny = 3})};
+  for (ByteVec& s : g2_simple_field(std::vector<double>(12, 1.5), 8)) sections.push_back(std::move(s));
+  return grib2_message(sections);
+}
+
+// Template 5.200 with an empty payload: the codes API refuses it and so,
+// until its decoder lands, does every reader.
+ByteVec undecodable_field() {
+  return grib2_message({g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3}), g2_section4(),
+                        g2_section5({.template_number = 200, .count = 12}), g2_section6_none(),
+                        g2_section7({})});
+}
+
+ByteVec reduced_gaussian_grib1() {
+  // Rows of 2, 4 and 2 points: 8 values, no rows and columns.
+  G1LatLonGrid grid{.Ni = 0xFFFF, .Nj = 3, .la1 = 45, .lo1 = 0, .la2 = -45, .lo2 = 270, .di = 0, .dj = 0,
+                    .N = 2, .points_per_row = {2, 4, 2}};
+  const SimplePacked packed = pack_simple({1, 2, 3, 4, 5, 6, 7, 8}, 8, 0, {}, true);
+  return grib1_message(g1_pds({.has_gds = true}), g1_gds_latlon(grid), {}, g1_bds_simple(packed));
+}
+
+void expect_same_values(const std::vector<double>& actual, const std::vector<double>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    if (std::isnan(expected[i])) {
+      EXPECT_TRUE(std::isnan(actual[i])) << "point " << i;
+    } else {
+      EXPECT_EQ(actual[i], expected[i]) << "point " << i;
+    }
+  }
+}
+
+// --------------------------------------------------------------- opening
+
+TEST(FieldFile, OneFieldPerMessageWithItsPosition) {
+  const ByteVec a = latlon_field(row_column_values(), 85000);
+  const ByteVec b = minimal_grib1();
+  const ByteVec junk = {'x', 'G', 'R', 'I', 'B', 0, 0};
+  const ByteVec bytes = concat({junk, a, junk, b});
+  SharedFieldFile file = file_of(bytes);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 2u);
+  EXPECT_EQ(file->byte_size(), bytes.size());
+  const FieldPosition& first = file->position(0);
+  const FieldPosition& second = file->position(1);
+  EXPECT_EQ(first.message_number, 1u);
+  EXPECT_EQ(first.message_offset, junk.size());
+  EXPECT_EQ(first.message_length, a.size());
+  EXPECT_EQ(second.message_number, 2u);
+  EXPECT_EQ(second.message_offset, 2 * junk.size() + a.size());
+  EXPECT_EQ(second.message_length, b.size());
+  for (const FieldPosition* p : {&first, &second}) {
+    EXPECT_EQ(p->index_in_message, 0u);
+    EXPECT_EQ(p->fields_in_message, 1u);
+  }
+}
+
+TEST(FieldFile, BytesWithoutMessagesAreRefused) {
+  for (const ByteVec& bytes : {ByteVec{}, ByteVec{'G', 'R', 'I'}, ByteVec(100, 'x')}) {
+    auto file = FieldFile::from_bytes(ByteBlock::copy_of(bytes));
+    ASSERT_FALSE(file);
+    EXPECT_EQ(file.error(), "no GRIB messages found");
+  }
+  EXPECT_FALSE(FieldFile::from_bytes(nullptr));
+}
+
+TEST(FieldFile, TruncatedFileKeepsItsCompleteMessages) {
+  const ByteVec a = latlon_field(row_column_values());
+  ByteVec bytes = concat({a, a, a});
+  bytes.resize(bytes.size() - 10);
+  SharedFieldFile file = file_of(bytes);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->size(), 2u);
+  EXPECT_TRUE(file->values(1, DecodeOptions{}));
+}
+
+class FieldFilePaths : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vorlak-fields-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(pattern.data()));
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string write(const std::string& name, const ByteVec& bytes) {
+    const fs::path p = dir_ / name;
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                             static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+  }
+  fs::path dir_;
+};
+
+TEST_F(FieldFilePaths, ReadsTheFileOnceAndKeepsItsBytes) {
+  const ByteVec a = latlon_field(row_column_values());
+  const std::string path = write("two.grib2", concat({a, a}));
+  auto file = FieldFile::open(path);
+  ASSERT_TRUE(file) << file.error().text;
+  // The file may go: the bytes were read.
+  fs::remove(path);
+  EXPECT_EQ((*file)->size(), 2u);
+  auto values = (*file)->values(1, DecodeOptions{});
+  ASSERT_TRUE(values);
+  expect_same_values(values->values, row_column_values());
+}
+
+TEST_F(FieldFilePaths, FailuresCarryTheirErrorNumber) {
+  auto missing = FieldFile::open((dir_ / "absent.grib2").string());
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().os_error, ENOENT);
+  EXPECT_NE(missing.error().text.find("failed to read"), std::string::npos);
+
+  auto directory = FieldFile::open(dir_.string());
+  ASSERT_FALSE(directory);
+  EXPECT_EQ(directory.error().os_error, EISDIR);
+
+  auto junk = FieldFile::open(write("junk.grib2", ByteVec(64, 'j')));
+  ASSERT_FALSE(junk);
+  EXPECT_EQ(junk.error().os_error, 0);
+  EXPECT_EQ(junk.error().text, "no GRIB messages found");
+}
+
+// ------------------------------------------------------------------ keys
+
+TEST(FieldFileKeys, SameAsTheCodesApiForSingleFieldMessages) {
+  const ByteVec bytes = concat({latlon_field(row_column_values()), minimal_grib1(), lambert_field()});
+  SharedFieldFile file = file_of(bytes);
+  ASSERT_TRUE(file);
+  auto scan = scan_messages(bytes);
+  ASSERT_TRUE(scan);
+  ASSERT_EQ(file->size(), scan->records.size());
+  for (std::size_t i = 0; i < file->size(); ++i) {
+    const HandleRecord codes = HandleRecord::make(scan->records[i], BytesSource::shared(ByteBlock::copy_of(bytes)));
+    const auto& entries = file->keys(i).entries();
+    ASSERT_FALSE(entries.empty());
+    ASSERT_EQ(entries.size(), codes.derived.entries().size()) << "field " << i;
+    for (const auto& [name, value] : entries) {
+      auto expected = get_key(codes, name);
+      ASSERT_TRUE(expected) << name;
+      EXPECT_EQ(value.value, expected->value) << name;
+      auto text = file->key_text(i, name);
+      auto expected_text = get_string(codes, name);
+      ASSERT_EQ(text.has_value(), expected_text.has_value()) << name;
+      if (text) {
+        EXPECT_EQ(*text, *expected_text) << name;
+      }
+    }
+  }
+}
+
+TEST(FieldFileKeys, TypedReadsConvertAsTheCodesApi) {
+  SharedFieldFile file = file_of(latlon_field(row_column_values(), 85000));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->key_long(0, "level").value(), 850);
+  EXPECT_EQ(file->key_double(0, "level").value(), 850.0);
+  EXPECT_EQ(file->key_text(0, "level").value(), "850");
+  EXPECT_EQ(file->key_text(0, "shortName").value(), "t");
+  EXPECT_EQ(file->key_long(0, "Nx").value(), 4);
+
+  auto absent = file->key_long(0, "noSuchKey");
+  ASSERT_FALSE(absent);
+  EXPECT_EQ(absent.error().kind, CodesError::Kind::KeyNotFound);
+  EXPECT_EQ(file->find_key(0, "noSuchKey"), nullptr);
+  auto mismatch = file->key_long(0, "shortName");
+  ASSERT_FALSE(mismatch);
+  EXPECT_EQ(mismatch.error().kind, CodesError::Kind::TypeMismatch);
+}
+
+TEST(FieldFileKeys, KeysNeedNoDecodeAndCostNoDecode) {
+  // Keys of an undecodable field are all there; values are not keys.
+  SharedFieldFile file = file_of(undecodable_field());
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->key_long(0, "dataRepresentationTemplateNumber").value(), 200);
+  for (const char* computed : {"values", "latitudes", "longitudes", "numberOfMissing", "distinctLatitudes"}) {
+    EXPECT_EQ(file->find_key(0, computed), nullptr) << computed;
+  }
+}
+
+TEST(FieldFileKeys, ConcurrentFirstUseBuildsOneKeySetPerField) {
+  std::vector<ByteVec> parts(40, latlon_field(row_column_values()));
+  ByteVec bytes;
+  for (const ByteVec& p : parts) bytes.insert(bytes.end(), p.begin(), p.end());
+  SharedFieldFile file = file_of(bytes);
+  ASSERT_TRUE(file);
+  std::vector<std::vector<const DerivedKeys*>> seen(4);
+  std::vector<std::thread> threads;
+  for (auto& out : seen) {
+    threads.emplace_back([&file, &out] {
+      for (std::size_t i = 0; i < file->size(); ++i) out.push_back(&file->keys(i));
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (const auto& out : seen) EXPECT_EQ(out, seen[0]);
+}
+
+// --------------------------------------------------------- decoded content
+
+TEST(FieldFileValues, ValuesComeInRowsWithTheirMissingCount) {
+  std::vector<double> values = row_column_values();
+  values[5] = kNaN;
+  values[11] = kNaN;
+  SharedFieldFile file = file_of(latlon_field(values));
+  ASSERT_TRUE(file);
+  auto decoded = file->values(0, DecodeOptions{.all_templates = true});
+  ASSERT_TRUE(decoded) << decoded.error();
+  expect_same_values(decoded->values, values);
+  EXPECT_EQ(decoded->missing, 2u);
+  ASSERT_TRUE(decoded->shape);
+  EXPECT_EQ(decoded->shape->rows, 3u);
+  EXPECT_EQ(decoded->shape->columns, 4u);
+  auto shape = file->shape(0);
+  ASSERT_TRUE(shape && *shape);
+  EXPECT_EQ((*shape)->rows, 3u);
+  EXPECT_EQ((*shape)->columns, 4u);
+}
+
+TEST(FieldFileValues, CoordinatesOfEveryPointFollowTheValues) {
+  SharedFieldFile file = file_of(latlon_field(row_column_values()));
+  ASSERT_TRUE(file);
+  auto lat = file->latitudes(0);
+  auto lon = file->longitudes(0);
+  ASSERT_TRUE(lat && *lat);
+  ASSERT_TRUE(lon && *lon);
+  // Point k = 4 * row + column lies at 60 - row north, column east.
+  const std::vector<double> expected_lat = {60, 60, 60, 60, 59, 59, 59, 59, 58, 58, 58, 58};
+  const std::vector<double> expected_lon = {0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3};
+  expect_same_values(**lat, expected_lat);
+  expect_same_values(**lon, expected_lon);
+}
+
+TEST(FieldFileValues, GridsWithoutRowsOrCoordinates) {
+  const ByteVec bytes = concat({reduced_gaussian_grib1(), lambert_field()});
+  SharedFieldFile file = file_of(bytes);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 2u);
+  // Rows of varying length: one dimension, no coordinates yet.
+  auto reduced = file->values(0, DecodeOptions{});
+  ASSERT_TRUE(reduced) << reduced.error();
+  expect_same_values(reduced->values, {1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_FALSE(reduced->shape);
+  EXPECT_FALSE(file->shape(0).value());
+  EXPECT_FALSE(file->latitudes(0).value());
+  // A projection has rows, but no coordinates yet.
+  auto lambert = file->values(1, DecodeOptions{});
+  ASSERT_TRUE(lambert);
+  ASSERT_TRUE(lambert->shape);
+  EXPECT_EQ(lambert->shape->rows, 3u);
+  EXPECT_EQ(lambert->shape->columns, 4u);
+  EXPECT_FALSE(file->latitudes(1).value());
+  EXPECT_FALSE(file->longitudes(1).value());
+}
+
+TEST(FieldFileValues, AFieldThatCannotBeDecodedFailsAlone) {
+  const ByteVec bytes = concat({latlon_field(row_column_values()), undecodable_field(), minimal_grib1()});
+  SharedFieldFile file = file_of(bytes);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 3u);
+  auto bad = file->values(1, DecodeOptions{.all_templates = true});
+  ASSERT_FALSE(bad);
+  EXPECT_NE(bad.error().find("template 200"), std::string::npos) << bad.error();
+  EXPECT_TRUE(file->values(0, DecodeOptions{}));
+  EXPECT_TRUE(file->values(2, DecodeOptions{}));
+  EXPECT_TRUE(file->keys(1).contains("shortName"));
+}
+
+TEST(FieldFileValues, CodesViewAnswersComputedKeysFromItsOwnDecode) {
+  SharedFieldFile file = file_of(latlon_field(row_column_values()));
+  ASSERT_TRUE(file);
+  const HandleRecord view = file->codes_view(0, DecodeOptions{});
+  ASSERT_TRUE(view.memo && view.memo->filled());
+  const std::vector<std::string> names = iterator_key_names(view);
+  for (const char* name : {"values", "numberOfMissing", "latitudes", "shortName"}) {
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+  }
+  expect_same_values(get_double_array(view, "values").value(), row_column_values());
+  // Each view decodes on its own: nothing is shared or kept.
+  EXPECT_NE(file->codes_view(0, DecodeOptions{}).memo, view.memo);
+
+  auto near = file->nearest(0, 59.1, 1.9, 2, DecodeOptions{});
+  ASSERT_TRUE(near);
+  ASSERT_EQ(near->size(), 2u);
+  EXPECT_EQ((*near)[0].index, 6u);  // 59N 2E
+  EXPECT_EQ((*near)[0].value, 12.0);
+  auto no_positions = file_of(lambert_field())->nearest(0, 20, 250, 1, DecodeOptions{});
+  ASSERT_FALSE(no_positions);
+  EXPECT_EQ(no_positions.error().kind, CodesError::Kind::KeyNotFound);
+}
+
+}  // namespace
+}  // namespace vorlak
