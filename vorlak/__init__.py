@@ -2,8 +2,23 @@
 ``vorlak.open`` for reading every field of a file (see vorlak.fields)."""
 from vorlak import _vorlak
 from vorlak._vorlak import *  # noqa: F401,F403
-from vorlak.fields import Field, GribFile, open  # noqa: A004 (vorlak.open, not the builtin)
 
 # The codes API only: `from vorlak import *` must not shadow the builtin open.
 __all__ = list(_vorlak.__all__)
 __version__ = _vorlak.__version__
+
+_FIELD_API = ("open", "GribFile", "Field")
+
+
+def __getattr__(name):
+    # vorlak.open and its classes load on first use, so that importing the
+    # codes API loads nothing more (NumPy included).
+    if name in _FIELD_API:
+        from vorlak import fields
+
+        return getattr(fields, name)
+    raise AttributeError(f"module 'vorlak' has no attribute {name!r}")
+
+
+def __dir__():
+    return sorted(set(globals()) | set(_FIELD_API))

@@ -72,7 +72,7 @@ PyModuleDef module_def = [] {
 }();
 
 PyObject* init_module() {
-  if (!load_error_classes() || !numpy_ready()) return nullptr;
+  if (!load_error_classes()) return nullptr;
   PyTypeObject* reader = reader_type();
   PyTypeObject* field = field_type();
   if (!reader || !field) return nullptr;

@@ -109,6 +109,10 @@ def test_where_filters_by_the_text_of_keys(capsys, mixed, where, numbers):
     ["ls", "-w", "shortName"],
     ["ls", "-w", "=t"],
     ["stats", "-m", "0"],
+    ["stats", "-m", "3.0"],
+    ["stats", "-m", "3."],
+    ["stats", "-m", ".1"],
+    ["stats", "-m", "x.1"],
     ["nearest", "LAT", "95", "0"],
     ["nearest", "F", "10", "east"],
     ["nearest", "F", "10", "0", "-n", "0"],
@@ -189,6 +193,17 @@ def test_dump_of_a_missing_message_fails(capsys, mixed):
     status, out, err = run(capsys, "dump", mixed, "-m", "11")
     assert status == 1 and out == ""
     assert err == f"vorlak: {mixed}: there is no message 11 (the file holds 10)\n"
+    status, out, err = run(capsys, "dump", mixed, "-m", "3.2")
+    assert status == 1 and out == ""
+    assert err == f"vorlak: {mixed}: there is no field 3.2 (message 3 holds 1)\n"
+
+
+@pytest.mark.parametrize("command", ["ls", "stats", "dump", "nearest"])
+def test_a_message_and_its_only_field_are_the_same_selection(capsys, mixed, command):
+    extra = ["50", "10"] if command == "nearest" else []
+    whole = run(capsys, command, mixed, *extra, "-m", "3")
+    field = run(capsys, command, mixed, *extra, "-m", "3.1")
+    assert whole == field and whole[0] == 0 and whole[1]
 
 
 # ------------------------------------------------------------- nearest
