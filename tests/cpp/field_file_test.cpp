@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <thread>
@@ -19,6 +21,7 @@
 
 #include "core/key_lookup.hpp"
 #include "core/keys_iterator.hpp"
+#include "support/exercise_fields.hpp"
 #include "support/message_builder.hpp"
 
 namespace vorlak {
@@ -344,6 +347,49 @@ TEST(FieldFileValues, CodesViewAnswersComputedKeysFromItsOwnDecode) {
   ASSERT_FALSE(no_positions);
   EXPECT_EQ(no_positions.error().kind, CodesError::Kind::KeyNotFound);
 }
+
+// ------------------------------------------------------- inputs of every kind
+
+// The message-level fuzz seeds and kept inputs, and the real files when
+// present, through everything the field API does with them.
+std::vector<fs::path> field_inputs() {
+  std::vector<fs::path> out;
+  const fs::path root = fs::path(VORLAK_SOURCE_ROOT);
+  std::vector<fs::path> folders;
+  for (const char* kind : {"corpus", "regressions"}) {
+    for (const char* target : {"field_file_fuzz", "scan_messages_fuzz", "handle_keys_fuzz"}) {
+      folders.push_back(root / "fuzz" / kind / target);
+    }
+  }
+  folders.push_back(root.parent_path() / "shared" / "testdata");
+  for (const fs::path& folder : folders) {
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) continue;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.is_regular_file() && entry.path().extension() != ".md") out.push_back(entry.path());
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class FieldFileInputs : public ::testing::TestWithParam<fs::path> {};
+
+TEST_P(FieldFileInputs, EveryFieldKeepsItsPromises) {
+  std::ifstream in(GetParam(), std::ios::binary);
+  const ByteVec bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(exercise_field_file(bytes), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kept, FieldFileInputs, ::testing::ValuesIn(field_inputs()),
+                         [](const ::testing::TestParamInfo<fs::path>& info) {
+                           std::string name = info.param.parent_path().filename().string() + "_" +
+                                              info.param.filename().string();
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace vorlak
