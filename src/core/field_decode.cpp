@@ -54,13 +54,13 @@ Result<DecodedMessage> decode_field(Bytes message, const MessageRecord& record, 
 
 }  // namespace
 
-Result<FieldValues> FieldFile::values(std::size_t field, const DecodeOptions& options) const {
+Result<FieldData> FieldFile::values(std::size_t field, const DecodeOptions& options) const {
   auto message = message_of(field);
   if (!message) return fail(std::move(message.error()));
   const MessageRecord& record = scan_.records[fields_[field].record];
   auto decoded = decode_field(*message, record, options);
   if (!decoded) return fail(std::move(decoded.error()));
-  FieldValues out;
+  FieldData out;
   const std::uint64_t rows = decoded->field.Nj();
   const std::uint64_t columns = decoded->field.Ni();
   if (grid_has_rows(record.edition, decoded->grid)) out.shape = FieldShape{rows, columns};

@@ -49,7 +49,7 @@ struct FieldShape {
   std::uint64_t columns = 0;
 };
 
-struct FieldValues {
+struct FieldData {
   std::vector<double> values;  // NaN where missing
   std::uint64_t missing = 0;   // points without a value (bitmap or missing-value code)
   std::optional<FieldShape> shape;
@@ -96,7 +96,7 @@ class FieldFile {
 
   // ------------------------------------------------------ decoded content
   // Decodes this field alone.
-  Result<FieldValues> values(std::size_t field, const DecodeOptions& options) const;
+  Result<FieldData> values(std::size_t field, const DecodeOptions& options) const;
   // Rows and columns without decoding the values; none where the grid has
   // no rows (rows of varying length, spectral coefficients).
   Result<std::optional<FieldShape>> shape(std::size_t field) const;
