@@ -54,25 +54,29 @@ Result<DecodedMessage> decode_field(Bytes message, const MessageRecord& record, 
 
 }  // namespace
 
+Result<DecodedMessage> FieldFile::decode(std::size_t field, const DecodeOptions& options) const {
+  if (const auto& sections = fields_[field].sections; sections && sections->error) return fail(*sections->error);
+  auto bytes = bytes_of(field, FieldContent::Whole);
+  if (!bytes) return fail(std::move(bytes.error()));
+  return decode_field(bytes->view(), record_of(field), options);
+}
+
 Result<FieldData> FieldFile::values(std::size_t field, const DecodeOptions& options) const {
-  auto message = message_of(field);
-  if (!message) return fail(std::move(message.error()));
-  const MessageRecord& record = scan_.records[fields_[field].record];
-  auto decoded = decode_field(*message, record, options);
+  auto decoded = decode(field, options);
   if (!decoded) return fail(std::move(decoded.error()));
   FieldData out;
   const std::uint64_t rows = decoded->field.Nj();
   const std::uint64_t columns = decoded->field.Ni();
-  if (grid_has_rows(record.edition, decoded->grid)) out.shape = FieldShape{rows, columns};
+  if (grid_has_rows(decoded->record.edition, decoded->grid)) out.shape = FieldShape{rows, columns};
   out.missing = decoded->missing_count;
   out.values = std::move(decoded->field).take_values();
   return out;
 }
 
 Result<std::optional<FieldShape>> FieldFile::shape(std::size_t field) const {
-  auto message = message_of(field);
-  if (!message) return fail(std::move(message.error()));
-  auto grid = collect_grid(*message, scan_.records[fields_[field].record]);
+  auto bytes = bytes_of(field, FieldContent::Grid);
+  if (!bytes) return fail(std::move(bytes.error()));
+  auto grid = collect_grid(bytes->view(), record_of(field));
   if (!grid) return fail(std::move(grid.error()));
   if (!grid->has_rows) return std::optional<FieldShape>();
   return std::optional<FieldShape>(FieldShape{grid->grid.Nj, grid->grid.Ni});
@@ -80,9 +84,9 @@ Result<std::optional<FieldShape>> FieldFile::shape(std::size_t field) const {
 
 Result<std::optional<std::vector<double>>> FieldFile::coordinate(std::size_t field, bool latitude) const {
   using Out = std::optional<std::vector<double>>;
-  auto message = message_of(field);
-  if (!message) return fail(std::move(message.error()));
-  auto grid = collect_grid(*message, scan_.records[fields_[field].record]);
+  auto bytes = bytes_of(field, FieldContent::Grid);
+  if (!bytes) return fail(std::move(bytes.error()));
+  auto grid = collect_grid(bytes->view(), record_of(field));
   if (!grid) return fail(std::move(grid.error()));
   if (!grid->has_rows) return Out();
   const std::optional<Coordinates> axes = compute_coordinates(grid->grid);
@@ -116,13 +120,15 @@ Result<std::optional<std::vector<double>>> FieldFile::longitudes(std::size_t fie
 
 HandleRecord FieldFile::codes_view(std::size_t field, const DecodeOptions& options) const {
   HandleRecord view = described(field);
+  if (fields_[field].position.fields_in_message > 1) {
+    // The codes functions read the one-field message made of its sections.
+    if (auto bytes = bytes_of(field, FieldContent::Whole)) {
+      view.bytes = BytesSource::private_copy(ByteBlock::copy_of(bytes->view()));
+    }
+  }
   // A memo of its own, filled now: the view shares nothing decoded.
   view.memo = std::make_shared<ValuesMemo>();
-  view.memo->get_with([&]() -> Result<DecodedMessage> {
-    auto message = message_of(field);
-    if (!message) return fail(std::move(message.error()));
-    return decode_field(*message, scan_.records[fields_[field].record], options);
-  });
+  view.memo->get_with([&] { return decode(field, options); });
   return view;
 }
 

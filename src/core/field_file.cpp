@@ -4,23 +4,41 @@
 
 #include "core/file_read.hpp"
 #include "core/key_lookup.hpp"
+#include "grib/grib2_sections.hpp"
 
 namespace vorlak {
 
 FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
-  // One field per message: the message's last field, which its record
-  // describes.
   fields_.reserve(scan_.records.size());
-  for (std::size_t r = 0; r < scan_.records.size(); ++r) {
-    const MessageRecord& record = scan_.records[r];
-    Entry entry;
-    entry.position.message_number = record.messageNumber;
-    entry.position.message_offset = record.offset;
-    entry.position.message_length = record.totalLength;
-    entry.record = r;
+  for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
+  described_ = std::make_unique<std::atomic<const HandleRecord*>[]>(fields_.size());
+}
+
+void FieldFile::add_fields(std::size_t r) {
+  const MessageRecord& record = scan_.records[r];
+  Entry entry;
+  entry.position.message_number = record.messageNumber;
+  entry.position.message_offset = record.offset;
+  entry.position.message_length = record.totalLength;
+  entry.record = r;
+  std::vector<FieldSections> sections;
+  if (record.edition == Edition::Two) {
+    auto message = message_bytes(BytesSource::shared(bytes_), record);
+    auto walked = message ? walk_fields(*message) : Result<std::vector<FieldSections>>(fail(""));
+    if (walked) sections = std::move(*walked);
+  }
+  // A message with one field is read as it is, through its scan record.
+  if (sections.size() <= 1) {
+    if (sections.size() == 1 && sections[0].error) entry.sections = std::move(sections[0]);
+    fields_.push_back(std::move(entry));
+    return;
+  }
+  entry.position.fields_in_message = static_cast<std::uint32_t>(sections.size());
+  for (std::size_t k = 0; k < sections.size(); ++k) {
+    entry.position.index_in_message = static_cast<std::uint32_t>(k);
+    entry.sections = std::move(sections[k]);
     fields_.push_back(entry);
   }
-  described_ = std::make_unique<std::atomic<const HandleRecord*>[]>(fields_.size());
 }
 
 FieldFile::~FieldFile() {
@@ -43,19 +61,52 @@ Result<SharedFieldFile> FieldFile::from_bytes(SharedBytes bytes) {
   return SharedFieldFile(new FieldFile(std::move(bytes), std::move(*scan)));
 }
 
+// The record of a field: its message's scan record, or for a field of a
+// message that carries several, the summary of the one-field message made
+// of its sections, placed where the message is.
+HandleRecord FieldFile::describe(std::size_t field) const {
+  const Entry& entry = fields_[field];
+  const MessageRecord& message_record = scan_.records[entry.record];
+  if (entry.position.fields_in_message == 1) return HandleRecord::make(message_record, BytesSource::shared(bytes_));
+  MessageRecord record;
+  record.edition = Edition::Two;
+  record.messageNumber = message_record.messageNumber;
+  record.discipline = message_record.discipline;
+  auto made = bytes_of(field, FieldContent::Keys);
+  if (made) {
+    record.totalLength = made->made.size();
+    // A field whose sections do not describe it (no section 4, say) keeps
+    // what could be read; reading its values says what is wrong.
+    (void)summarise_grib2(made->made, record.messageNumber, record);
+  }
+  record.offset = message_record.offset;
+  record.totalLength = message_record.totalLength;
+  return HandleRecord::make(record, BytesSource{});
+}
+
 const HandleRecord& FieldFile::described(std::size_t field) const {
   std::atomic<const HandleRecord*>& slot = described_[field];
   if (const HandleRecord* done = slot.load(std::memory_order_acquire)) return *done;
-  auto made = std::make_unique<const HandleRecord>(
-      HandleRecord::make(scan_.records[fields_[field].record], BytesSource::shared(bytes_)));
+  auto made = std::make_unique<const HandleRecord>(describe(field));
   const HandleRecord* expected = nullptr;
   // A thread that loses the race keeps the winner's record.
   if (slot.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel)) return *made.release();
   return *expected;
 }
 
-Result<Bytes> FieldFile::message_of(std::size_t field) const {
-  return message_bytes(BytesSource::shared(bytes_), scan_.records[fields_[field].record]);
+Result<FieldFile::FieldBytes> FieldFile::bytes_of(std::size_t field, FieldContent content) const {
+  const Entry& entry = fields_[field];
+  auto message = message_bytes(BytesSource::shared(bytes_), scan_.records[entry.record]);
+  if (!message) return fail(std::move(message.error()));
+  FieldBytes out;
+  out.message = *message;
+  if (entry.sections) out.made = single_field_message(*message, *entry.sections, content);
+  return out;
+}
+
+const MessageRecord& FieldFile::record_of(std::size_t field) const {
+  if (fields_[field].position.fields_in_message == 1) return scan_.records[fields_[field].record];
+  return described(field).record;
 }
 
 // ---------------------------------------------------------------------- keys

@@ -22,6 +22,7 @@
 
 #include "compat/derived_keys.hpp"
 #include "core/codes_error.hpp"
+#include "core/field_walk.hpp"
 #include "core/grid_points.hpp"
 #include "core/handle_record.hpp"
 #include "grib/bytes.hpp"
@@ -116,11 +117,27 @@ class FieldFile {
   struct Entry {
     FieldPosition position;
     std::size_t record = 0;  // index into scan_.records
+    // Set for the fields of a message that carries several, and for a
+    // field that cannot be read: its sections.
+    std::optional<FieldSections> sections;
+  };
+
+  // The bytes a field is read from: its message, or the one-field message
+  // made of its sections.
+  struct FieldBytes {
+    std::vector<std::uint8_t> made;
+    Bytes message;
+    Bytes view() const { return made.empty() ? message : Bytes(made); }
   };
 
   FieldFile(SharedBytes bytes, ScanResult scan);
+  void add_fields(std::size_t record);
   const HandleRecord& described(std::size_t field) const;
-  Result<Bytes> message_of(std::size_t field) const;
+  HandleRecord describe(std::size_t field) const;
+  Result<FieldBytes> bytes_of(std::size_t field, FieldContent content) const;
+  // The record the field is read with (the scan's, or the field's own).
+  const MessageRecord& record_of(std::size_t field) const;
+  Result<DecodedMessage> decode(std::size_t field, const DecodeOptions& options) const;
   Result<std::optional<std::vector<double>>> coordinate(std::size_t field, bool latitude) const;
 
   SharedBytes bytes_;

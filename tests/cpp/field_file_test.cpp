@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/key_lookup.hpp"
+#include "grib/decode_message.hpp"
 #include "core/keys_iterator.hpp"
 #include "support/exercise_fields.hpp"
 #include "support/message_builder.hpp"
@@ -346,6 +347,156 @@ TEST(FieldFileValues, CodesViewAnswersComputedKeysFromItsOwnDecode) {
   auto no_positions = file_of(lambert_field())->nearest(0, 20, 250, 1, DecodeOptions{});
   ASSERT_FALSE(no_positions);
   EXPECT_EQ(no_positions.error().kind, CodesError::Kind::KeyNotFound);
+}
+
+// --------------------------------------------------- multi-field messages
+
+// Sections 4 to 7 of a simple-packed field on `level`; NaN values absent.
+std::vector<ByteVec> field_sections(const std::vector<double>& values, std::uint32_t level) {
+  return g2_simple_field(values, 12, {.level_value = level});
+}
+
+ByteVec message_of(std::initializer_list<std::vector<ByteVec>> groups) {
+  std::vector<ByteVec> sections;
+  for (const auto& group : groups) sections.insert(sections.end(), group.begin(), group.end());
+  return grib2_message(sections);
+}
+
+std::vector<double> reversed(std::vector<double> v) {
+  std::reverse(v.begin(), v.end());
+  return v;
+}
+
+TEST(FieldFileMultiField, TwoGridsInOneMessage) {
+  const std::vector<double> first = row_column_values();
+  const std::vector<double> second = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const ByteVec message = message_of({{g2_section1()},
+                                      {g2_section3_latlon({.Ni = 4, .Nj = 3})},
+                                      field_sections(first, 85000),
+                                      {g2_section3_latlon({.Ni = 5, .Nj = 2, .la2 = 59, .lo2 = 4})},
+                                      field_sections(second, 50000)});
+  const ByteVec single = minimal_grib1();
+  SharedFieldFile file = file_of(concat({message, single}));
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 3u);
+  for (std::size_t i : {0u, 1u}) {
+    const FieldPosition& p = file->position(i);
+    EXPECT_EQ(p.message_number, 1u);
+    EXPECT_EQ(p.message_offset, 0u);
+    EXPECT_EQ(p.message_length, message.size());
+    EXPECT_EQ(p.index_in_message, i);
+    EXPECT_EQ(p.fields_in_message, 2u);
+    EXPECT_EQ(file->key_long(i, "offset").value(), 0);
+    EXPECT_EQ(file->key_long(i, "totalLength").value(), static_cast<std::int64_t>(message.size()));
+  }
+  EXPECT_EQ(file->position(2).message_number, 2u);
+  EXPECT_EQ(file->position(2).fields_in_message, 1u);
+
+  EXPECT_EQ(file->key_long(0, "Nx").value(), 4);
+  EXPECT_EQ(file->key_long(1, "Nx").value(), 5);
+  EXPECT_EQ(file->key_long(0, "level").value(), 850);
+  EXPECT_EQ(file->key_long(1, "level").value(), 500);
+  auto a = file->values(0, DecodeOptions{});
+  auto b = file->values(1, DecodeOptions{});
+  ASSERT_TRUE(a && b);
+  expect_same_values(a->values, first);
+  expect_same_values(b->values, second);
+  EXPECT_EQ(b->shape->rows, 2u);
+  EXPECT_EQ(b->shape->columns, 5u);
+  EXPECT_EQ(file->shape(1).value()->columns, 5u);
+  EXPECT_EQ(file->latitudes(1).value()->size(), 10u);
+  EXPECT_EQ(file->longitudes(1).value()->back(), 4.0);
+
+  // The last field is what the codes API makes of the whole message.
+  auto scan = scan_messages(message);
+  ASSERT_TRUE(scan);
+  const HandleRecord codes = HandleRecord::make(scan->records[0], BytesSource{});
+  const auto& entries = file->keys(1).entries();
+  ASSERT_EQ(entries.size(), codes.derived.entries().size());
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    EXPECT_EQ(entries[k].first, codes.derived.entries()[k].first);
+    EXPECT_EQ(entries[k].second.value, codes.derived.entries()[k].second.value) << entries[k].first;
+  }
+  // The codes view of a field decodes that field.
+  expect_same_values(get_double_array(file->codes_view(0, DecodeOptions{}), "values").value(), first);
+}
+
+TEST(FieldFileMultiField, LaterFieldsRepeatOnlySomeSections) {
+  const std::vector<double> values = row_column_values();
+  const std::vector<ByteVec> first = field_sections(values, 85000);  // 4, 5, 6, 7
+  // Reversed values pack with the same reference and scale: the second
+  // field repeats only sections 4 and 7, the third 4 to 7.
+  const std::vector<ByteVec> second = field_sections(reversed(values), 70000);
+  const ByteVec message = message_of({{g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3})},
+                                      first,
+                                      {second[0], second[3]},
+                                      field_sections(std::vector<double>(12, 2.5), 50000)});
+  SharedFieldFile file = file_of(message);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 3u);
+  EXPECT_EQ(file->key_long(1, "level").value(), 700);
+  EXPECT_EQ(file->key_long(1, "Nx").value(), 4);
+  auto b = file->values(1, DecodeOptions{});
+  ASSERT_TRUE(b) << b.error();
+  expect_same_values(b->values, reversed(values));
+  expect_same_values(file->values(2, DecodeOptions{}).value().values, std::vector<double>(12, 2.5));
+}
+
+TEST(FieldFileMultiField, BitmapReuseTakesTheLatestEarlierBitmap) {
+  std::vector<double> gappy = row_column_values();
+  for (std::size_t k : {1u, 6u, 11u}) gappy[k] = kNaN;
+  auto with_indicator = [](std::vector<ByteVec> sections, std::uint8_t indicator) {
+    sections[2] = g2_section6_indicator(indicator);
+    return sections;
+  };
+  // Field 3 reuses the bitmap of field 1 across a field without one (255);
+  // its packed values are those of the points present there.
+  std::vector<double> third = row_column_values();
+  for (std::size_t k : {1u, 6u, 11u}) third[k] = kNaN;
+  for (double& x : third) x = std::isnan(x) ? x : x + 100;
+  const ByteVec message = message_of({{g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3})},
+                                      field_sections(gappy, 85000),
+                                      field_sections(row_column_values(), 70000),
+                                      with_indicator(field_sections(third, 50000), 254)});
+  SharedFieldFile file = file_of(message);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 3u);
+  auto reused = file->values(2, DecodeOptions{});
+  ASSERT_TRUE(reused) << reused.error();
+  expect_same_values(reused->values, third);
+  EXPECT_EQ(reused->missing, 3u);
+
+  // The codes API still refuses the message's last field with its text.
+  auto scan = scan_messages(message);
+  ASSERT_TRUE(scan);
+  auto codes = decode_message(message, scan->records[0]);
+  ASSERT_FALSE(codes);
+  EXPECT_EQ(codes.error(), "bitmap reuse indicator 254 is not implemented yet");
+}
+
+TEST(FieldFileMultiField, BitmapReuseWithoutAnEarlierBitmapFailsThatFieldAlone) {
+  std::vector<double> gappy = row_column_values();
+  gappy[3] = kNaN;
+  std::vector<ByteVec> first = field_sections(gappy, 85000);
+  first[2] = g2_section6_indicator(254);
+  for (const ByteVec& message :
+       {message_of({{g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3})}, first,
+                    field_sections(gappy, 70000)}),
+        message_of({{g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3})}, first})}) {
+    SharedFieldFile file = file_of(message);
+    ASSERT_TRUE(file);
+    auto refused = file->values(0, DecodeOptions{});
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find("bitmap indicator 254"), std::string::npos) << refused.error();
+    EXPECT_EQ(file->key_long(0, "level").value(), 850);
+    EXPECT_EQ(file->shape(0).value()->rows, 3u);
+    EXPECT_FALSE(file->nearest(0, 60, 0, 1, DecodeOptions{}));
+    if (file->size() == 2) {
+      auto fine = file->values(1, DecodeOptions{});
+      ASSERT_TRUE(fine) << fine.error();
+      expect_same_values(fine->values, gappy);
+    }
+  }
 }
 
 // ------------------------------------------------------- inputs of every kind

@@ -8,6 +8,7 @@ import sys
 import numpy as np
 import pytest
 
+import gribbuild as g
 import gribsets as gs
 from conftest import ROOT, write
 from conftest import testdata as real_file
@@ -228,6 +229,32 @@ def test_nearest_accepts_western_longitudes_and_reports_grids_without_positions(
     assert rows[0].split()[:2] == ["7", "10u"] and rows[0].split()[5:7] == ["40", "0"]
     assert "lambert" in rows[2] and "not known" in rows[2]
     assert err.startswith(f"vorlak: {mixed}: message 10: ")
+
+
+# ------------------------------------------------- multi-field messages
+
+
+def test_fields_of_a_message_are_numbered_message_dot_field(capsys, tmp_path):
+    two = g.grib2_message([g.section1(year=2024, month=5, day=1), gs.latlon_grid(),
+                           *g.field_simple(gs.field(280), bits=16, D=2, level_type=100, level=85000),
+                           *g.field_simple(gs.field(290), bits=16, D=2, level_type=100, level=50000)])
+    path = write(tmp_path / "multi.grib2", gs.message(gs.field(270)), two)
+    status, out, _ = run(capsys, "ls", path)
+    lines = out.splitlines()
+    assert status == 0 and [line.split()[0] for line in lines[1:-1]] == ["1", "2.1", "2.2"]
+    assert lines[-1] == "2 messages, 3 fields"
+    status, recs, _ = run_json(capsys, "ls", path)
+    assert [(r["number"], r.get("field")) for r in recs] == [(1, None), (2, 1), (2, 2)]
+    status, recs, _ = run_json(capsys, "stats", path, "-m", "2")
+    assert [(r["number"], r["field"], r["level"]) for r in recs] == [(2, 1, 850), (2, 2, 500)]
+    status, out, _ = run(capsys, "stats", path, "-m", "2.2")
+    assert status == 0 and [line.split()[:4] for line in out.splitlines()[1:]] == [["2.2", "t", "isobaricInhPa", "500"]]
+    status, out, _ = run(capsys, "dump", path, "-m", "2.1")
+    assert status == 0 and out.splitlines()[0] == "message 2.1" and "  level " in out
+    status, out, _ = run(capsys, "nearest", path, "50", "10", "-m", "2.2")
+    assert status == 0 and out.splitlines()[1].split()[:3] == ["2.2", "t", "500"]
+    status, _, err = run(capsys, "stats", path, "-m", "2.3")
+    assert status == 1 and err == f"vorlak: {path}: there is no field 2.3 (message 2 holds 2)\n"
 
 
 # -------------------------------------------------------- real files

@@ -353,6 +353,59 @@ def test_threads_decoding_fields_of_one_file_agree_with_one_thread(mixed):
             np.testing.assert_array_equal(a, b)
 
 
+# ------------------------------------------------------- multi-field messages
+
+
+def two_grid_message():
+    """Two fields in one message: t at 850 hPa on 4 x 3 points, then 2 m
+    temperature on its own 5 x 2 grid."""
+    first = g.field_simple(gs.field(280, 4, 3), bits=16, D=2, level_type=100, level=85000)
+    second = g.field_simple(gs.field(290, 5, 2), bits=16, D=2, level_type=103, level=2)
+    return g.grib2_message([g.section1(year=2024, month=5, day=1), g.section3_latlon(4, 3, 60, 0, 58, 3, 1, 1),
+                            *first, g.section3_latlon(5, 2, 50, 10, 49, 14, 1, 1), *second])
+
+
+def test_every_field_of_a_multi_field_message(tmp_path):
+    single = gs.message(gs.field(270))
+    multi = two_grid_message()
+    path = write(tmp_path / "multi.grib2", single, multi)
+    handles = list(codes_handles(path))
+    with vorlak.open(path) as grib:
+        assert len(grib) == 3 and len(handles) == 2
+        assert [(f.message_number, f.index_in_message) for f in grib] == [(1, 0), (2, 0), (2, 1)]
+        assert {(f.message_offset, f.message_length) for f in grib[1:]} == {(len(single), len(multi))}
+        first, second = grib[1], grib[2]
+        assert (first["shortName"], first["level"], first.shape) == ("t", 850, (3, 4))
+        assert (second["shortName"], second["level"], second.shape) == ("2t", 2, (2, 5))
+        np.testing.assert_allclose(first.values.ravel(), gs.field(280, 4, 3), atol=0.01)
+        np.testing.assert_allclose(second.values.ravel(), gs.field(290, 5, 2), atol=0.01)
+        assert second.latitudes[:, 0].tolist() == [50, 49] and second.longitudes[0].tolist() == [10, 11, 12, 13, 14]
+        assert [repr(f).split()[1] for f in grib] == ["1", "2.1", "2.2"]
+        # The codes API describes the message by its last field.
+        assert dict(second) == {k: v.codes_get(handles[1], k) for k in second.keys()}
+        np.testing.assert_array_equal(second.values.ravel(), v.codes_get_values(handles[1]))
+        assert [f.message_number for f in grib.select(typeOfLevel="heightAboveGround")] == [2]
+
+
+def test_bitmap_reuse_and_a_missing_earlier_bitmap():
+    grid = g.section3_latlon(4, 3, 60, 0, 58, 3, 1, 1)
+    gappy = [float("nan") if k in (2, 7) else 200.0 + k for k in range(12)]
+    later = [float("nan") if k in (2, 7) else 300.0 + k for k in range(12)]
+    reuse = g.field_simple(later, bits=16, level=50000)
+    reuse[2] = g.section6(indicator=254)
+    no_earlier = g.field_simple(gappy, bits=16, level=92500)
+    no_earlier[2] = g.section6(indicator=254)
+    message = g.grib2_message([g.section1(), grid, *no_earlier, *g.field_simple(gappy, bits=16, level=85000),
+                               *g.field_simple([1.0] * 12, bits=16, level=70000), *reuse])
+    with vorlak.open(message) as grib:
+        assert [f["level"] for f in grib] == [925, 850, 700, 500]
+        with pytest.raises(v.CodesInternalError, match="bitmap indicator 254"):
+            grib[0].values
+        assert grib[0].shape == (3, 4)
+        np.testing.assert_allclose(grib[3].values.ravel(), later, atol=0.01)
+        assert np.isnan(grib[3].values).sum() == 2 and grib[2].values.tolist() == [[1.0] * 4] * 3
+
+
 # ----------------------------------------------------------------- real files
 
 
@@ -364,3 +417,17 @@ def test_real_files_read_as_the_codes_api_reads_them():
         for field, h in zip(grib[:3], handles):
             np.testing.assert_array_equal(field.values.ravel(), v.codes_get_values(h))
             assert field.values.shape == (331, 301)
+
+
+@pytest.mark.parametrize("name, count", [("jma_kousa_dust_multifield.grib2", 16),
+                                         ("jma_meps_pall_fh00-15_first20fields.grib2", 20)])
+def test_real_multi_field_messages(name, count):
+    path = real_file(name)
+    (handle,) = codes_handles(path)
+    with vorlak.open(path) as grib:
+        assert len(grib) == count and {f.message_number for f in grib} == {1}
+        assert [f.index_in_message for f in grib] == list(range(count))
+        last = grib[-1]
+        assert dict(last) == {k: v.codes_get(handle, k) for k in last.keys()}
+        np.testing.assert_array_equal(last.values.ravel(), v.codes_get_values(handle))
+        assert all(np.isfinite(f.values).any() for f in grib)
