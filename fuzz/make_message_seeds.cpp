@@ -2,7 +2,8 @@
 //   <dir>/decode_message_fuzz/<family>_<k>   family inputs (family_skeleton.hpp)
 //   <dir>/handle_keys_fuzz/<family>_<k>.grib the messages those inputs make
 //   <dir>/scan_messages_fuzz/*               single and concatenated messages with junk
-//   <dir>/field_file_fuzz/*                  the messages, and the stream of several
+//   <dir>/field_file_fuzz/*                  the messages, and the stream of several (multi_* are
+//                                            multi-field messages made once with tools/gribbuild.py)
 // Usage: make_message_seeds DIR (run by `make fuzz-seeds`; the output is committed).
 #include <cmath>
 #include <cstdio>

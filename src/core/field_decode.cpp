@@ -120,7 +120,7 @@ Result<std::optional<std::vector<double>>> FieldFile::longitudes(std::size_t fie
 
 HandleRecord FieldFile::codes_view(std::size_t field, const DecodeOptions& options) const {
   HandleRecord view = described(field);
-  if (fields_[field].position.fields_in_message > 1) {
+  if (fields_[field].own_record) {
     // The codes functions read the one-field message made of its sections.
     if (auto bytes = bytes_of(field, FieldContent::Whole)) {
       view.bytes = BytesSource::private_copy(ByteBlock::copy_of(bytes->view()));

@@ -2,6 +2,8 @@
 // decoding side is in field_decode.cpp.
 #include "core/field_file.hpp"
 
+#include <cstring>
+
 #include "core/file_read.hpp"
 #include "core/key_lookup.hpp"
 #include "grib/grib2_sections.hpp"
@@ -11,6 +13,7 @@ namespace vorlak {
 FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
   fields_.reserve(scan_.records.size());
   for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
+  add_cut_message();
   described_ = std::make_unique<std::atomic<const HandleRecord*>[]>(fields_.size());
 }
 
@@ -23,9 +26,9 @@ void FieldFile::add_fields(std::size_t r) {
   entry.record = r;
   std::vector<FieldSections> sections;
   if (record.edition == Edition::Two) {
-    auto message = message_bytes(BytesSource::shared(bytes_), record);
-    auto walked = message ? walk_fields(*message) : Result<std::vector<FieldSections>>(fail(""));
-    if (walked) sections = std::move(*walked);
+    if (auto message = message_bytes(BytesSource::shared(bytes_), record)) {
+      if (auto walked = walk_fields(*message)) sections = std::move(*walked);
+    }
   }
   // A message with one field is read as it is, through its scan record.
   if (sections.size() <= 1) {
@@ -34,10 +37,47 @@ void FieldFile::add_fields(std::size_t r) {
     return;
   }
   entry.position.fields_in_message = static_cast<std::uint32_t>(sections.size());
+  entry.own_record = true;
   for (std::size_t k = 0; k < sections.size(); ++k) {
     entry.position.index_in_message = static_cast<std::uint32_t>(k);
     entry.sections = std::move(sections[k]);
     fields_.push_back(entry);
+  }
+}
+
+// The first edition 2 message after the last one scanned that claims more
+// bytes than there are: its fields up to the cut, when any is complete.
+void FieldFile::add_cut_message() {
+  const Bytes all = bytes_->span();
+  std::uint64_t from = 0;
+  if (!scan_.records.empty()) from = scan_.records.back().offset + scan_.records.back().totalLength;
+  for (std::uint64_t at = from; all.size() >= 16 && at <= all.size() - 16; ++at) {
+    if (std::memcmp(all.data() + at, "GRIB", 4) != 0 || all[at + 7] != 2) continue;
+    const std::uint64_t stated = read_u64_be(all.data() + at + 8);
+    if (stated <= all.size() - at) continue;  // not cut: the scan refused it for a reason of its own
+    CutFields cut = walk_cut_fields(all.subspan(at));
+    if (cut.complete() == 0) return;
+    std::vector<FieldSections>& sections = cut.fields;
+    MessageRecord record;
+    record.edition = Edition::Two;
+    record.messageNumber = scan_.records.size() + 1;
+    record.offset = at;
+    record.totalLength = all.size() - at;  // the bytes there are
+    record.discipline = all[at + 6];
+    scan_.records.push_back(record);
+    Entry entry;
+    entry.position.message_number = record.messageNumber;
+    entry.position.message_offset = record.offset;
+    entry.position.message_length = record.totalLength;
+    entry.position.fields_in_message = static_cast<std::uint32_t>(sections.size());
+    entry.record = scan_.records.size() - 1;
+    entry.own_record = true;
+    for (std::size_t k = 0; k < sections.size(); ++k) {
+      entry.position.index_in_message = static_cast<std::uint32_t>(k);
+      entry.sections = std::move(sections[k]);
+      fields_.push_back(entry);
+    }
+    return;
   }
 }
 
@@ -57,8 +97,10 @@ Expected<SharedFieldFile, FieldFileError> FieldFile::open(const std::string& pat
 Result<SharedFieldFile> FieldFile::from_bytes(SharedBytes bytes) {
   if (!bytes) bytes = std::make_shared<const ByteBlock>(0);
   auto scan = scan_messages(bytes->span());
-  if (!scan) return fail(std::move(scan.error()));
-  return SharedFieldFile(new FieldFile(std::move(bytes), std::move(*scan)));
+  // Without a whole message the bytes may still end in a cut one.
+  SharedFieldFile file(new FieldFile(std::move(bytes), scan ? std::move(*scan) : ScanResult{}));
+  if (file->size() == 0) return fail(scan ? std::string("no GRIB messages found") : std::move(scan.error()));
+  return file;
 }
 
 // The record of a field: its message's scan record, or for a field of a
@@ -67,7 +109,7 @@ Result<SharedFieldFile> FieldFile::from_bytes(SharedBytes bytes) {
 HandleRecord FieldFile::describe(std::size_t field) const {
   const Entry& entry = fields_[field];
   const MessageRecord& message_record = scan_.records[entry.record];
-  if (entry.position.fields_in_message == 1) return HandleRecord::make(message_record, BytesSource::shared(bytes_));
+  if (!entry.own_record) return HandleRecord::make(message_record, BytesSource::shared(bytes_));
   MessageRecord record;
   record.edition = Edition::Two;
   record.messageNumber = message_record.messageNumber;
@@ -105,7 +147,7 @@ Result<FieldFile::FieldBytes> FieldFile::bytes_of(std::size_t field, FieldConten
 }
 
 const MessageRecord& FieldFile::record_of(std::size_t field) const {
-  if (fields_[field].position.fields_in_message == 1) return scan_.records[fields_[field].record];
+  if (!fields_[field].own_record) return scan_.records[fields_[field].record];
   return described(field).record;
 }
 

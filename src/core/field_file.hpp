@@ -70,6 +70,10 @@ class FieldFile {
  public:
   // Reads the whole file once. Fails with the read error (and its error
   // number), or "no GRIB messages found".
+  //
+  // A message cut short at the end of the bytes (a truncated file) still
+  // gives its complete fields, then the field the cut falls in, which fails
+  // alone; the codes API skips such a message.
   static Expected<SharedFieldFile, FieldFileError> open(const std::string& path);
   // Takes the bytes as they are (the caller made its copy). Fails with
   // "no GRIB messages found".
@@ -117,9 +121,11 @@ class FieldFile {
   struct Entry {
     FieldPosition position;
     std::size_t record = 0;  // index into scan_.records
-    // Set for the fields of a message that carries several, and for a
-    // field that cannot be read: its sections.
+    // Set for the fields of a message that carries several, of a message
+    // cut short, and for a field that cannot be read: its sections.
     std::optional<FieldSections> sections;
+    // The field's keys come from its own sections, not from the scan.
+    bool own_record = false;
   };
 
   // The bytes a field is read from: its message, or the one-field message
@@ -132,6 +138,7 @@ class FieldFile {
 
   FieldFile(SharedBytes bytes, ScanResult scan);
   void add_fields(std::size_t record);
+  void add_cut_message();
   const HandleRecord& described(std::size_t field) const;
   HandleRecord describe(std::size_t field) const;
   Result<FieldBytes> bytes_of(std::size_t field, FieldContent content) const;

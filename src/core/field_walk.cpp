@@ -16,10 +16,18 @@ void append(std::vector<std::uint8_t>& out, Bytes message, SectionSpan span) {
 
 }  // namespace
 
-Result<std::vector<FieldSections>> walk_fields(Bytes message) {
-  if (message.size() < kIndicatorLength) return fail("input is not a GRIB message");
+namespace {
+
+// Walks the sections of `message`; a section that runs past its end stops
+// the walk with `cut` set to the text saying so.
+struct Walk {
   std::vector<FieldSections> fields;
   FieldSections current;
+  std::optional<std::string> cut;
+};
+
+Walk walk(Bytes message) {
+  Walk w;
   SectionSpan defined_bitmap;  // the latest section 6 with indicator 0
   std::uint64_t at = kIndicatorLength;
   while (message.size() >= 5 && at <= message.size() - 5) {
@@ -27,9 +35,11 @@ Result<std::vector<FieldSections>> walk_fields(Bytes message) {
     const std::uint32_t length = load_u32_be(message.data() + at);
     const std::uint8_t number = message[at + 4];
     if (length < 5 || length > message.size() - at) {
-      return fail(str_cat("invalid GRIB2 section ", number, " length ", length));
+      w.cut = str_cat("invalid GRIB2 section ", number, " length ", length);
+      return w;
     }
     const SectionSpan span{at, length};
+    FieldSections& current = w.current;
     if (number >= 1 && number <= 7) current.section[number] = span;
     if (number == 6) {
       // Octet 6: the bitmap indicator (a 5-octet section has none).
@@ -51,11 +61,35 @@ Result<std::vector<FieldSections>> walk_fields(Bytes message) {
         current.bitmap = span;
       }
     }
-    if (number == 7) fields.push_back(current);
+    if (number == 7) {
+      w.fields.push_back(current);
+    }
     at += length;
   }
-  if (fields.empty()) fields.push_back(current);
-  return fields;
+  return w;
+}
+
+}  // namespace
+
+Result<std::vector<FieldSections>> walk_fields(Bytes message) {
+  if (message.size() < kIndicatorLength) return fail("input is not a GRIB message");
+  Walk w = walk(message);
+  if (w.cut) return fail(std::move(*w.cut));
+  if (w.fields.empty()) w.fields.push_back(w.current);
+  return std::move(w.fields);
+}
+
+CutFields walk_cut_fields(Bytes bytes) {
+  CutFields out;
+  if (bytes.size() < kIndicatorLength) return out;
+  Walk w = walk(bytes);
+  out.fields = std::move(w.fields);
+  if (w.cut) {
+    w.current.error = str_cat("the field is cut short: ", *w.cut, " runs past the end of the data");
+    out.fields.push_back(std::move(w.current));
+    out.cut = true;
+  }
+  return out;
 }
 
 std::vector<std::uint8_t> single_field_message(Bytes message, const FieldSections& field, FieldContent content) {

@@ -46,6 +46,16 @@ struct FieldSections {
 // section whose length is below 5 or runs past the message.
 Result<std::vector<FieldSections>> walk_fields(Bytes message);
 
+// The fields of a message cut short (its bytes end before its stated
+// length): the fields complete in `bytes`, then the field the cut falls in,
+// with its error set (none when only the end marker is cut).
+struct CutFields {
+  std::vector<FieldSections> fields;
+  bool cut = false;  // the last entry is the field the cut falls in
+  std::size_t complete() const { return fields.size() - (cut ? 1 : 0); }
+};
+CutFields walk_cut_fields(Bytes bytes);
+
 // What a one-field message is made for: the keys (sections 1 to 5), the
 // grid (and an empty section 7, as the decoding walk wants one), or
 // everything (sections 1 to 7, the bitmap in effect as section 6).

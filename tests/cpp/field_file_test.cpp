@@ -499,6 +499,45 @@ TEST(FieldFileMultiField, BitmapReuseWithoutAnEarlierBitmapFailsThatFieldAlone) 
   }
 }
 
+TEST(FieldFileMultiField, AMessageCutShortKeepsItsCompleteFields) {
+  const std::vector<double> values = row_column_values();
+  const ByteVec whole = message_of({{g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3})},
+                                    field_sections(values, 85000),
+                                    field_sections(reversed(values), 50000)});
+  const ByteVec before = minimal_grib1();
+  // Cut inside the second field's section 7.
+  ByteVec cut = concat({before, whole});
+  cut.resize(cut.size() - 12);
+  SharedFieldFile file = file_of(cut);
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 3u);
+  EXPECT_EQ(file->position(1).message_number, 2u);
+  EXPECT_EQ(file->position(2).fields_in_message, 2u);
+  EXPECT_EQ(file->position(2).message_length, whole.size() - 12);
+  expect_same_values(file->values(1, DecodeOptions{}).value().values, values);
+  auto broken = file->values(2, DecodeOptions{});
+  ASSERT_FALSE(broken);
+  EXPECT_NE(broken.error().find("cut short"), std::string::npos) << broken.error();
+  EXPECT_EQ(file->key_long(2, "level").value(), 500);
+  EXPECT_EQ(file->key_long(1, "level").value(), 850);
+
+  // The cut message alone, and cut so that only its end marker is missing.
+  ByteVec alone(whole.begin(), whole.end() - 12);
+  ASSERT_TRUE(file_of(alone));
+  EXPECT_EQ(file_of(alone)->size(), 2u);
+  ByteVec marker_cut(whole.begin(), whole.end() - 2);
+  SharedFieldFile both = file_of(marker_cut);
+  ASSERT_TRUE(both);
+  ASSERT_EQ(both->size(), 2u);
+  expect_same_values(both->values(1, DecodeOptions{}).value().values, reversed(values));
+
+  // Cut inside its first field: nothing to read.
+  const ByteVec head(whole.begin(), whole.begin() + 60);
+  auto none = FieldFile::from_bytes(ByteBlock::copy_of(head));
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.error(), "no GRIB messages found");
+}
+
 // ------------------------------------------------------- inputs of every kind
 
 // The message-level fuzz seeds and kept inputs, and the real files when

@@ -406,6 +406,17 @@ def test_bitmap_reuse_and_a_missing_earlier_bitmap():
         assert np.isnan(grib[3].values).sum() == 2 and grib[2].values.tolist() == [[1.0] * 4] * 3
 
 
+def test_a_truncated_multi_field_message_keeps_its_complete_fields(tmp_path):
+    path = write(tmp_path / "cut.grib2", gs.message(gs.field(270)), two_grid_message()[:-20])
+    with vorlak.open(path) as grib:
+        assert [(f.message_number, f.index_in_message) for f in grib] == [(1, 0), (2, 0), (2, 1)]
+        assert grib[1].values.shape == (3, 4) and grib[2]["level"] == 2
+        with pytest.raises(v.CodesInternalError, match="cut short"):
+            grib[2].values
+    # The codes API skips the whole message.
+    assert v.codes_count_in_file(path) == 1
+
+
 # ----------------------------------------------------------------- real files
 
 
