@@ -12,7 +12,7 @@ DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest
 export PYTHONDONTWRITEBYTECODE := 1
 
 .DELETE_ON_ERROR:
-.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench \
+.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench templates \
         test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
@@ -44,6 +44,12 @@ build-asan: deps $(ASAN)/build.ninja
 
 check-core:
 	$(PY) tools/check_core_headers.py
+
+# The template layouts (src/grib/generated/template_layouts.cpp and
+# tools/template_layouts.py) from the WMO tables in ../shared/tables; the
+# build uses the committed files and never needs ../shared.
+templates:
+	$(PY) tools/gen_templates.py
 
 test-cpp: build
 	$(BUILD)/vorlak_tests --gtest_brief=1
