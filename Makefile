@@ -12,7 +12,7 @@ DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest
 export PYTHONDONTWRITEBYTECODE := 1
 
 .DELETE_ON_ERROR:
-.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench \
+.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench templates \
         tables test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
@@ -50,6 +50,12 @@ check-core:
 # committed: the build never needs ../shared.
 tables:
 	$(PY) tools/gen_tables.py
+
+# The template layouts (src/grib/generated/template_layouts.cpp and
+# tools/template_layouts.py) from the WMO tables in ../shared/tables; the
+# build uses the committed files and never needs ../shared.
+templates:
+	$(PY) tools/gen_templates.py
 
 test-cpp: build
 	$(BUILD)/vorlak_tests --gtest_brief=1
