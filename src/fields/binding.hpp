@@ -8,6 +8,7 @@
 // so closing the Reader meanwhile is safe.
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,6 +50,8 @@ DecodeOptions decode_options();
 // Each returns a new reference, or null with an exception set.
 PyObject* key_value_object(const KeyValue& value);
 PyObject* text_object(std::string_view text);
+// A key name: the same interned object every time.
+PyObject* name_object(const std::string& name);
 
 // Errors: the codes exception classes of vorlak._vorlak (fetched at import).
 bool load_error_classes();

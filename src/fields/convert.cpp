@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include <numpy/arrayobject.h>
 
@@ -75,6 +76,20 @@ PyObject* array_of(std::vector<double>&& values, std::optional<FieldShape> shape
 
 PyObject* array_of(std::vector<float>&& values, std::optional<FieldShape> shape, bool writeable) {
   return array_over(std::move(values), shape, writeable, NPY_FLOAT32);
+}
+
+PyObject* name_object(const std::string& name) {
+  // Key names repeat from field to field: one interned object each (its
+  // hash kept), for the life of the process. The set is bounded; names past
+  // the bound are made afresh.
+  static std::unordered_map<std::string, PyObject*> names;
+  constexpr std::size_t kMaxNames = 8192;
+  if (auto it = names.find(name); it != names.end()) return Py_NewRef(it->second);
+  PyObject* made = text_object(name);
+  if (!made || names.size() >= kMaxNames) return made;
+  PyUnicode_InternInPlace(&made);
+  names.emplace(name, Py_NewRef(made));
+  return made;
 }
 
 PyObject* text_object(std::string_view text) {

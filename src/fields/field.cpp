@@ -82,7 +82,7 @@ PyObject* key_list(PyObject* self, bool with_values) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(entries.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    PyRef name(text_object(entries[i].first));
+    PyRef name(name_object(entries[i].first));
     if (!name) return nullptr;
     PyObject* item = name.release();
     if (with_values) {

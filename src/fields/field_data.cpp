@@ -164,8 +164,8 @@ PyObject* field_codes_keys_method(PyObject* self, PyObject*) {
   if (!list) return nullptr;
   for (std::size_t i = 0; i < reads.size(); ++i) {
     const auto& [name, value] = reads[i];
-    PyRef name_object(text_object(name));
-    if (!name_object) return nullptr;
+    PyRef key(name_object(name));
+    if (!key) return nullptr;
     PyRef item;
     if (value) {
       PyRef python_value(key_value_object(*value));
@@ -173,11 +173,11 @@ PyObject* field_codes_keys_method(PyObject* self, PyObject*) {
       const std::optional<std::string> text = scalar_text(*value);
       PyRef text_value(text ? text_object(*text) : Py_NewRef(Py_None));
       if (!text_value) return nullptr;
-      item = PyRef(PyTuple_Pack(4, name_object.get(), python_value.get(), text_value.get(), Py_None));
+      item = PyRef(PyTuple_Pack(4, key.get(), python_value.get(), text_value.get(), Py_None));
     } else {
       PyRef error(text_object(value.error().message()));
       if (!error) return nullptr;
-      item = PyRef(PyTuple_Pack(4, name_object.get(), Py_None, Py_None, error.get()));
+      item = PyRef(PyTuple_Pack(4, key.get(), Py_None, Py_None, error.get()));
     }
     if (!item) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item.release());
