@@ -1,7 +1,12 @@
 """vorlak: a GRIB reader with a flat codes_* API and NumPy arrays, and
 ``vorlak.open`` for reading every field of a file (see vorlak.fields)."""
+from typing import TYPE_CHECKING
+
 from vorlak import _vorlak
 from vorlak._vorlak import *  # noqa: F401,F403
+
+if TYPE_CHECKING:
+    from vorlak.fields import Field, GribFile, open  # noqa: F401
 
 # The codes API only: `from vorlak import *` must not shadow the builtin open.
 __all__ = list(_vorlak.__all__)

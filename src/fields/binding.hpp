@@ -6,8 +6,12 @@
 // computation runs without the interpreter lock and without touching a
 // Python object; a Field's work keeps its own reference to the FieldFile,
 // so closing the Reader meanwhile is safe.
+#include <exception>
+#include <new>
 #include <optional>
 #include <span>
+#include <stdexcept>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +39,50 @@ PyTypeObject* reader_type();
 PyTypeObject* field_type();
 
 PyObject* new_reader(SharedFieldFile file);
+
+// The last line of defence at the interpreter boundary: an allocation that
+// fails (a huge but legal field under a memory limit) raises MemoryError
+// instead of unwinding into the interpreter. Every function and slot of the
+// module goes through it: GUARDED(f) in the tables.
+template <auto F>
+struct Guard;
+template <class R, class... A, R (*F)(A...)>
+struct Guard<F> {
+  static R call(A... args) {
+    try {
+      return F(args...);
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+    } catch (const std::length_error&) {
+      PyErr_NoMemory();
+    } catch (const std::exception& e) {
+      PyErr_SetString(PyExc_SystemError, e.what());
+    }
+    if constexpr (std::is_pointer_v<R>) {
+      return nullptr;
+    } else {
+      return static_cast<R>(-1);
+    }
+  }
+};
+#define GUARDED(f) (&::vorlak::fields::Guard<f>::call)
+
+// Runs `work` without the interpreter lock and returns what it returns; an
+// exception it throws is thrown again once the lock is held.
+template <class Work>
+auto unlocked(Work&& work) {
+  std::optional<decltype(work())> out;
+  std::exception_ptr thrown;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    out.emplace(work());
+  } catch (...) {
+    thrown = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS
+  if (thrown) std::rethrow_exception(thrown);
+  return std::move(*out);
+}
 
 // The FieldFile of an open reader (a new share), or null with ValueError
 // "I/O operation on a closed GRIB file" set.

@@ -156,45 +156,45 @@ PyObject* field_position(PyObject* self, void* closure) {
 void* where(Where w) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(w)); }
 
 PyGetSetDef field_getset[] = {
-    {"message_number", field_position, nullptr, "Number of the field's message in the file (1 is the first).",
+    {"message_number", GUARDED(field_position), nullptr, "Number of the field's message in the file (1 is the first).",
      where(Where::MessageNumber)},
-    {"message_offset", field_position, nullptr, "Byte offset of the field's message.",
+    {"message_offset", GUARDED(field_position), nullptr, "Byte offset of the field's message.",
      where(Where::MessageOffset)},
-    {"message_length", field_position, nullptr, "Length in bytes of the field's message.",
+    {"message_length", GUARDED(field_position), nullptr, "Length in bytes of the field's message.",
      where(Where::MessageLength)},
-    {"index_in_message", field_position, nullptr, "Place of the field in its message (0 is the first).",
+    {"index_in_message", GUARDED(field_position), nullptr, "Place of the field in its message (0 is the first).",
      where(Where::IndexInMessage)},
-    {"_fields_in_message", field_position, nullptr, nullptr, where(Where::FieldsInMessage)},
-    {"_index", field_position, nullptr, nullptr, where(Where::Index)},
+    {"_fields_in_message", GUARDED(field_position), nullptr, nullptr, where(Where::FieldsInMessage)},
+    {"_index", GUARDED(field_position), nullptr, nullptr, where(Where::Index)},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef field_methods[] = {
-    {"keys", field_keys, METH_NOARGS, "keys()\n--\n\nThe names of the field's keys, in name order."},
-    {"items", field_items, METH_NOARGS, "items()\n--\n\n(name, value) of every key, in name order."},
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(field_get)), METH_FASTCALL,
+    {"keys", GUARDED(field_keys), METH_NOARGS, "keys()\n--\n\nThe names of the field's keys, in name order."},
+    {"items", GUARDED(field_items), METH_NOARGS, "items()\n--\n\n(name, value) of every key, in name order."},
+    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(GUARDED(field_get))), METH_FASTCALL,
      "get(key, default=None)\n--\n\nThe key's value, or default when the field has no such key."},
-    {"_text", field_text, METH_O, nullptr},
-    {"_values", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(field_values_method)), METH_FASTCALL,
+    {"_text", GUARDED(field_text), METH_O, nullptr},
+    {"_values", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(GUARDED(field_values_method))), METH_FASTCALL,
      nullptr},
-    {"_shape", field_shape_method, METH_NOARGS, nullptr},
-    {"_coordinate", field_coordinate_method, METH_O, nullptr},
-    {"_nearest", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(field_nearest_method)),
+    {"_shape", GUARDED(field_shape_method), METH_NOARGS, nullptr},
+    {"_coordinate", GUARDED(field_coordinate_method), METH_O, nullptr},
+    {"_nearest", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(GUARDED(field_nearest_method))),
      METH_FASTCALL, nullptr},
-    {"_codes_keys", field_codes_keys_method, METH_NOARGS, nullptr},
+    {"_codes_keys", GUARDED(field_codes_keys_method), METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyMappingMethods field_mapping = [] {
   PyMappingMethods m{};
-  m.mp_length = field_length;
-  m.mp_subscript = field_subscript;
+  m.mp_length = GUARDED(field_length);
+  m.mp_subscript = GUARDED(field_subscript);
   return m;
 }();
 
 PySequenceMethods field_sequence = [] {
   PySequenceMethods m{};
-  m.sq_contains = field_contains;
+  m.sq_contains = GUARDED(field_contains);
   return m;
 }();
 
@@ -209,13 +209,13 @@ PyTypeObject* field_type() {
   type.tp_basicsize = sizeof(FieldObject);
   type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
   type.tp_doc = "One field of a GRIB file: its keys as a mapping, its position.";
-  type.tp_new = field_new;
+  type.tp_new = GUARDED(field_new);
   type.tp_dealloc = field_dealloc;
   type.tp_methods = field_methods;
   type.tp_getset = field_getset;
   type.tp_as_mapping = &field_mapping;
   type.tp_as_sequence = &field_sequence;
-  type.tp_iter = field_iter;
+  type.tp_iter = GUARDED(field_iter);
   if (PyType_Ready(&type) < 0) return nullptr;
   ready = true;
   return &type;

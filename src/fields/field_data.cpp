@@ -24,16 +24,6 @@ Target target_of(PyObject* self) {
   return Target{open_file(field->reader), static_cast<std::size_t>(field->index)};
 }
 
-// Runs `work` without the interpreter lock and returns what it returns.
-template <class Work>
-auto unlocked(Work&& work) {
-  std::optional<decltype(work())> out;
-  Py_BEGIN_ALLOW_THREADS
-  out.emplace(work());
-  Py_END_ALLOW_THREADS
-  return std::move(*out);
-}
-
 bool truth(PyObject* obj, int& out) {
   out = PyObject_IsTrue(obj);
   return out >= 0;

@@ -17,12 +17,9 @@ PyObject* open_path(PyObject*, PyObject* path) {
   PyRef encoded(PyUnicode_EncodeFSDefault(path));
   if (!encoded) return nullptr;
   const std::string name(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
-  std::optional<Expected<SharedFieldFile, FieldFileError>> opened;
-  Py_BEGIN_ALLOW_THREADS
-  opened.emplace(FieldFile::open(name));
-  Py_END_ALLOW_THREADS
-  if (!*opened) return raise_open_error(opened->error(), path);
-  return new_reader(std::move(**opened));
+  auto opened = unlocked([&] { return FieldFile::open(name); });
+  if (!opened) return raise_open_error(opened.error(), path);
+  return new_reader(std::move(*opened));
 }
 
 // open_bytes(data: bytes-like) -> Reader
@@ -30,34 +27,27 @@ PyObject* open_bytes(PyObject*, PyObject* data) {
   Py_buffer view;
   if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
   const auto size = static_cast<std::size_t>(view.len);
-  std::shared_ptr<ByteBlock> block;
-  try {
-    block = std::make_shared<ByteBlock>(size);
-  } catch (const std::bad_alloc&) {
-    PyBuffer_Release(&view);
-    return PyErr_NoMemory();
-  }
+  // Released on every way out, a thrown allocation failure included.
+  struct Release {
+    Py_buffer* view;
+    ~Release() { PyBuffer_Release(view); }
+  } release{&view};
+  auto block = std::make_shared<ByteBlock>(size);
   // bytes cannot change, so their copy needs no lock; other buffers
   // (bytearray, writable memoryviews) are copied holding it.
   if (PyBytes_Check(data)) {
-    Py_BEGIN_ALLOW_THREADS
-    if (size) std::memcpy(block->data(), view.buf, size);
-    Py_END_ALLOW_THREADS
+    unlocked([&] { return size ? std::memcpy(block->data(), view.buf, size) : nullptr; });
   } else if (size) {
     std::memcpy(block->data(), view.buf, size);
   }
-  PyBuffer_Release(&view);
-  std::optional<Result<SharedFieldFile>> opened;
-  Py_BEGIN_ALLOW_THREADS
-  opened.emplace(FieldFile::from_bytes(std::move(block)));
-  Py_END_ALLOW_THREADS
-  if (!*opened) return raise_codes(opened->error());
-  return new_reader(std::move(**opened));
+  auto opened = unlocked([&] { return FieldFile::from_bytes(std::move(block)); });
+  if (!opened) return raise_codes(opened.error());
+  return new_reader(std::move(*opened));
 }
 
 PyMethodDef module_methods[] = {
-    {"open_path", open_path, METH_O, "open_path(path)\n--\n\nRead and scan a GRIB file."},
-    {"open_bytes", open_bytes, METH_O, "open_bytes(data)\n--\n\nCopy and scan the bytes of GRIB messages."},
+    {"open_path", GUARDED(open_path), METH_O, "open_path(path)\n--\n\nRead and scan a GRIB file."},
+    {"open_bytes", GUARDED(open_bytes), METH_O, "open_bytes(data)\n--\n\nCopy and scan the bytes of GRIB messages."},
     {nullptr, nullptr, 0, nullptr},
 };
 

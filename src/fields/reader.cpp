@@ -51,19 +51,19 @@ PyObject* reader_byte_size(PyObject* self, void*) {
 }
 
 PyMethodDef reader_methods[] = {
-    {"close", reader_close, METH_NOARGS, "close()\n--\n\nDrop the bytes; later reads raise ValueError."},
+    {"close", GUARDED(reader_close), METH_NOARGS, "close()\n--\n\nDrop the bytes; later reads raise ValueError."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef reader_getset[] = {
-    {"closed", reader_closed, nullptr, "True once close() was called.", nullptr},
-    {"byte_size", reader_byte_size, nullptr, "Number of bytes held.", nullptr},
+    {"closed", GUARDED(reader_closed), nullptr, "True once close() was called.", nullptr},
+    {"byte_size", GUARDED(reader_byte_size), nullptr, "Number of bytes held.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PySequenceMethods reader_sequence = [] {
   PySequenceMethods m{};
-  m.sq_length = reader_length;
+  m.sq_length = GUARDED(reader_length);
   return m;
 }();
 

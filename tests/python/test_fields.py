@@ -3,8 +3,11 @@
 coordinates, closed files, bad input, and decoding without the interpreter
 lock."""
 import io
+import os
 import pathlib
+import subprocess
 import sys
+import textwrap
 import threading
 import time
 
@@ -13,7 +16,7 @@ import pytest
 
 import gribbuild as g
 import gribsets as gs
-from conftest import grib1_message, latlon_message, write
+from conftest import ROOT, grib1_message, write
 from conftest import testdata as real_file
 from vorlak import _vorlak as v
 import vorlak
@@ -285,6 +288,32 @@ def test_a_field_that_cannot_be_decoded_fails_alone(tmp_path):
             with pytest.raises(v.CodesInternalError, match="template 200"):
                 read()
         assert grib[0].values.size == grib[2].values.size == 40
+
+
+def test_running_out_of_memory_raises_memory_error_and_the_interpreter_goes_on():
+    # A constant field of 2^27 points is legal: its gigabyte of values does
+    # not fit under the limit, in either path of the decode.
+    code = """
+        import resource, sys
+        sys.path.insert(0, "tools")
+        import gribbuild as g
+        import numpy, vorlak
+        resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        grid = g.section3_latlon(ni=1 << 14, nj=1 << 13, la1=60, lo1=0, la2=-60, lo2=359, di=0.02, dj=0.01)
+        m = g.grib2_message([g.section1(), grid, g.section4(), g.section5(0, 0, 1.0), g.section6(), g.section7(b"")])
+        with vorlak.open(m) as grib:
+            for read in (lambda f: f.values, lambda f: f.data(numpy.float32), lambda f: f.latitudes):
+                try:
+                    read(grib[0])
+                    print("read")
+                except MemoryError:
+                    print("MemoryError")
+            print(grib[0]["numberOfPoints"])
+        """
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONPATH=ROOT), cwd=ROOT, timeout=120)
+    assert done.returncode == 0, done.stderr[-800:]
+    assert done.stdout.split() == ["MemoryError"] * 3 + [str(1 << 27)]
 
 
 # ------------------------------------------------------------------ threads
