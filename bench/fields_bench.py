@@ -37,9 +37,9 @@ def small_field(k):
     return g.grib2_message([g.section1(year=2024, month=5, day=1, hour=12), grid, s4, s5, s6, s7])
 
 
-def large_field(ni, nj, seed):
+def large_field(ni, nj, k):
     """A simply packed ni x nj field (16 bits), packed with NumPy."""
-    rng = np.random.default_rng(seed)
+    rng = np.random.default_rng(k)
     packed = rng.integers(0, 1 << 16, ni * nj, dtype=np.uint16).astype(">u2").tobytes()
     grid = g.section3_latlon(ni=ni, nj=nj, la1=90, lo1=0, la2=-90, lo2=360 - 360 / ni, di=360 / ni,
                              dj=180 / (nj - 1))

@@ -540,7 +540,7 @@ TEST(FieldFileMultiField, AMessageCutShortKeepsItsCompleteFields) {
 
 // ------------------------------------------------------- inputs of every kind
 
-// The message-level fuzz seeds and kept inputs, and the real files when
+// The message-level fuzz corpora (fuzz/corpus) and kept inputs, and the real files when
 // present, through everything the field API does with them.
 std::vector<fs::path> field_inputs() {
   std::vector<fs::path> out;
