@@ -153,10 +153,10 @@ const MessageRecord& FieldFile::record_of(std::size_t field) const {
 
 // ---------------------------------------------------------------------- keys
 
-const DerivedKeys& FieldFile::keys(std::size_t field) const { return described(field).derived; }
+std::span<const FieldKey> FieldFile::keys(std::size_t field) const { return described(field).derived.entries(); }
 
 const KeyValue* FieldFile::find_key(std::size_t field, std::string_view name) const {
-  return keys(field).find(name);
+  return described(field).derived.find(name);
 }
 
 CodesResult<std::int64_t> FieldFile::key_long(std::size_t field, std::string_view name) const {

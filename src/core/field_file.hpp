@@ -16,11 +16,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "compat/derived_keys.hpp"
 #include "core/codes_error.hpp"
 #include "core/field_walk.hpp"
 #include "core/grid_points.hpp"
@@ -56,6 +57,9 @@ struct FieldData {
   std::optional<FieldShape> shape;
 };
 
+// One key of a field and its value.
+using FieldKey = std::pair<std::string, KeyValue>;
+
 // A failure to open: the text, and the operating system's error number when
 // the file could not be read (0 otherwise).
 struct FieldFileError {
@@ -90,7 +94,7 @@ class FieldFile {
 
   // ------------------------------------------------------------------ keys
   // Every key of the field read without decoding, ascending by name.
-  const DerivedKeys& keys(std::size_t field) const;
+  std::span<const FieldKey> keys(std::size_t field) const;
   // Null when the field has no such key.
   const KeyValue* find_key(std::size_t field, std::string_view name) const;
   // The typed reads, converted as the codes API converts: KeyNotFound for

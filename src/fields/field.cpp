@@ -58,7 +58,7 @@ Py_ssize_t field_length(PyObject* self) {
   auto* field = reinterpret_cast<FieldObject*>(self);
   const FieldFile* file = held_file(field->reader);
   if (!file) return -1;
-  return static_cast<Py_ssize_t>(file->keys(static_cast<std::size_t>(field->index)).entries().size());
+  return static_cast<Py_ssize_t>(file->keys(static_cast<std::size_t>(field->index)).size());
 }
 
 int field_contains(PyObject* self, PyObject* key) {
@@ -78,7 +78,7 @@ PyObject* key_list(PyObject* self, bool with_values) {
   auto* field = reinterpret_cast<FieldObject*>(self);
   const FieldFile* file = held_file(field->reader);
   if (!file) return nullptr;
-  const auto& entries = file->keys(static_cast<std::size_t>(field->index)).entries();
+  const std::span<const FieldKey> entries = file->keys(static_cast<std::size_t>(field->index));
   PyRef list(PyList_New(static_cast<Py_ssize_t>(entries.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < entries.size(); ++i) {

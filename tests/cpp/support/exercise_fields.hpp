@@ -23,7 +23,7 @@ inline constexpr std::uint64_t kFieldExercisePoints = std::uint64_t{1} << 16;
 inline std::string exercise_field(const FieldFile& file, std::size_t i) {
   const DecodeOptions options{.all_templates = true};
   std::string previous;
-  for (const auto& [name, value] : file.keys(i).entries()) {
+  for (const auto& [name, value] : file.keys(i)) {
     if (!previous.empty() && !(previous < name)) return str_cat("field ", i, ": keys out of order at ", name);
     previous = name;
     if (file.find_key(i, name) != &value) return str_cat("field ", i, ": key ", name, " not found by name");
