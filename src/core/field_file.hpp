@@ -7,7 +7,10 @@
 // first use and kept (once only, safe under concurrent first use), so one
 // FieldFile may be read from several threads at once. Every field is
 // addressed by its position in the file (0-based, file order); a message
-// that carries several fields yields one entry per field.
+// that carries several fields yields one entry per field. A message cut
+// short at the end of the bytes (a truncated file) still gives its complete
+// fields, then the field the cut falls in, which fails alone; the codes API
+// skips such a message.
 //
 // Keys are read without decoding. Values and coordinates are decoded for
 // the one field asked for and handed over; nothing decoded is kept here.
@@ -74,10 +77,6 @@ class FieldFile {
  public:
   // Reads the whole file once. Fails with the read error (and its error
   // number), or "no GRIB messages found".
-  //
-  // A message cut short at the end of the bytes (a truncated file) still
-  // gives its complete fields, then the field the cut falls in, which fails
-  // alone; the codes API skips such a message.
   static Expected<SharedFieldFile, FieldFileError> open(const std::string& path);
   // Takes the bytes as they are (the caller made its copy). Fails with
   // "no GRIB messages found".
