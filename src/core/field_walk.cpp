@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::uint64_t kIndicatorLength = 16;
 
-void append(std::vector<std::uint8_t>& out, Bytes message, SectionSpan span) {
+void append(std::vector<std::uint8_t>& out, Bytes message, SectionSlice span) {
   out.insert(out.end(), message.begin() + static_cast<std::ptrdiff_t>(span.offset),
              message.begin() + static_cast<std::ptrdiff_t>(span.offset + span.length));
 }
@@ -28,7 +28,7 @@ struct Walk {
 
 Walk walk(Bytes message) {
   Walk w;
-  SectionSpan defined_bitmap;  // the latest section 6 with indicator 0
+  SectionSlice defined_bitmap;  // the latest section 6 with indicator 0
   std::uint64_t at = kIndicatorLength;
   while (message.size() >= 5 && at <= message.size() - 5) {
     if (std::memcmp(message.data() + at, "7777", 4) == 0) break;
@@ -38,7 +38,7 @@ Walk walk(Bytes message) {
       w.cut = str_cat("invalid GRIB2 section ", number, " length ", length);
       return w;
     }
-    const SectionSpan span{at, length};
+    const SectionSlice span{at, length};
     FieldSections& current = w.current;
     if (number >= 1 && number <= 7) current.section[number] = span;
     if (number == 6) {

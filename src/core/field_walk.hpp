@@ -25,7 +25,7 @@
 namespace vorlak {
 
 // Offset and length within the message; length 0: absent.
-struct SectionSpan {
+struct SectionSlice {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
   explicit operator bool() const { return length != 0; }
@@ -33,10 +33,10 @@ struct SectionSpan {
 
 struct FieldSections {
   // The sections in effect, by number (0 unused).
-  std::array<SectionSpan, 8> section{};
+  std::array<SectionSlice, 8> section{};
   // The section 6 whose bitmap applies: section[6] itself, an earlier one
   // (indicator 254), or absent.
-  SectionSpan bitmap;
+  SectionSlice bitmap;
   // Set when the field cannot be read whatever the reader (a 254 without an
   // earlier bitmap).
   std::optional<std::string> error;
