@@ -11,9 +11,9 @@
 // a stream that ends early, a level above MVL, a digit where a level is
 // due, a base below 1 and a level list shorter than MVL are errors. Bits
 // left in the last octet after the final run are padding. The stream is
-// walked once to check it and once to write the values, so the output
-// (as large as the field, whatever the stream's size) is allocated only
-// for a stream that really describes that many points.
+// walked once to check it and once to write the values, so the output (as
+// large as the field, whatever the stream's size) is allocated only for a
+// stream that really describes that many points.
 #include <algorithm>
 #include <limits>
 
@@ -42,8 +42,10 @@ class ValueStream {
     const std::size_t first = static_cast<std::size_t>(bit / 8);
     // Up to 5 octets hold a value of at most 32 bits at any bit offset.
     std::uint64_t window = 0;
-    for (std::size_t k = 0; k < 5; ++k) {
-      window = (window << 8) | (first + k < bytes_.size() ? bytes_[first + k] : 0u);
+    if (bytes_.size() - first >= 8) {
+      window = load_u64_be(bytes_.data() + first) >> 24;
+    } else {
+      for (std::size_t k = 0; k < 5; ++k) window = (window << 8) | (first + k < bytes_.size() ? bytes_[first + k] : 0u);
     }
     const unsigned shift = 40 - static_cast<unsigned>(bit % 8) - bits_;
     return static_cast<std::uint32_t>((window >> shift) & ((std::uint64_t{1} << bits_) - 1));
@@ -52,6 +54,11 @@ class ValueStream {
   std::uint64_t index() const { return index_; }
 
  private:
+  static std::uint64_t load_u64_be(const std::uint8_t* p) {
+    std::uint64_t v = 0;
+    for (int k = 0; k < 8; ++k) v = (v << 8) | p[k];
+    return v;
+  }
   Bytes bytes_;
   unsigned bits_;
   std::uint64_t values_;
@@ -79,8 +86,10 @@ struct Layout {
   std::uint64_t base;
 };
 
-// Hands every run to sink(level, first, length) in order, checking the
-// stream against the layout and the field's `count` values.
+std::string overshoot(std::uint64_t count) { return str_cat("run-length run overshoots the field of ", count, " values"); }
+
+// Hands the runs of the stream to sink(level, length) in order, checking
+// them against the layout and the field's `count` values.
 template <class Stream, class Sink>
 Result<void> walk_runs(Stream stream, const Layout& layout, std::uint64_t count, Sink&& sink) {
   const std::uint32_t mv = layout.max_level_used;
@@ -98,19 +107,19 @@ Result<void> walk_runs(Stream stream, const Layout& layout, std::uint64_t count,
     stream.skip();
     const std::uint64_t left = count - done;
     std::uint64_t length = 1;
-    std::uint64_t weight = 1;  // base^k, held at or below 2^32 once it passes `left`
+    std::uint64_t weight = 1;  // base^k, no longer raised once it passes `left`
     while (!stream.empty() && stream.peek() > mv) {
       const std::uint64_t digit = stream.peek() - mv - 1;
       stream.skip();
       if (digit != 0) {
-        if (weight > left) return fail(str_cat("run-length run overshoots the field of ", count, " values"));
+        if (weight > left) return fail(overshoot(count));
         length += digit * weight;  // below 2^32 * 2^28
-        if (length > left) return fail(str_cat("run-length run overshoots the field of ", count, " values"));
+        if (length > left) return fail(overshoot(count));
       }
       if (weight <= left) weight *= layout.base;
     }
-    if (length > left) return fail(str_cat("run-length run overshoots the field of ", count, " values"));
-    sink(level, done, length);
+    if (length > left) return fail(overshoot(count));
+    sink(level, length);
     done += length;
   }
   if (!stream.only_padding_left()) {
@@ -122,14 +131,22 @@ Result<void> walk_runs(Stream stream, const Layout& layout, std::uint64_t count,
 template <class Stream>
 Result<Values> decode_runs(Bytes payload, unsigned bits, const Layout& layout, const std::vector<double>& value_of,
                            std::uint64_t count) {
-  auto checked = walk_runs(Stream(payload, bits), layout, count, [](std::uint32_t, std::uint64_t, std::uint64_t) {});
+  auto checked = walk_runs(Stream(payload, bits), layout, count, [](std::uint32_t, std::uint64_t) {});
   if (!checked) return fail(checked.error());
   Values values = zeroed_values(count);
-  double* out = values.data();
-  (void)walk_runs(Stream(payload, bits), layout, count, [&](std::uint32_t level, std::uint64_t first, std::uint64_t length) {
+  double* const out = values.data();
+  std::uint64_t at = 0;
+  // Short runs are written as eight values where the array has room (the
+  // next run writes over the surplus), sparing a loop of unpredictable length.
+  (void)walk_runs(Stream(payload, bits), layout, count, [&](std::uint32_t level, std::uint64_t length) {
     const double v = value_of[level];
-    double* p = out + first;
-    for (std::uint64_t i = 0; i < length; ++i) p[i] = v;
+    double* p = out + at;
+    if (length <= 8 && count - at >= 8) {
+      for (int k = 0; k < 8; ++k) p[k] = v;
+    } else {
+      std::fill(p, p + length, v);
+    }
+    at += length;
   });
   return values;
 }

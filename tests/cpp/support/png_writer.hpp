@@ -5,6 +5,7 @@
 // `png_chunk` and `png_file` let a test assemble malformed images.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string_view>
@@ -33,16 +34,16 @@ inline unsigned png_channels(std::uint8_t colour_type) {
 }
 
 inline std::vector<std::uint8_t> png_chunk(std::string_view type, const std::vector<std::uint8_t>& data) {
-  std::vector<std::uint8_t> out;
-  auto u32 = [&](std::uint32_t v) {
-    for (int k = 3; k >= 0; --k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+  // Length, four-letter type, data, CRC of type and data.
+  std::vector<std::uint8_t> out(12 + data.size());
+  auto put_u32 = [&](std::size_t at, std::uint32_t v) {
+    for (std::size_t k = 0; k < 4; ++k) out[at + k] = static_cast<std::uint8_t>(v >> (24 - 8 * k));
   };
-  u32(static_cast<std::uint32_t>(data.size()));
-  out.insert(out.end(), type.begin(), type.end());
-  out.insert(out.end(), data.begin(), data.end());
-  uLong crc = crc32(0L, Z_NULL, 0);
-  crc = crc32(crc, out.data() + 4, static_cast<uInt>(out.size() - 4));
-  u32(static_cast<std::uint32_t>(crc));
+  put_u32(0, static_cast<std::uint32_t>(data.size()));
+  for (std::size_t k = 0; k < 4 && k < type.size(); ++k) out[4 + k] = static_cast<std::uint8_t>(type[k]);
+  std::copy(data.begin(), data.end(), out.begin() + 8);
+  const uLong crc = crc32(crc32(0L, Z_NULL, 0), out.data() + 4, static_cast<uInt>(4 + data.size()));
+  put_u32(8 + data.size(), static_cast<std::uint32_t>(crc));
   return out;
 }
 
