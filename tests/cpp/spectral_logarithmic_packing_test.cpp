@@ -76,6 +76,27 @@ Result<DecodedMessage> decode_with(const test::ByteVec& message, const DecodeOpt
   return decode_message(Bytes(message).subspan(record.offset, record.totalLength), record, options);
 }
 
+// Triangular truncation T2 on a spherical harmonic grid (template 3.50,
+// 28 octets): (2 + 1) * (2 + 2) = 12 real and imaginary parts, one row.
+TEST(SpectralPacking, MessageIsOneRowOfCoefficients) {
+  test::Writer grid;
+  grid.u8(0).u32(12).u8(0).u8(0).u16(50).u32(2).u32(2).u32(2).u8(1).u8(1);
+  std::vector<std::uint64_t> packed;
+  for (std::uint64_t k = 1; k <= 11; ++k) packed.push_back(k * 3);
+  const auto message = test::grib2_message(
+      {test::g2_section1(), test::g2_section(3, grid.take()), test::g2_section4(),
+       test::g2_section5_with_float(50, 12, -1.0f, -1, 0, 6, 280.5f), test::g2_section6_none(),
+       test::g2_section7(pack_simple(packed, 6))});
+  const auto decoded = decode_with(message, {.all_templates = true});
+  ASSERT_TRUE(decoded) << decoded.error();
+  EXPECT_EQ(decoded->field.Ni(), 12u);
+  EXPECT_EQ(decoded->field.Nj(), 1u);
+  EXPECT_FALSE(decoded->coordinates);
+  Values expected{280.5};
+  for (std::uint64_t x : packed) expected.push_back(static_cast<double>(x) * 0.5 - 1.0);
+  EXPECT_EQ(decoded->field.values(), expected);
+}
+
 struct TemplateCase {
   const char* label;
   test::ByteVec section5;
