@@ -67,6 +67,22 @@ TEST(LogarithmicPacking, ExponentialOfThePackedValuesLessB) {
   EXPECT_EQ(unpack_logarithmic(ByteVector{1}, logarithm_drs(0.0f, 0.0f, 0, 0, 8), 2).error(), "not enough packed bits remaining");
 }
 
+// Octets 21-24 are read when the section has them; a shorter section still
+// parses (the message is listed) and the decoder names what is missing.
+TEST(SpectralPacking, SectionFiveReaders) {
+  for (const std::uint16_t number : {50, 61}) {
+    const auto full = parse_section5(test::g2_section5_with_float(number, 4, 0.0f, 0, 0, 8, -2.75f));
+    ASSERT_TRUE(full) << full.error();
+    const auto& read = number == 50 ? full->realPartOfFirstCoefficient : full->preProcessingParameter;
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::bit_cast<float>(*read), -2.75f);
+    const auto cut = parse_section5(test::g2_section5({.template_number = number, .count = 4, .bits = 8}));
+    ASSERT_TRUE(cut) << cut.error();
+    EXPECT_FALSE(cut->realPartOfFirstCoefficient);
+    EXPECT_FALSE(cut->preProcessingParameter);
+  }
+}
+
 // ------------------------------------------------------------ whole messages
 
 Result<DecodedMessage> decode_with(const test::ByteVec& message, const DecodeOptions& options) {
