@@ -13,16 +13,20 @@
 // checked before libpng sees the payload, so nothing is allocated for a
 // header that promises more.
 //
-// libpng unpacks the rows straight into the end of the output array, which
-// has room to spare (8 octets per value against at most 4 per pixel), and
-// the integers are then turned into values from the front. Chunk CRCs are
-// checked; the zlib stream's own checksum is not, since the CRCs already
-// cover every compressed octet.
+// libpng hands over one row at a time, and its values are appended to the
+// output while the row is in cache: the output is written once, with no
+// zeros first. An interlaced image is complete only after its last pass, so
+// its rows go into the end of the output array, which has room to spare (8
+// octets per value against at most 4 per pixel), and the integers are then
+// turned into values from the front. Chunk CRCs are checked; the zlib
+// stream's own checksum is not, since the CRCs already cover every
+// compressed octet.
 #include <png.h>
 
 #include <csetjmp>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "grib/bit_reader.hpp"
 #include "grib/decoders.hpp"
@@ -44,6 +48,7 @@ struct ImageHeader {
   std::uint32_t height = 0;
   std::uint8_t bit_depth = 0;
   std::uint8_t colour_type = 0;
+  bool interlaced = false;
   unsigned bits_per_pixel = 0;
   std::uint64_t row_octets = 0;
 };
@@ -66,6 +71,7 @@ Result<ImageHeader> read_image_header(Bytes payload) {
   h.height = load_u32_be(ihdr + 4);
   h.bit_depth = ihdr[8];
   h.colour_type = ihdr[9];
+  h.interlaced = ihdr[12] != 0;
   const bool grey = h.colour_type == kGrey && (h.bit_depth == 1 || h.bit_depth == 2 || h.bit_depth == 4 ||
                                                h.bit_depth == 8 || h.bit_depth == 16);
   if (grey) {
@@ -113,8 +119,11 @@ struct PngSession {
 };
 
 // Every libpng call that can fail, behind one setjmp. Locals are plain
-// values only.
-bool read_rows(PngSession& s, const ImageHeader& h, std::uint8_t* image) {
+// values only. Rows are read into `rows`: each into the same buffer, handed
+// to on_row(row, y) after it is read, or for an interlaced image each into
+// its place in the whole image.
+template <class OnRow>
+bool read_rows(PngSession& s, const ImageHeader& h, std::uint8_t* rows, OnRow& on_row) {
   png_structp png = s.png;
   png_infop info = s.info;
   if (setjmp(png_jmpbuf(png))) return false;
@@ -123,6 +132,7 @@ bool read_rows(PngSession& s, const ImageHeader& h, std::uint8_t* image) {
   // Ancillary chunks are skipped unread (no text, profiles or other
   // allocations on the library's side).
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_compression_buffer_size(png, 1 << 16);
 #ifdef PNG_IGNORE_ADLER32
   png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 #endif
@@ -130,57 +140,83 @@ bool read_rows(PngSession& s, const ImageHeader& h, std::uint8_t* image) {
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   if (png_get_image_width(png, info) != h.width || png_get_image_height(png, info) != h.height ||
-      png_get_rowbytes(png, info) != h.row_octets) {
-    png_error(png, "the library read another image size");
+      png_get_rowbytes(png, info) != h.row_octets || (passes > 1) != h.interlaced) {
+    png_error(png, "the library read another image layout");
   }
   for (int pass = 0; pass < passes; ++pass) {
-    for (std::uint32_t y = 0; y < h.height; ++y) png_read_row(png, image + y * h.row_octets, nullptr);
+    for (std::uint32_t y = 0; y < h.height; ++y) {
+      if (h.interlaced) {
+        png_read_row(png, rows + y * h.row_octets, nullptr);
+      } else {
+        png_read_row(png, rows, nullptr);
+        on_row(rows, y);
+      }
+    }
   }
   return true;
 }
 
-// The integers of the image, from `image` (which ends where `out` does)
-// into `out`, front to back. Sample j starts at or after octet 8j of the
-// array: the image holds at most 4 octets per pixel and at most one octet
-// of padding per row, so writing value i (octets 8i to 8i + 7) never
-// reaches a sample not yet read.
+// The integers of pixels x0 .. x0 + n - 1 of a row, as values.
+// `scale` is a copy so that writing `out` cannot be taken to change it.
 template <unsigned kBits>
-void convert(const std::uint8_t* image, const ImageHeader& h, const ScaleFactors& scale, double* out) {
-  for (std::uint32_t y = 0; y < h.height; ++y) {
-    const std::uint8_t* row = image + y * h.row_octets;
-    double* o = out + std::uint64_t{y} * h.width;
-    for (std::uint32_t x = 0; x < h.width; ++x) {
-      std::uint32_t v;
-      if constexpr (kBits < 8) {
-        constexpr unsigned kPerOctet = 8 / kBits;
-        const unsigned shift = 8 - kBits * (x % kPerOctet + 1);
-        v = (row[x / kPerOctet] >> shift) & ((1u << kBits) - 1);
-      } else if constexpr (kBits == 8) {
-        v = row[x];
-      } else if constexpr (kBits == 16) {
-        v = (std::uint32_t{row[2 * x]} << 8) | row[2 * x + 1];
-      } else if constexpr (kBits == 24) {
-        const std::uint8_t* p = row + 3 * x;
-        v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
-      } else {
-        v = load_u32_be(row + 4 * x);
-      }
-      o[x] = apply_scale(kernels::small_int_to_double(v), scale);
+void convert_span(const std::uint8_t* row, std::uint32_t x0, std::uint32_t n, ScaleFactors scale, double* out) {
+  for (std::uint32_t k = 0; k < n; ++k) {
+    const std::uint32_t x = x0 + k;
+    std::uint32_t v;
+    if constexpr (kBits < 8) {
+      constexpr unsigned kPerOctet = 8 / kBits;
+      const unsigned shift = 8 - kBits * (x % kPerOctet + 1);
+      v = (row[x / kPerOctet] >> shift) & ((1u << kBits) - 1);
+    } else if constexpr (kBits == 8) {
+      v = row[x];
+    } else if constexpr (kBits == 16) {
+      v = (std::uint32_t{row[2 * x]} << 8) | row[2 * x + 1];
+    } else if constexpr (kBits == 24) {
+      const std::uint8_t* p = row + 3 * x;
+      v = (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+    } else {
+      v = load_u32_be(row + 4 * x);
     }
+    out[k] = apply_scale(kernels::small_int_to_double(v), scale);
   }
 }
 
-void convert_image(const std::uint8_t* image, const ImageHeader& h, const ScaleFactors& scale, double* out) {
-  switch (h.bits_per_pixel) {
-    case 1: convert<1>(image, h, scale, out); break;
-    case 2: convert<2>(image, h, scale, out); break;
-    case 4: convert<4>(image, h, scale, out); break;
-    case 8: convert<8>(image, h, scale, out); break;
-    case 16: convert<16>(image, h, scale, out); break;
-    case 24: convert<24>(image, h, scale, out); break;
-    default: convert<32>(image, h, scale, out); break;
+using SpanConverter = void (*)(const std::uint8_t*, std::uint32_t, std::uint32_t, ScaleFactors, double*);
+
+SpanConverter span_converter(unsigned bits_per_pixel) {
+  switch (bits_per_pixel) {
+    case 1: return convert_span<1>;
+    case 2: return convert_span<2>;
+    case 4: return convert_span<4>;
+    case 8: return convert_span<8>;
+    case 16: return convert_span<16>;
+    case 24: return convert_span<24>;
+    default: return convert_span<32>;
   }
 }
+
+// Rows one at a time, their values appended to `values` (which has room
+// for all of them) through a buffer that stays in cache.
+struct AppendRows {
+  static constexpr std::uint32_t kChunk = 2048;
+  SpanConverter convert;
+  ScaleFactors scale;
+  std::uint32_t width;
+  Values* values;
+  double* chunk;
+
+  void operator()(const std::uint8_t* row, std::uint32_t) {
+    for (std::uint32_t x = 0; x < width; x += kChunk) {
+      const std::uint32_t n = width - x < kChunk ? width - x : kChunk;
+      convert(row, x, n, scale, chunk);
+      values->insert(values->end(), chunk, chunk + n);
+    }
+  }
+};
+
+struct NoRows {
+  void operator()(const std::uint8_t*, std::uint32_t) {}
+};
 
 }  // namespace
 
@@ -199,19 +235,36 @@ Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uin
                         " packed values"));
   }
 
-  Values values = zeroed_values(count);
-  const std::uint64_t image_octets = h.row_octets * h.height;  // at most 4 * count
-  std::uint8_t* image = reinterpret_cast<std::uint8_t*>(values.data()) + (count * sizeof(double) - image_octets);
-
   PngSession session;
   session.payload = payload;
   session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &session, PngSession::on_error, PngSession::on_warning);
   if (!session.png) return fail(failed("cannot create the decoder"));
   session.info = png_create_info_struct(session.png);
   if (!session.info) return fail(failed("cannot create the decoder"));
-  if (!read_rows(session, h, image)) return fail(failed(session.message));
+  const ScaleFactors scale = scale_factors(drs);
+  const SpanConverter convert = span_converter(h.bits_per_pixel);
 
-  convert_image(image, h, scale_factors(drs), values.data());
+  if (!h.interlaced) {
+    Values values = reserved_values(count);
+    std::vector<std::uint8_t> row(h.row_octets);
+    std::vector<double> chunk(AppendRows::kChunk);
+    AppendRows append{convert, scale, h.width, &values, chunk.data()};
+    if (!read_rows(session, h, row.data(), append)) return fail(failed(session.message));
+    return values;
+  }
+
+  // The image fills the end of the array; sample j starts at or after octet
+  // 8j (at most 4 octets per pixel, at most one octet of padding per row),
+  // so writing value i (octets 8i to 8i + 7) never reaches a sample not yet
+  // read.
+  Values values = zeroed_values(count);
+  const std::uint64_t image_octets = h.row_octets * h.height;  // at most 4 * count
+  std::uint8_t* image = reinterpret_cast<std::uint8_t*>(values.data()) + (count * sizeof(double) - image_octets);
+  NoRows none;
+  if (!read_rows(session, h, image, none)) return fail(failed(session.message));
+  for (std::uint32_t y = 0; y < h.height; ++y) {
+    convert(image + y * h.row_octets, 0, h.width, scale, values.data() + std::uint64_t{y} * h.width);
+  }
   return values;
 }
 
