@@ -8,10 +8,10 @@
 // ((X as double) * 2^E + R) * 10^(-D).
 //
 // The image header decides how the samples are read (a template that states
-// another depth does not make the image's samples something else); its
-// width times height must be the number of packed values, and both are
-// checked before libpng sees the payload, so nothing is allocated for a
-// header that promises more.
+// another depth does not make the image's samples something else). Its
+// width times height must be the number of packed values; size and sample
+// layout are checked before libpng sees the payload, so nothing is
+// allocated for a header that promises more.
 //
 // libpng hands over one row at a time, and its values are appended to the
 // output while the row is in cache: the output is written once, with no
