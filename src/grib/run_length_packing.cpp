@@ -10,7 +10,8 @@
 // The runs must cover exactly the values of the field: a run past its end,
 // a stream that ends early, a level above MVL, a digit where a level is
 // due, a base below 1 and a level list shorter than MVL are errors. Bits
-// left in the last octet after the final run are padding. The stream is
+// after the final run that fill less than an octet or less than a value
+// are padding; anything longer is a run the field has no room for. The stream is
 // walked once to check it and once to write the values, so the output (as
 // large as the field, whatever the stream's size) is allocated only for a
 // stream that really describes that many points.
@@ -35,8 +36,11 @@ class ValueStream {
       : bytes_(bytes), bits_(bits), values_(std::uint64_t{bytes.size()} * 8 / bits) {}
 
   bool empty() const { return index_ == values_; }
-  // The bits after the last whole value read lie in the octet it ended in.
-  bool only_padding_left() const { return std::uint64_t{bytes_.size()} * 8 - index_ * bits_ < 8; }
+  // What follows the last value read is shorter than an octet or than a value.
+  bool only_padding_left() const {
+    const std::uint64_t rest = std::uint64_t{bytes_.size()} * 8 - index_ * bits_;
+    return rest < 8 || rest < bits_;
+  }
   std::uint32_t peek() const {
     const std::uint64_t bit = index_ * bits_;
     const std::size_t first = static_cast<std::size_t>(bit / 8);

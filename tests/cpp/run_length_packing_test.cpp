@@ -141,12 +141,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "value count 536870912 exceeds the supported maximum 268435456"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// Padding in the last octet is not a run: 3-bit values leave 5 bits after
-// a single level in one octet, and a zero there would read as level 0.
-TEST(RunLengthPacking, PaddingInTheLastOctetIsIgnored) {
-  auto values = unpack_run_length(ByteVector{0x20}, run_length_drs(3, 2, {4, 5}), 1);
-  ASSERT_TRUE(values) << values.error();
-  expect_values(*values, {4.0});
+// Padding is not a run: 3-bit values leave 5 bits after a single level in
+// one octet (a zero there would read as level 0), and 16-bit values leave
+// an odd octet that holds no value. A whole value after the field is a run.
+TEST(RunLengthPacking, PaddingAfterTheLastRunIsIgnored) {
+  auto three = unpack_run_length(ByteVector{0x20}, run_length_drs(3, 2, {4, 5}), 1);
+  ASSERT_TRUE(three) << three.error();
+  expect_values(*three, {4.0});
+  auto sixteen = unpack_run_length(ByteVector{0x00, 0x01, 0x00}, run_length_drs(16, 2, {4, 5}), 1);
+  ASSERT_TRUE(sixteen) << sixteen.error();
+  expect_values(*sixteen, {4.0});
+  EXPECT_EQ(unpack_run_length(ByteVector{0x00, 0x01, 0x00, 0x00}, run_length_drs(16, 2, {4, 5}), 1).error(),
+            "run-length runs continue after the 1 values of the field");
 }
 
 // Base 1 (MV = 2^V - 2): every digit is zero, so every run is one point long.
