@@ -6,7 +6,7 @@ ASAN    := build-asan
 FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
-            python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libgtest-dev \
+            python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libpng-dev zlib1g-dev libgtest-dev \
             clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed
 
 export PYTHONDONTWRITEBYTECODE := 1
@@ -115,10 +115,10 @@ FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src
                      tests/cpp/support/message_builder.cpp
 FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
-                     -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \
+                     -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 -I/usr/include/libpng16 \
                      -DVORLAK_SOURCE_ROOT='"$(CURDIR)"'
 FUZZ_SAN          := -fsanitize=address,undefined -fno-sanitize-recover=undefined
-FUZZ_LIBS         := -lopenjp2 -laec -lpthread -Wl,-lstdc++
+FUZZ_LIBS         := -lopenjp2 -laec -lpng16 -lz -lpthread -Wl,-lstdc++
 FUZZ_RUN_FLAGS    := -rss_limit_mb=3072 -timeout=20 -max_len=65536
 
 $(FUZZ)/obj/%.o: %.cpp
