@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import gribbuild as g
-from conftest import ROOT, grid_values, latlon_message, write
+from conftest import HANG_GUARD_SECONDS, ROOT, grid_values, latlon_message, write
 from vorlak import _vorlak as v
 
 NO_COERCION = "string and bytes array coercions are not implemented"
@@ -465,7 +465,7 @@ except Exception as e:
     print(type(e).__name__, e)
 """
     result = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, PYTHONPATH=ROOT),
-                            capture_output=True, text=True, timeout=120)
+                            capture_output=True, text=True, timeout=HANG_GUARD_SECONDS)
     assert result.stdout.splitlines() == ["2", "ImportError Failed to access NumPy array API capsule"], \
         result.stderr
 
@@ -706,7 +706,7 @@ def test_array_keys_are_built_once_and_only_when_asked_for():
         pytest.skip("the peak resident set cannot be reset here")
     env = dict(os.environ, PYTHONPATH=ROOT, MALLOC_MMAP_THRESHOLD_=str(1 << 20))
     done = subprocess.run([sys.executable, "-c", WORK_PROBE], capture_output=True, text=True, env=env, cwd=ROOT,
-                          timeout=600)  # a hang guard only
+                          timeout=HANG_GUARD_SECONDS)
     assert done.returncode == 0, done.stderr[-800:]
     grown = json.loads(done.stdout)
     array_bytes = 16 << 20
