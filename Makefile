@@ -12,8 +12,8 @@ DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest
 export PYTHONDONTWRITEBYTECODE := 1
 
 .DELETE_ON_ERROR:
-.PHONY: all deps deps-run build build-tests build-bench build-asan test test-cpp test-asan test-python test-corpus check-core run bench \
-        test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
+.PHONY: all deps deps-run build build-tests build-bench build-asan test test-cpp test-asan test-python test-corpus \
+        check-core run bench tables test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
 
@@ -72,6 +72,12 @@ build-asan: deps $(ASAN)/build.ninja
 
 check-core:
 	$(PY) tools/check_core_headers.py
+
+# The parameter, level and centre tables of src/compat/generated, from the code
+# tables in ../shared/tables (tools/gen_tables.py). The generated headers are
+# committed: the build never needs ../shared.
+tables:
+	$(PY) tools/gen_tables.py
 
 test-cpp: build-tests
 	$(BUILD)/vorlak_tests --gtest_brief=1
