@@ -130,6 +130,7 @@ bench: build-bench
 #   make fuzz-seeds    rewrites the seed corpora from the test builders
 #   make fuzz-long     the whole malformed-input corpus, then each target for FUZZ_LONG_SECONDS
 FUZZ_CXX          := clang++-16
+NPROC             := $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS      ?= 60
 FUZZ_LONG_SECONDS ?= 900
 FUZZ_TARGETS      := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
@@ -159,8 +160,9 @@ $(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp) $(wildcard t
 $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds: $(FUZZ)/%: fuzz/%.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
+# The core under clang is compiled one file per core, as ninja does.
 fuzz-build: deps
-	@$(MAKE) --no-print-directory $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
+	@$(MAKE) --no-print-directory -j$(NPROC) $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
 
 fuzz-seeds: deps
 	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds
