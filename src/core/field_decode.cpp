@@ -46,10 +46,7 @@ Result<FieldGrid> collect_grid(Bytes message, const MessageRecord& record) {
 }
 
 Result<DecodedMessage> decode_field(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
-  // Every template the core decodes is accepted here; the threads of the
-  // options are for one large field.
-  (void)options;
-  return decode_message(message, record);
+  return decode_message(message, record, options);
 }
 
 }  // namespace

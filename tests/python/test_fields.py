@@ -285,7 +285,7 @@ def test_a_field_that_cannot_be_decoded_fails_alone(tmp_path):
         bad = grib[1]
         assert bad["packingType"] and bad["level"] == 700
         for read in (lambda: bad.values, lambda: bad.data(np.float32)):
-            with pytest.raises(v.CodesInternalError, match="template 200"):
+            with pytest.raises(v.CodesInternalError, match="template 1 "):
                 read()
         assert grib[0].values.size == grib[2].values.size == 40
 
