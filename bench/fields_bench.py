@@ -6,8 +6,11 @@
    the cost of opening (read and scan) alone, per 100 fields.
    Target: below 1 ms per 100 fields.
 2. Parallel decoding: two Python threads decoding different fields of one
-   file against one thread decoding them all.
+   file against one thread decoding them all, next to what two threads
+   hashing reach on the machine at that moment.
    Target: at least 1.8 times the single-thread throughput on two cores.
+   Decoders that run at memory speed (simple packing, a few ns a point)
+   are bound by the fresh pages of their output, not by the decode.
 
 Figures are printed; nothing is asserted on time."""
 import hashlib
@@ -142,9 +145,12 @@ def main():
         print("two threads decoding different fields of one file (target >= 1.8x on two cores)")
         print(f"  this machine now: {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}; "
               f"two threads hashing reach {machine_ratio():.2f}x")
-        wave = os.path.join(TESTDATA, "multi_1.at_10m.t12z.f147.grib2")
-        if os.path.exists(wave):
-            parallel_decode("19 JPEG 2000 fields of 331 x 301 points", wave, 2)
+        for name, label in (("multi_1.at_10m.t12z.f147.grib2", "19 JPEG 2000 fields of 331 x 301 points"),
+                            ("ecmwf-ifs-oper-surface.grib2", "5 CCSDS fields of 1440 x 721 points")):
+            if os.path.exists(os.path.join(TESTDATA, name)):
+                parallel_decode(label, os.path.join(TESTDATA, name), 2)
+        # Decoded at memory speed: the fresh output pages (kernel time) and
+        # the memory both threads share bound this case, not the decoder.
         parallel_decode("8 simply packed fields of 1440 x 721 points", large, 2)
 
 
