@@ -13,7 +13,11 @@ HandleRecord HandleRecord::make(const MessageRecord& record, BytesSource bytes) 
   handle.bytes = std::move(bytes);
   handle.memo = std::make_shared<ValuesMemo>();
   handle.message_number = record.messageNumber;
-  handle.derived = derive_keys(handle.record, handle.grid_size_known, handle.grid_size);
+  // The template fields come from the message's bytes; without them (or
+  // when they are out of range) only the record's keys are derived.
+  const Result<Bytes> message = message_bytes(handle.bytes, handle.record);
+  handle.derived = derive_keys(FieldView{handle.record, message ? *message : Bytes{}, handle.grid_size_known,
+                                         handle.grid_size});
   return handle;
 }
 

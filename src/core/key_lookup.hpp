@@ -15,6 +15,17 @@ namespace vorlak {
 
 CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key);
 
+// codes_is_defined: a derived key, or a computed key the message answers
+// (values and numberOfMissing always; the coordinate keys on latitude/
+// longitude and Gaussian grids). Never decodes.
+bool key_defined(const HandleRecord& handle, std::string_view key);
+// True for the grid templates whose coordinates are computed (0 and 40).
+bool has_axis_grid(const MessageRecord& record);
+
+// codes_get_size: "values" from the grid size without decoding; the
+// coordinate arrays from the decoded axes; other keys by their value.
+CodesResult<std::uint64_t> key_size(const HandleRecord& handle, std::string_view key);
+
 CodesResult<std::int64_t> get_long(const HandleRecord& handle, std::string_view key);
 CodesResult<double> get_double(const HandleRecord& handle, std::string_view key);
 CodesResult<std::string> get_string(const HandleRecord& handle, std::string_view key);

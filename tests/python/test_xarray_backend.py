@@ -281,11 +281,15 @@ def test_duplicate_fields_are_refused_with_the_clashing_keys(tmp_path, second, p
         open_ds(write(tmp_path / "dup.grib2", *msgs))
 
 
-def test_probability_products_point_to_the_template_key():
+def test_products_of_one_parameter_are_variables_of_their_own():
+    # Daily maxima and means, and their anomalies (templates 4.12, 4.107).
     path = conftest.testdata("s2s-pdt12-pdt107-anomaly.grib2")
-    with pytest.raises(DatasetBuildError, match=r"productDefinitionTemplateNumber \(12, 107\) vary; "
-                                                r"filter_by_keys=\{'productDefinitionTemplateNumber': 12\}"):
-        open_ds(path)
+    ds = open_ds(path)
+    products = sorted((ds[n].attrs["GRIB_productDefinitionTemplateNumber"], ds[n].attrs["GRIB_stepType"])
+                      for n in ds.data_vars)
+    assert products == [(12, "avg"), (12, "max"), (107, "avg"), (107, "max")]
+    # Valid at the end of the day they cover.
+    assert all(ds[n].step.values == 24 * HOUR for n in ds.data_vars)
     ds = open_ds(path, filter_by_keys={"productDefinitionTemplateNumber": 107})
     assert all(ds[n].attrs["GRIB_centre"] == 7 for n in ds.data_vars) and len(ds.data_vars) == 2
 
