@@ -215,12 +215,13 @@ std::optional<KeyValue> field_key(const TemplateReader& r, std::size_t i) {
   return KeyValue{std::move(values)};
 }
 
+// The fields of a template, in name order.
 void add_template_fields(const TemplateReader& r, bool only_beyond_template_0, std::vector<TemplateEntry>& out) {
   if (!r.layout()) return;
   const TemplateKeys& k = template_keys();
-  for (std::size_t i = 0; i < r.layout()->size(); ++i) {
-    const std::uint16_t key = r.layout()->field(i).key;
+  for (const auto& [key, i] : r.layout()->by_key()) {
     if (only_beyond_template_0 && (k.in_template_0[key] || key == k.pv)) continue;
+    if (!out.empty() && out.back().first == key) continue;  // the first of a repeated key
     if (auto value = field_key(r, i)) out.emplace_back(key, std::move(*value));
   }
 }
@@ -376,7 +377,7 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
           fields);
     }
   }
-  if (fields.size() > 1) {
+  if (set == KeySet::All && fields.size() > 1) {  // three templates' fields, each in name order
     std::stable_sort(fields.begin(), fields.end(),
                      [](const TemplateEntry& a, const TemplateEntry& b) { return a.first < b.first; });
     fields.erase(std::unique(fields.begin(), fields.end(),
