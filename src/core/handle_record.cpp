@@ -12,7 +12,6 @@ HandleRecord HandleRecord::make(const MessageRecord& record, BytesSource bytes) 
   if (handle.grid_size_known && record.reduced_point_count) handle.grid_size = *record.reduced_point_count;
   handle.bytes = std::move(bytes);
   handle.memo = std::make_shared<ValuesMemo>();
-  handle.message_number = record.messageNumber;
   // The template fields come from the message's bytes; without them (or
   // when they are out of range) only the record's keys are derived.
   const Result<Bytes> message = message_bytes(handle.bytes, handle.record);

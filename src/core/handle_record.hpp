@@ -17,7 +17,6 @@ struct HandleRecord {
   std::uint64_t grid_size = 0;
   BytesSource bytes;
   std::shared_ptr<ValuesMemo> memo;
-  std::uint64_t message_number = 0;
   DerivedKeys derived;
 
   // Copies the record, computes grid size and derived keys, starts an empty

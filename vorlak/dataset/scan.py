@@ -10,7 +10,7 @@ from typing import Any
 import numpy as np
 
 from vorlak import _vorlak as codes
-from vorlak.dataset.signature import grid_signature
+from vorlak.dataset.signature import message_facts
 from vorlak.dataset.timekeys import forecast_step, reference_time
 
 
@@ -105,13 +105,17 @@ PRODUCT_KEYS = ("productDefinitionTemplateNumber", "stepType", "probabilityType"
                 "percentileValue", "derivedForecast")
 
 
-def _product(handle, edition: int) -> tuple:
-    """() for plain analyses and forecasts (GRIB2 template 4.0, or GRIB1
-    without statistics), else the values of PRODUCT_KEYS."""
-    if edition == 2:
-        if codes.codes_get_long(handle, "productDefinitionTemplateNumber") == 0:
-            return ()
-    elif codes.codes_get_string(handle, "stepType") == "instant":
+# GRIB1 time range indicators of statistics (average, accumulation, difference).
+_GRIB1_STATISTICS = (3, 4, 5)
+
+
+def _product(handle, edition: int, code) -> tuple:
+    """() for plain analyses and forecasts (GRIB2 template 4.0, GRIB1 without
+    statistics), else the values of PRODUCT_KEYS. ``code`` is what
+    message_facts read from the bytes (None: ask the keys)."""
+    if edition == 2 and code == 0:
+        return ()
+    if edition == 1 and code is not None and code not in _GRIB1_STATISTICS:
         return ()
     return tuple(_get(handle, k) for k in PRODUCT_KEYS)
 
@@ -144,13 +148,14 @@ def _scan_messages(index, buf, filters, scan: FileScan) -> None:
         if step is None:
             step = steps[step_keys] = forecast_step(*step_keys)
         edition = _edition(buf, offset)
-        product = _product(handle, edition)
+        signature, code = message_facts(buf, offset, length, edition)
+        product = _product(handle, edition, code)
         member = _get(handle, "number") if product else None
         # shortName, typeOfLevel and level are defined for every message.
         messages.append(MessageInfo(
             scan.total, offset, length, handle, _get(handle, "paramId"), get(handle, "shortName"),
             get(handle, "typeOfLevel"), float(get(handle, "level")), time, step,
-            grid_signature(buf, offset, length, edition) or _keys_signature(handle), member, product))
+            signature or _keys_signature(handle), member, product))
 
 
 def _edition(buf, offset: int) -> int:
