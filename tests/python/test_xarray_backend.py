@@ -328,6 +328,16 @@ def test_statistics_end_where_their_interval_ends(tmp_path):
     assert coord(by_type["accum"], "step") == 12 * HOUR
 
 
+def test_layers_sharing_their_top_are_variables_of_their_own(tmp_path):
+    def soil(bottom_cm):
+        return gs.product(gs.field(bottom_cm), 0, {
+            "typeOfFirstFixedSurface": 106, "typeOfSecondFixedSurface": 106,
+            "scaleFactorOfSecondFixedSurface": 2, "scaledValueOfSecondFixedSurface": bottom_cm})
+    ds = open_ds(write(tmp_path / "soil.grib2", soil(10), soil(200)))
+    assert sorted(ds[n].attrs["GRIB_bottomLevel"] for n in ds.data_vars) == [0.1, 2.0]
+    assert {ds[n].attrs["GRIB_typeOfLevel"] for n in ds.data_vars} == {"depthBelowLandLayer"}
+
+
 def test_probability_thresholds_are_variables_of_their_own(tmp_path):
     def above(threshold):
         return gs.product(gs.field(threshold), 5, {"probabilityType": 1, "scaleFactorOfLowerLimit": 0,

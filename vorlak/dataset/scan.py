@@ -98,11 +98,12 @@ def scan_file(path: str, filter_by_keys: dict | None = None) -> FileScan:
     return scan
 
 
-# Keys of product templates other than 4.0 that make fields of one parameter
-# and level different products: statistics, probabilities, percentiles,
-# derived (ensemble mean, spread, ...) and anomaly products.
+# Keys of product templates other than 4.0 (and of layers) that make fields
+# of one parameter and level different products: statistics, probabilities,
+# percentiles, derived (ensemble mean, spread, ...) and anomaly products,
+# layers that share their top (soil 0-10 cm and 0-200 cm).
 PRODUCT_KEYS = ("productDefinitionTemplateNumber", "stepType", "probabilityType", "lowerLimit", "upperLimit",
-                "percentileValue", "derivedForecast")
+                "percentileValue", "derivedForecast", "bottomLevel")
 
 
 # GRIB1 time range indicators of statistics (average, accumulation, difference).

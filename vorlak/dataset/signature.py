@@ -11,6 +11,7 @@ import struct
 
 
 _LENGTH_AND_NUMBER = struct.Struct(">IB")
+LAYER = -1  # message_facts' product code of a template 4.0 layer
 _END_MARKER = 0x37373737  # "7777" read as a section length
 
 
@@ -33,6 +34,10 @@ def _grib2(buf, start: int, end: int) -> tuple[bytes | None, int | None]:
             found = buf[pos + 5:pos + length]
         elif number == 4 and length >= 9:
             product = (buf[pos + 7] << 8) | buf[pos + 8]
+            # Template 4.0 between two surfaces (octet 29 the second's type):
+            # a layer, told apart like other products.
+            if product == 0 and length >= 29 and buf[pos + 28] != 255:
+                product = LAYER
         pos += length
     return (None if found is None else bytes(found)), product
 
@@ -67,7 +72,8 @@ def message_facts(buf, offset: int, length: int, edition: int) -> tuple[bytes | 
     """The grid definition bytes of the message at ``offset`` (None when they
     cannot be found within its ``length`` bytes), and what says whether it
     is a plain analysis or forecast: the product definition template number
-    (edition 2) or the time range indicator (edition 1); None if unknown."""
+    (edition 2; LAYER for a template 4.0 layer) or the time range indicator
+    (edition 1); None if unknown."""
     end = min(offset + length, len(buf))
     if edition == 2:
         sig, product = _grib2(buf, offset, end)
