@@ -240,4 +240,10 @@ std::optional<FieldValue> TemplateReader::find(std::uint16_t key, std::uint32_t 
   return get(*i, entry);
 }
 
+std::optional<FieldValue> TemplateReader::find(std::string_view name, std::uint32_t entry) const {
+  const auto key = template_key_id(name);
+  if (!key) return std::nullopt;
+  return find(*key, entry);
+}
+
 }  // namespace vorlak

@@ -289,10 +289,11 @@ TEST(TemplateKeySets, AnyFieldOfAMessage) {
   ASSERT_EQ(scan->fields.size(), 2u);
   const MessageRecord& last = scan->records[0];
   for (std::int64_t k = 0; k < 2; ++k) {
-    const auto field = summarise_field(message, last, scan->fields[static_cast<std::size_t>(k)]);
-    ASSERT_TRUE(field);
-    const DerivedKeys keys = derive_keys(FieldView{*field, message, true, 12});
-    EXPECT_EQ(std::get<std::int64_t>(keys.find("number")->value), k + 1);
+    const auto keys = derive_field_keys(message, last, scan->fields[static_cast<std::size_t>(k)]);
+    ASSERT_TRUE(keys) << keys.error();
+    EXPECT_EQ(std::get<std::int64_t>(keys->find("number")->value), k + 1);
+    EXPECT_EQ(std::get<std::int64_t>(keys->find("numberOfPoints")->value), 12);
+    EXPECT_TRUE(keys->contains("Ni"));
   }
 }
 
