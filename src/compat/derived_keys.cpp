@@ -289,10 +289,10 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
   std::string layer_name;
   const bool layer = is_layer(r);
   if (layer && r.edition == Edition::Two && r.levelType) {
-    layer_name = layer_level_name(*r.levelType, *r.secondLevelType);
+    layer_name = layer_level_name(r.centre, *r.levelType, *r.secondLevelType);
   }
   const std::string_view level_name =
-      !layer_name.empty() ? std::string_view(layer_name) : type_of_level_name(r.edition, r.levelType, r.level);
+      !layer_name.empty() ? std::string_view(layer_name) : type_of_level_name(r.edition, r.centre, r.levelType, r.level);
   s.set_text(Key::typeOfLevel, level_name);
   s.set_text(Key::levelType, level_name);
   s.set_double(Key::level, level_value(r));
@@ -326,6 +326,9 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
     s.set_text(Key::centreDescription, centre_description(*r.centre));
   }
   s.set_if(Key::subCentre, r.subCentre);
+  if (r.centre && r.subCentre) {
+    s.set_text(Key::subCentreDescription, sub_centre_description(*r.centre, *r.subCentre));
+  }
   s.set_if(Key::discipline, r.discipline);
   s.set_if(Key::parameterCategory, r.parameterCategory);
   s.set_if(Key::parameterNumber, r.parameterNumber);

@@ -10,10 +10,11 @@ bool is_layer(const MessageRecord& r) {
   return r.edition == Edition::One || *r.secondLevelType != 255;
 }
 
-std::string layer_level_name(std::uint8_t first_type, std::uint8_t second_type) {
+std::string layer_level_name(std::optional<std::uint16_t> centre, std::uint8_t first_type,
+                             std::uint8_t second_type) {
   if (first_type != second_type) return {};
   if (first_type == 100) return "isobaricLayer";
-  const std::string_view single = type_of_level_name(Edition::Two, first_type, std::nullopt);
+  const std::string_view single = type_of_level_name(Edition::Two, centre, first_type, std::nullopt);
   if (single == "unknown") return {};
   return std::string(single) + "Layer";
 }

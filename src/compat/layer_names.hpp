@@ -15,7 +15,8 @@ bool is_layer(const MessageRecord& record);
 // typeOfLevel of a GRIB2 layer: the single-surface name + "Layer" when both
 // surfaces are of one type ("depthBelowLandLayer", "isobaricLayer"); empty
 // when they differ or the type has no name (the single-surface name stays).
-std::string layer_level_name(std::uint8_t first_type, std::uint8_t second_type);
+std::string layer_level_name(std::optional<std::uint16_t> centre, std::uint8_t first_type,
+                             std::uint8_t second_type);
 
 // A surface value in the unit `level` uses for its type: hPa for edition 2
 // isobaric surfaces of at least 100 Pa, the value as stated otherwise.

@@ -40,11 +40,11 @@ void grib1_steps(const MessageRecord& r, const std::optional<StepUnit>& unit, st
   if (unit) set_validity(out, reference, times(end, unit->seconds));
 }
 
-// The coarsest of the candidate units in which both steps are whole.
-std::optional<std::int64_t> common_unit(std::int64_t start_s, std::int64_t end_s, const StepUnit& step,
-                                        const std::optional<StepUnit>& range) {
+// The coarsest of the candidate units in which both steps are whole: the
+// forecast time's, the range's when it is finer, minutes, seconds.
+std::optional<std::int64_t> common_unit(std::int64_t start_s, std::int64_t end_s, StepUnit step, StepUnit range) {
   std::int64_t candidates[4] = {step.code, -1, 0, 13};
-  if (range && range->seconds < step.seconds) candidates[1] = range->code;
+  if (range.seconds < step.seconds) candidates[1] = range.code;
   for (const std::int64_t code : candidates) {
     if (code < 0) continue;
     const std::int64_t seconds = seconds_per_step_unit(code);
@@ -78,8 +78,11 @@ void statistical_steps(std::int64_t forecast, std::optional<std::uint8_t> indica
     }
     return;
   }
-  const auto forecast_s = times(forecast, unit->seconds);
-  const auto length_s = times(length, range_unit->seconds);
+  // Plain values from here on (both units are known).
+  const StepUnit step = unit.value_or(StepUnit{1, 3600, 1});
+  const StepUnit per_range = range_unit.value_or(StepUnit{1, 3600, 1});
+  const auto forecast_s = times(forecast, step.seconds);
+  const auto length_s = times(length, per_range.seconds);
   if (!forecast_s || !length_s) return;
   std::optional<std::int64_t> stated_end;
   if (range.end && reference) stated_end = instant_seconds(*range.end);
@@ -93,7 +96,7 @@ void statistical_steps(std::int64_t forecast, std::optional<std::uint8_t> indica
     if (!end) return;
     end_s = *end;
   }
-  const auto code = common_unit(start_s, end_s, *unit, range_unit);
+  const auto code = common_unit(start_s, end_s, step, per_range);
   if (!code) return;
   const std::int64_t seconds = seconds_per_step_unit(*code);
   out.units = *code;

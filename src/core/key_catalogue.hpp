@@ -59,7 +59,8 @@ struct CatalogueKey {
 enum class DerivedKey : std::uint8_t {
   edition, editionNumber, offset, totalLength, numberOfPoints, numberOfValues, numberOfDataPoints, Nx, Ny,
   shortName, name, units, typeOfLevel, levelType, level, gridType, gridDefinitionDescription, dataType,
-  packingType, stepType, missingValue, messageNumber, centre, centreDescription, subCentre, discipline,
+  packingType, stepType, missingValue, messageNumber, centre, centreDescription, subCentre, subCentreDescription,
+  discipline,
   parameterCategory, parameterNumber, gridDefinitionTemplateNumber, productDefinitionTemplateNumber,
   dataRepresentationTemplateNumber, bitsPerValue, table2Version, indicatorOfParameter,
   generatingProcessIdentifier, paramId, cfName, cfVarName, forecastTime, endStep, stepRange, stepUnits,
@@ -105,6 +106,7 @@ inline constexpr auto kKeyCatalogue = [] {
       derived("dataType", String), derived("packingType", String), derived("stepType", String),
       derived("missingValue", Double), derived("messageNumber", Long), derived("centre", Long),
       derived("centreDescription", String, Record, true), derived("subCentre", Long),
+      derived("subCentreDescription", String),
       derived("discipline", Long), derived("parameterCategory", Long), derived("parameterNumber", Long),
       derived("gridDefinitionTemplateNumber", Long), derived("productDefinitionTemplateNumber", Long),
       derived("dataRepresentationTemplateNumber", Long), derived("bitsPerValue", Long),

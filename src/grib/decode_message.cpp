@@ -21,17 +21,37 @@ std::uint64_t count_nan(const std::vector<double>& values) {
 }
 
 Result<std::vector<double>> decode_payload(Bytes payload, const DataRepresentation& drs,
-                                           std::uint64_t count) {
-  switch (const std::uint16_t number = drs.dataRepresentationTemplateNumber) {
+                                           std::uint64_t count, const DecodeOptions& options) {
+  const std::uint16_t number = drs.dataRepresentationTemplateNumber;
+  switch (number) {
     case 0: return unpack_simple(payload, drs, count);
     case 2:
     case 3: return unpack_complex(payload, drs, count);
     case 4: return unpack_ieee(payload, drs, count);
     case 40: return unpack_jpeg2000(payload, drs, count);
     case 42: return unpack_ccsds(payload, drs, count);
-    default:
-      return fail(str_cat("GRIB2 data representation template ", number, " (",
-                          data_representation_name(number), ") is not implemented yet"));
+    default: break;
+  }
+  if (options.all_templates) {
+    switch (number) {
+      case 41: return unpack_png(payload, drs, count);
+      case 50: return unpack_spectral_simple(payload, drs, count);
+      case 61: return unpack_logarithmic(payload, drs, count);
+      case 200: return unpack_run_length(payload, drs, count);
+      default: break;
+    }
+  }
+  return fail(str_cat("GRIB2 data representation template ", number, " (",
+                      data_representation_name(number), ") is not implemented yet"));
+}
+
+// Templates whose decoded values carry missing points as NaN.
+bool marks_missing(const DataRepresentation& drs) {
+  switch (drs.dataRepresentationTemplateNumber) {
+    case 2:
+    case 3: return drs.missingValueManagement != 0;
+    case 200: return true;  // level 0
+    default: return false;
   }
 }
 
@@ -49,7 +69,7 @@ Result<DecodedMessage> assemble(const MessageRecord& record, const GridSummary& 
   return DecodedMessage{record, grid, std::move(*field), std::move(coordinates), missing};
 }
 
-Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) {
+Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
   auto collected = collect_grib2(message);
   if (!collected) return fail(collected.error());
   // Nj is already corrected for Gaussian grids that state fewer rows.
@@ -72,12 +92,11 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) 
     return fail(shape_mismatch(output, grid));
   }
 
-  auto values = decode_payload(collected->payload, drs, count);
+  auto values = decode_payload(collected->payload, drs, count, options);
   if (!values) return fail(values.error());
 
-  const std::uint16_t number = drs.dataRepresentationTemplateNumber;
   std::uint64_t missing = 0;
-  if ((number == 2 || number == 3) && drs.missingValueManagement != 0) missing = count_nan(*values);
+  if (marks_missing(drs)) missing = count_nan(*values);
   if (bitmap) {
     missing += bitmap->size - count;  // count is the number of present points
     *values = apply_bitmap(*bitmap, std::move(*values));
@@ -130,10 +149,10 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
 
 }  // namespace
 
-Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record) {
+Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
   if (auto ok = check_decode_entry(message, record); !ok) return fail(ok.error());
   if (record.edition == Edition::One) return decode_grib1(message, record);
-  return decode_grib2(message, record);
+  return decode_grib2(message, record, options);
 }
 
 }  // namespace vorlak

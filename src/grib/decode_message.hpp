@@ -4,12 +4,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "grib/decode_options.hpp"
 #include "grib/grib1_sections.hpp"
 #include "types/decoded.hpp"
 
 namespace vorlak {
 
-Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record);
+// The default options decode what the codes API always has and refuse the
+// other templates with its texts.
+Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record,
+                                      const DecodeOptions& options = {});
 
 // One entry per bitmap position: the packed values in order at present
 // positions, NaN elsewhere (and at present positions past the packed values).

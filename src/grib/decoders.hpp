@@ -17,4 +17,10 @@ Result<Values> unpack_ieee(Bytes payload, const DataRepresentation& drs, std::ui
 Result<Values> unpack_jpeg2000(Bytes payload, const DataRepresentation& drs, std::uint64_t count);   // 5.40
 Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::uint64_t count);      // 5.42
 
+// Decoded only when the caller asks for every template (DecodeOptions::all_templates).
+Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uint64_t count);             // 5.41
+Result<Values> unpack_spectral_simple(Bytes payload, const DataRepresentation& drs, std::uint64_t count); // 5.50
+Result<Values> unpack_logarithmic(Bytes payload, const DataRepresentation& drs, std::uint64_t count);     // 5.61
+Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, std::uint64_t count);      // 5.200
+
 }  // namespace vorlak
