@@ -123,3 +123,16 @@ def test_real_probabilities_and_percentiles():
     assert [keys(h, "lowerLimit", "upperLimit") for h in hs[7:]] == [(1.0, 10.0), (3.0, 3.0), (10.0, 10.0)]
     # Daily statistics: valid at the end of the day they cover.
     assert {keys(h, "stepRange", "validityDate", "validityTime") for h in hs} == {("0-24", 20260319, 0)}
+
+
+@pytest.mark.parametrize("rep_type, grid_type", [(1, "mercator"), (5, "polar_stereographic"), (10, "rotated_ll")])
+def test_grib1_projected_and_rotated_grids_open_and_decode(rep_type, grid_type):
+    # Ni 4, Nj 3 in octets 7-10; scanning mode in octet 28.
+    body = g.u16(4) + g.u16(3) + bytes(17) + g.u8(0x40) + bytes(14)
+    msg = g.grib1_message(g.pds(p1=0, p2=6, time_range=4), g.gds(rep_type, body), None,
+                          g.bds_simple([float(k) for k in range(12)], bits=8))
+    h = v.codes_new_from_message(msg)
+    assert (v.codes_get(h, "gridType"), v.codes_get(h, "Nx"), v.codes_get(h, "Ny")) == (grid_type, 4, 3)
+    assert (v.codes_get(h, "stepType"), v.codes_get(h, "stepRange")) == ("accum", "0-6")
+    np.testing.assert_array_equal(v.codes_get_values(h), np.arange(12.0))
+    assert not v.codes_is_defined(h, "latitudes")
