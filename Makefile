@@ -7,7 +7,8 @@ FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
             python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libgtest-dev \
-            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed
+            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed \
+            python3-pyproj
 
 export PYTHONDONTWRITEBYTECODE := 1
 

@@ -57,9 +57,9 @@ struct ConformalSeries {
   // chi = pi/2 - 2 atan(t): sin(chi) = (1 - t^2)/(1 + t^2) and
   // cos(chi) = 2t/(1 + t^2), so the series needs no further trigonometry.
   double latitude_from_t(double t) const {
-    const double t2 = t * t;
-    const double chi = std::atan2(1.0 - t2, 2.0 * t);
+    const double chi = kHalfPi - 2.0 * std::atan(t);
     if (c1 == 0.0) return chi;
+    const double t2 = t * t;
     const double d = 1.0 + t2;
     const double sin_chi = (1.0 - t2) / d;
     const double cos_chi = 2.0 * t / d;

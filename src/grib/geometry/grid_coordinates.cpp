@@ -81,8 +81,8 @@ RowLongitudes row_longitudes(const GridLayout& layout, double lo1, double lo2, d
     rows.step.push_back(s.step);
     return rows;
   }
-  const double span = longitude_span(lo1, lo2, sign, layout.columns());
-  const bool round = rows_go_round(span, layout.columns());
+  const double span = longitude_span(lo1, lo2, sign, layout.widest_row());
+  const bool round = rows_go_round(span, layout.widest_row());
   rows.first.assign(layout.rows(), first);
   rows.step.resize(layout.rows());
   for (std::uint64_t r = 0; r < layout.rows(); ++r) {

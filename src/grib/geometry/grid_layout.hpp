@@ -36,6 +36,7 @@ class GridLayout {
   bool regular() const { return row_offsets_.empty(); }
   std::uint64_t rows() const { return rows_; }
   std::uint64_t columns() const { return regular() ? columns_ : 0; }  // 0: rows of their own lengths
+  std::uint64_t widest_row() const { return columns_; }
   std::uint64_t points() const { return points_; }
   std::uint8_t scanning_mode() const { return scanning_mode_; }
 

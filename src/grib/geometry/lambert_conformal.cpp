@@ -52,11 +52,11 @@ class LambertConformal final : public Projection {
     const double sx = sign_ * x;
     const double sy = sign_ * (rho0_ - y);
     const double rho2 = sx * sx + sy * sy;
-    const double theta = std::atan2(sx, sy);
+    // Inside the cone's opening sy > 0, where atan is atan2 and cheaper.
+    const double theta = sy > 0.0 ? std::atan(sx / sy) : std::atan2(sx, sy);
     // t = (rho / |aF|)^(1/n), with the square root folded into the logarithm.
     const double t = std::exp((0.5 * std::log(rho2) - log_scale_) * inv_n_);
-    const double lat = std::isinf(t) ? -kHalfPi : series_.latitude_from_t(t);
-    return GeoPoint{degrees(lat), lon0_ + degrees(theta * inv_n_)};
+    return GeoPoint{degrees(series_.latitude_from_t(t)), lon0_ + degrees(theta * inv_n_)};
   }
 
  private:
