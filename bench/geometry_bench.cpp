@@ -4,8 +4,9 @@
 // GDAS Gaussian grid): CPU time of the whole computation and of the
 // projection's inverse alone, best of a few runs. bench/geometry_pyproj.py
 // times PROJ on the same points and compares every point
-// (`geometry_bench --dump NAME FILE` writes a grid's latitudes, then its
-// longitudes, as doubles).
+// (`geometry_bench --dump NAME FILE` writes a grid's latitudes, its
+// longitudes, then its x and y axes, as doubles; `--proj NAME` prints the
+// grid's PROJ parameters).
 #include <time.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "compat/grid_crs.hpp"
 #include "grib/geometry/grid_coordinates.hpp"
 
 using namespace vorlak;
@@ -97,7 +99,24 @@ int dump(const char* name, const char* path) {
     if (!f) return 1;
     std::fwrite(lat.data(), sizeof(double), lat.size(), f);
     std::fwrite(lon.data(), sizeof(double), lon.size(), f);
+    std::fwrite((*coords)->x().data(), sizeof(double), (*coords)->x().size(), f);
+    std::fwrite((*coords)->y().data(), sizeof(double), (*coords)->y().size(), f);
     return std::fclose(f) == 0 ? 0 : 1;
+  }
+  std::fprintf(stderr, "no grid named %s\n", name);
+  return 1;
+}
+
+int proj(const char* name) {
+  for (const Named& g : grids()) {
+    if (std::strcmp(g.name, name) != 0) continue;
+    auto parameters = proj_parameters(g.definition);
+    if (!parameters) {
+      std::fprintf(stderr, "%s\n", parameters.error().c_str());
+      return 1;
+    }
+    std::printf("%s\n", proj_string(*parameters).c_str());
+    return 0;
   }
   std::fprintf(stderr, "no grid named %s\n", name);
   return 1;
@@ -105,6 +124,7 @@ int dump(const char* name, const char* path) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--dump") == 0) return dump(argv[2], argv[3]);
+  if (argc == 3 && std::strcmp(argv[1], "--proj") == 0) return proj(argv[2]);
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   std::printf("%-34s %10s %10s %10s\n", "grid", "points", "ms", "ns/point");
   for (const Named& g : grids()) {
