@@ -84,14 +84,20 @@ inline double qsfn(double phi, double e) {
   return (1.0 - e * e) * (s / (1.0 - es * es) - (1.0 / (2.0 * e)) * std::log((1.0 - es) / (1.0 + es)));
 }
 
-// The latitude whose q is `q`, by Newton's iteration (3-16); `qp` is q at
-// the pole.
+// The latitude whose q is `q`, `qp` being q at the pole: the series from
+// the authalic latitude beta = asin(q / qp) (3-18) to start, then Newton's
+// iteration (3-16) to full precision (a step or two).
 inline double latitude_from_q(double q, double e, double qp) {
   if (q >= qp) return kHalfPi;
   if (q <= -qp) return -kHalfPi;
   if (e == 0.0) return std::asin(q / 2.0);
   const double e2 = e * e;
-  double phi = std::asin(q / 2.0);
+  const double e4 = e2 * e2;
+  const double e6 = e4 * e2;
+  const double beta = std::asin(q / qp);
+  double phi = beta + (e2 / 3.0 + 31.0 * e4 / 180.0 + 517.0 * e6 / 5040.0) * std::sin(2.0 * beta) +
+               (23.0 * e4 / 360.0 + 251.0 * e6 / 3780.0) * std::sin(4.0 * beta) +
+               (761.0 * e6 / 45360.0) * std::sin(6.0 * beta);
   for (int i = 0; i < 30; ++i) {
     const double s = std::sin(phi);
     const double w = 1.0 - e2 * s * s;
