@@ -93,11 +93,12 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
   const GridSummary& grid = collected->grid;
   const std::optional<Bitmap>& bitmap = collected->bitmap;
   const std::uint16_t number = grid.gridDefinitionTemplateNumber;
-  const bool reduced = number == 41;
+  // Reduced Gaussian and thinned latitude/longitude grids.
+  const bool reduced = grid.reduced_point_count.has_value();
   const bool harmonic = number == 50 || number == 51;
 
   const std::uint64_t points =
-      reduced ? grid.reduced_point_count.value_or(0) : std::uint64_t{grid.Ni} * grid.Nj;
+      reduced ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(points); !ok) return fail(ok.error());
   const std::uint64_t count = bitmap ? bitmap->count_present() : points;
 

@@ -419,6 +419,23 @@ TEST(DecodeGrib1Message, ReducedGaussianIsOneColumnWithoutCoordinates) {
   EXPECT_FALSE(decoded->coordinates);
 }
 
+// Thinned latitude/longitude grids (type 0, Ni 65535) are read as reduced
+// Gaussian grids are: every point of every row, one column, no axes.
+TEST(DecodeGrib1Message, ThinnedLatLonIsOneColumnWithoutCoordinates) {
+  std::vector<double> values;
+  for (int i = 0; i < 19; ++i) values.push_back(i);
+  const auto packed = test::pack_simple(values, 8, 0, 0, true);
+  const auto decoded = decode_bytes(test::grib1_message(
+      test::g1_pds(),
+      test::g1_gds_latlon({.Nj = 3, .la1 = 0, .lo1 = 0, .la2 = 90, .lo2 = 90, .points_per_row = {10, 7, 2}}),
+      {}, test::g1_bds_simple(packed)));
+  ASSERT_TRUE(decoded) << decoded.error();
+  EXPECT_EQ(decoded->field.Ni(), 19u);
+  EXPECT_EQ(decoded->field.Nj(), 1u);
+  expect_values(decoded->field.values(), values);
+  EXPECT_FALSE(decoded->coordinates);
+}
+
 // ------------------------------------------------------------ real files
 
 struct Axes {

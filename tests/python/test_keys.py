@@ -342,6 +342,18 @@ def test_reduced_gaussian_grib1_size_is_the_sum_of_its_rows():
     assert v.codes_get_values(h).size == 24
 
 
+def test_thinned_lat_lon_grib1_size_is_the_sum_of_its_rows():
+    # GDS type 0 with Ni 0xFFFF and a points-per-row list: no axes, values in one row.
+    rows = [10, 7, 2]
+    grid = g.gds_latlon(ni=0, nj=3, la1=0, lo1=0, la2=90, lo2=90, di=0, dj=45, pl=rows)
+    values = [float(i) for i in range(sum(rows))]
+    h = v.codes_new_from_message(g.grib1_message(g.pds(), grid, None, g.bds_simple(values, bits=16)))
+    assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 19
+    assert list(v.codes_get_values(h)) == values
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "latitudes")
+
+
 def test_decode_failure_is_kept(broken):
     errors = []
     for call in (v.codes_get_values, lambda h: v.codes_get(h, "values"), v._benchmark_force_decode_values,
