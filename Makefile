@@ -13,8 +13,8 @@ DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest
 export PYTHONDONTWRITEBYTECODE := 1
 
 .DELETE_ON_ERROR:
-.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench \
-        test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
+.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench templates \
+        tables test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
 
@@ -45,6 +45,18 @@ build-asan: deps $(ASAN)/build.ninja
 
 check-core:
 	$(PY) tools/check_core_headers.py
+
+# The parameter, level and centre tables of src/compat/generated, from the code
+# tables in ../shared/tables (tools/gen_tables.py). The generated headers are
+# committed: the build never needs ../shared.
+tables:
+	$(PY) tools/gen_tables.py
+
+# The template layouts (src/grib/generated/template_layouts.cpp and
+# tools/template_layouts.py) from the WMO tables in ../shared/tables; the
+# build uses the committed files and never needs ../shared.
+templates:
+	$(PY) tools/gen_templates.py
 
 test-cpp: build
 	$(BUILD)/vorlak_tests --gtest_brief=1

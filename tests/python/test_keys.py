@@ -499,22 +499,23 @@ REAL_FILES = ["20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2",
               "s2s-pdt12-pdt107-anomaly.grib2", "s2s-pdt9-pdt10-pdt12.grib2"]
 
 SHORT_NAMES = {
-    (54, 0, 7, 6, 1): "cape", (54, 0, 0, 0, 100): "t", (161, 209, 9, 3, 102): "unknown",
-    (7, 0, 14, 193, 104): "unknown", (98, 0, 19, 192, 1): "unknown", (98, 0, 1, 19, 1): "prate",
-    (98, 0, 1, 61, 1): "unknown", (98, 0, 1, 254, 1): "unknown", (98, 0, 6, 192, 1): "unknown",
-    (98, 0, 1, 52, 1): "unknown", (7, 0, 3, 5, 105): "gh", (7, 0, 2, 224, 220): "unknown",
-    (7, 0, 0, 0, 109): "t", (7, 0, 2, 2, 103): "10u", (78, 0, 1, 52, 1): "unknown",
+    (54, 0, 7, 6, 1): "cape", (54, 0, 0, 0, 100): "t", (161, 209, 9, 3, 102): "MergedRhoHV",
+    (7, 0, 14, 193, 104): "ozcon", (98, 0, 19, 192, 1): "unknown", (98, 0, 1, 19, 1): "prate",
+    (98, 0, 1, 61, 1): "sden", (98, 0, 1, 254, 1): "unknown", (98, 0, 6, 192, 1): "unknown",
+    (98, 0, 1, 52, 1): "tprate", (7, 0, 3, 5, 105): "gh", (7, 0, 2, 224, 220): "vrate",
+    (7, 0, 0, 0, 109): "t", (7, 0, 2, 2, 103): "10u", (78, 0, 1, 52, 1): "tprate",
     (34, 0, 13, 193, 1): "unknown", (34, 0, 2, 3, 100): "v", (34, 0, 193, 0, 1): "unknown",
     (85, 0, 6, 1, 1): "tcc", (7, 0, 2, 1, 1): "ws", (7, 0, 2, 0, 1): "wdir", (7, 0, 2, 2, 1): "u",
     (7, 0, 2, 3, 1): "v", (7, 10, 0, 3, 1): "swh", (7, 10, 0, 4, 1): "mwp", (7, 10, 0, 5, 1): "mwd",
-    (7, 10, 0, 6, 1): "unknown", (7, 10, 0, 7, 241): "unknown", (7, 10, 0, 8, 241): "unknown",
-    (7, 10, 0, 9, 241): "unknown", (7, 10, 0, 10, 1): "unknown", (7, 10, 0, 11, 1): "unknown",
+    (7, 10, 0, 6, 1): "wvper", (7, 10, 0, 7, 241): "swdir", (7, 10, 0, 8, 241): "swell",
+    (7, 10, 0, 9, 241): "swper", (7, 10, 0, 10, 1): "dirpw", (7, 10, 0, 11, 1): "perpw",
     (8, 0, 192, 192, 1): "unknown", (7, 0, 0, 0, 103): "2t", (7, 0, 0, 0, 100): "t",
     (128, 39): "swvl1", (128, 40): "swvl2", (128, 41): "swvl3", (128, 42): "swvl4", (128, 139): "stl1",
     (128, 170): "stl2", (128, 183): "stl3", (128, 236): "stl4", (2, 33): "u",
 }
 LEVEL_NAMES_2 = {1: "surface", 100: "isobaricInhPa", 102: "heightAboveSea", 103: "heightAboveGround",
-                 104: "sigma", 105: "hybrid", 109: "potentialVorticity"}
+                 104: "sigma", 105: "hybrid", 109: "potentialVorticity", 220: "planetaryBoundaryLayer",
+                 241: "orderedSequenceOfData"}
 LEVEL_NAMES_1 = {100: "isobaricInhPa", 112: "depthBelowLandLayer"}
 GRID_TYPES = {0: "regular_ll", 1: "rotated_ll", 10: "mercator", 20: "polar_stereographic", 30: "lambert",
               40: "regular_gg"}
