@@ -36,6 +36,10 @@ Result<std::vector<double>> decode_payload(Bytes payload, const DataRepresentati
 }
 
 std::string shape_mismatch(std::uint64_t values, const GridSummary& grid) {
+  if (grid.reduced_point_count) {
+    return str_cat("decoded value count ", values, " does not match the ", *grid.reduced_point_count,
+                   " points of the grid's rows");
+  }
   return str_cat("decoded value count ", values, " does not match grid dimensions ", grid.Ni, "x", grid.Nj);
 }
 
@@ -57,7 +61,9 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) 
   const DataRepresentation& drs = collected->representation;
   const std::optional<Bitmap>& bitmap = collected->bitmap;
 
-  const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
+  // Quasi-regular grids hold the points of their rows, one row of all of them.
+  const bool reduced = grid.reduced_point_count.has_value();
+  const std::uint64_t grid_points = reduced ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
   if (bitmap) {
     if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
@@ -84,6 +90,7 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) 
   }
 
   if (values->size() != grid_points) return fail(shape_mismatch(values->size(), grid));
+  if (reduced) return assemble(record, grid, grid_points, 1, std::move(*values), missing, false);
   return assemble(record, grid, grid.Ni, grid.Nj, std::move(*values), missing, true);
 }
 
