@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 
+#include "grib/template_walk.hpp"
 #include "grib/text.hpp"
 
 namespace vorlak {
@@ -25,12 +26,14 @@ EarthShape spheroid(double a, double inverse_flattening, std::uint8_t code) {
   return EarthShape{a, a * (1.0 - 1.0 / inverse_flattening), code};
 }
 
-// value * 10^-scale, or nothing when either is missing.
+// value * 10^-scale, or nothing when either is missing. The scale factor
+// octet is read as the template walker reads every scale factor.
 std::optional<double> scaled(std::uint8_t scale, std::uint32_t value) {
   if (scale == 0xFF || value == 0xFFFFFFFFu) return std::nullopt;
-  const int magnitude = scale & 0x7F;
-  const int exponent = (scale & 0x80) ? magnitude : -magnitude;
-  return static_cast<double>(value) * std::pow(10.0, exponent);
+  const std::int64_t factor = signed_value(scale, 1, SignRule::ScaleFactor);
+  // Dividing by an exact power of ten rounds once: 63565838 at factor 1 is 6356583.8.
+  const double power = std::pow(10.0, static_cast<double>(factor < 0 ? -factor : factor));
+  return factor >= 0 ? static_cast<double>(value) / power : static_cast<double>(value) * power;
 }
 
 Result<EarthShape> checked(EarthShape shape) {
