@@ -16,7 +16,12 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+#include <iterator>
+#include <optional>
+
 #include "compat/grid_crs.hpp"
+#include "grib/geometry/grib2_grid.hpp"
 #include "grib/geometry/grid_coordinates.hpp"
 
 using namespace vorlak;
@@ -43,9 +48,28 @@ GridDefinition projected(std::uint64_t ni, std::uint64_t nj, std::uint8_t mode, 
   return d;
 }
 
+// The grid of the first message of a test file, read from its section 3.
+std::optional<GridDefinition> from_file(const char* name) {
+  std::ifstream in(std::string(VORLAK_SOURCE_ROOT "/../shared/testdata/") + name, std::ios::binary);
+  if (!in) return std::nullopt;
+  const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (std::size_t at = 16; at + 5 <= data.size();) {
+    const std::uint32_t length = load_u32_be(data.data() + at);
+    if (length < 5 || at + length > data.size()) break;
+    if (data[at + 4] == 3) {
+      auto d = grib2_grid_definition(Bytes(data).subspan(at, length));
+      if (d) return *d;
+      break;
+    }
+    at += length;
+  }
+  return std::nullopt;
+}
+
 std::vector<Named> grids() {
   const EarthShape sphere{6371229.0, 6371229.0, 6};
   std::vector<Named> out;
+  if (auto hrrr = from_file("hrrr.t06z.wrfsfcf01-UGRD.grib2")) out.push_back({"hrrr from its section 3", *hrrr});
   out.push_back({"hrrr lambert 1799x1059",
                  projected(1799, 1059, 0x40, LambertConformalParams{38.5, 38.5, 38.5, 262.5}, 21.138123, 237.280472,
                            3000, 3000, sphere)});

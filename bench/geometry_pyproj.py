@@ -24,6 +24,7 @@ BENCH = os.path.join("build", "geometry_bench")
 
 # name in geometry_bench: (columns, rows)
 PROJECTED = {
+    "hrrr from its section 3": (1799, 1059),
     "hrrr lambert 1799x1059": (1799, 1059),
     "hrrr lambert on WGS84": (1799, 1059),
     "ndfd lambert 2145x1377": (2145, 1377),
