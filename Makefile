@@ -113,7 +113,7 @@ FUZZ_SECONDS      ?= 60
 FUZZ_LONG_SECONDS ?= 900
 FUZZ_TARGETS      := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
 FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src/types src/core) \
-                     tests/cpp/support/message_builder.cpp
+                     tests/cpp/support/message_builder.cpp tests/cpp/support/template_builder.cpp
 FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
                      -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \

@@ -13,12 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
-
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "compat/grid_crs.hpp"
 #include "grib/geometry/grib2_grid.hpp"
@@ -70,28 +69,26 @@ std::vector<Named> grids() {
   const EarthShape sphere{6371229.0, 6371229.0, 6};
   std::vector<Named> out;
   if (auto hrrr = from_file("hrrr.t06z.wrfsfcf01-UGRD.grib2")) out.push_back({"hrrr from its section 3", *hrrr});
-  out.push_back({"hrrr lambert 1799x1059",
-                 projected(1799, 1059, 0x40, LambertConformalParams{38.5, 38.5, 38.5, 262.5}, 21.138123, 237.280472,
-                           3000, 3000, sphere)});
-  out.push_back({"hrrr lambert on WGS84",
-                 projected(1799, 1059, 0x40, LambertConformalParams{38.5, 38.5, 38.5, 262.5}, 21.138123, 237.280472,
-                           3000, 3000, EarthShape{6378137.0, 6356752.314245179, 5})});
-  out.push_back({"ndfd lambert 2145x1377",
-                 projected(2145, 1377, 0x50, LambertConformalParams{25, 25, 25, 265}, 20.19, 238.449996, 2539.703,
-                           2539.703, EarthShape{6371200.0, 6371200.0, 1})});
-  out.push_back({"aqm polar stereographic 825x553",
-                 projected(825, 553, 0x40, PolarStereographicParams{false, 60, 210}, 40.53, 181.429, 5953, 5953,
-                           sphere)});
+  out.push_back({"hrrr lambert 1799x1059", projected(1799, 1059, 0x40, LambertConformalParams{38.5, 38.5, 38.5, 262.5},
+                                                     21.138123, 237.280472, 3000, 3000, sphere)});
+  out.push_back(
+      {"hrrr lambert on WGS84", projected(1799, 1059, 0x40, LambertConformalParams{38.5, 38.5, 38.5, 262.5}, 21.138123,
+                                          237.280472, 3000, 3000, EarthShape{6378137.0, 6356752.314245179, 5})});
+  out.push_back(
+      {"ndfd lambert 2145x1377", projected(2145, 1377, 0x50, LambertConformalParams{25, 25, 25, 265}, 20.19, 238.449996,
+                                           2539.703, 2539.703, EarthShape{6371200.0, 6371200.0, 1})});
+  out.push_back({"aqm polar stereographic 825x553", projected(825, 553, 0x40, PolarStereographicParams{false, 60, 210},
+                                                              40.53, 181.429, 5953, 5953, sphere)});
   GridDefinition hrdps;
   hrdps.layout = LayoutParams{2540, 1290, 0x40, {}};
   hrdps.geometry = LatLonGridParams{-12.302501, 345.17878, 16.700001, 42.306283, 0.0225, 0.0225, 1e-6};
   hrdps.rotation = RotatedPoleParams{-36.08852, 245.305142, 0};
   out.push_back({"hrdps rotated 2540x1290", hrdps});
-  out.push_back({"aqm mercator 321x225",
-                 projected(321, 225, 0x40, MercatorParams{20, 0}, 18.073, 198.475, 2500, 2500, sphere)});
-  out.push_back({"albers conus on GRS80 1000x700",
-                 projected(1000, 700, 0x40, AlbersEqualAreaParams{29.5, 45.5, 23, -96}, 22, -125, 5000, 5000,
-                           EarthShape{6378137.0, 6356752.314140356, 4})});
+  out.push_back(
+      {"aqm mercator 321x225", projected(321, 225, 0x40, MercatorParams{20, 0}, 18.073, 198.475, 2500, 2500, sphere)});
+  out.push_back(
+      {"albers conus on GRS80 1000x700", projected(1000, 700, 0x40, AlbersEqualAreaParams{29.5, 45.5, 23, -96}, 22,
+                                                   -125, 5000, 5000, EarthShape{6378137.0, 6356752.314140356, 4})});
   out.push_back({"south polar stereographic on WGS84",
                  projected(700, 700, 0x40, PolarStereographicParams{true, -71, 0}, -55, -135, 10000, 10000,
                            EarthShape{6378137.0, 6356752.314245179, 5})});
@@ -165,8 +162,9 @@ int main(int argc, char** argv) {
       points = (*coords)->size();
       best = std::min(best, elapsed);
     }
-    if (points) std::printf("%-34s %10llu %10.1f %10.1f\n", g.name, static_cast<unsigned long long>(points), best,
-                            best * 1e6 / static_cast<double>(points));
+    if (points)
+      std::printf("%-34s %10llu %10.1f %10.1f\n", g.name, static_cast<unsigned long long>(points), best,
+                  best * 1e6 / static_cast<double>(points));
   }
   // The inverse projection alone on HRRR's points, into buffers already touched.
   auto made = make_projection(LambertConformalParams{38.5, 38.5, 38.5, 262.5}, EarthShape{6371229.0, 6371229.0, 6});

@@ -56,13 +56,22 @@ struct Keys {
   }
 };
 
-constexpr std::array<std::string_view, 16> kAngles = {
-    "latitudeOfFirstGridPoint", "longitudeOfFirstGridPoint", "latitudeOfLastGridPoint",
-    "longitudeOfLastGridPoint", "iDirectionIncrement",       "jDirectionIncrement",
-    "latitudeOfSouthernPole",   "longitudeOfSouthernPole",   "angleOfRotation",
-    "LaD",                      "LoV",                       "Latin1",
-    "Latin2",                   "Lap",                       "Lop",
-    "orientationOfTheGrid"};
+constexpr std::array<std::string_view, 16> kAngles = {"latitudeOfFirstGridPoint",
+                                                      "longitudeOfFirstGridPoint",
+                                                      "latitudeOfLastGridPoint",
+                                                      "longitudeOfLastGridPoint",
+                                                      "iDirectionIncrement",
+                                                      "jDirectionIncrement",
+                                                      "latitudeOfSouthernPole",
+                                                      "longitudeOfSouthernPole",
+                                                      "angleOfRotation",
+                                                      "LaD",
+                                                      "LoV",
+                                                      "Latin1",
+                                                      "Latin2",
+                                                      "Lap",
+                                                      "Lop",
+                                                      "orientationOfTheGrid"};
 
 bool uses_basic_angle(std::uint16_t number) { return number == 0 || number == 1 || number == 40 || number == 41; }
 
@@ -80,18 +89,30 @@ std::string hex(Bytes bytes) {
 
 std::string_view grid_type_of_template(std::uint16_t number, bool quasi_regular) {
   switch (number) {
-    case 0: return quasi_regular ? "reduced_ll" : "regular_ll";
-    case 1: return quasi_regular ? "reduced_rotated_ll" : "rotated_ll";
-    case 10: return "mercator";
-    case 20: return "polar_stereographic";
-    case 30: return "lambert";
-    case 31: return "albers";
-    case 40: return quasi_regular ? "reduced_gg" : "regular_gg";
-    case 41: return quasi_regular ? "reduced_rotated_gg" : "rotated_gg";
-    case 90: return "space_view";
-    case 101: return "unstructured_grid";
-    case 204: return "curvilinear_orthogonal";
-    default: return {};
+    case 0:
+      return quasi_regular ? "reduced_ll" : "regular_ll";
+    case 1:
+      return quasi_regular ? "reduced_rotated_ll" : "rotated_ll";
+    case 10:
+      return "mercator";
+    case 20:
+      return "polar_stereographic";
+    case 30:
+      return "lambert";
+    case 31:
+      return "albers";
+    case 40:
+      return quasi_regular ? "reduced_gg" : "regular_gg";
+    case 41:
+      return quasi_regular ? "reduced_rotated_gg" : "rotated_gg";
+    case 90:
+      return "space_view";
+    case 101:
+      return "unstructured_grid";
+    case 204:
+      return "curvilinear_orthogonal";
+    default:
+      return {};
   }
 }
 
@@ -187,8 +208,8 @@ Result<NamedValues> grib1_grid_keys(Bytes gds) {
   keys.integer("resolutionAndComponentFlags", gds[16]);
   keys.integer("scanningMode", gds[27]);
   if (!d.layout.points_per_row.empty()) {
-    keys.out.emplace_back("pl", KeyValue{std::vector<double>(d.layout.points_per_row.begin(),
-                                                             d.layout.points_per_row.end())});
+    keys.out.emplace_back(
+        "pl", KeyValue{std::vector<double>(d.layout.points_per_row.begin(), d.layout.points_per_row.end())});
   }
   const auto corners = [&](double la1, double lo1) {
     keys.number("latitudeOfFirstGridPointInDegrees", la1);
@@ -227,7 +248,8 @@ Result<NamedValues> grib1_grid_keys(Bytes gds) {
     } else if (const auto* p = std::get_if<MercatorParams>(&g->projection)) {
       number = 10;
       keys.number("LaDInDegrees", p->true_scale_lat);
-      last(sign_magnitude_24(load_u24_be(gds.data() + 17)) * 1e-3, sign_magnitude_24(load_u24_be(gds.data() + 20)) * 1e-3);
+      last(sign_magnitude_24(load_u24_be(gds.data() + 17)) * 1e-3,
+           sign_magnitude_24(load_u24_be(gds.data() + 20)) * 1e-3);
     }
     keys.number(number == 10 ? "DiInMetres" : "DxInMetres", g->dx);
     keys.number(number == 10 ? "DjInMetres" : "DyInMetres", g->dy);

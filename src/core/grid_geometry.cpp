@@ -8,9 +8,12 @@ namespace vorlak {
 
 Result<GridDefinition> grid_definition_of(Edition edition, Bytes section) {
   switch (edition) {
-    case Edition::One: return grib1_grid_definition(section);
-    case Edition::Two: return grib2_grid_definition(section);
-    default: return fail("grid section of an unknown edition");
+    case Edition::One:
+      return grib1_grid_definition(section);
+    case Edition::Two:
+      return grib2_grid_definition(section);
+    default:
+      return fail("grid section of an unknown edition");
   }
 }
 
@@ -26,9 +29,12 @@ Result<SharedCoordinates> grid_coordinates_of(Edition edition, Bytes section) {
 
 Result<NamedValues> grid_keys_of(Edition edition, Bytes section) {
   switch (edition) {
-    case Edition::One: return grib1_grid_keys(section);
-    case Edition::Two: return grib2_grid_keys(section);
-    default: return fail("grid section of an unknown edition");
+    case Edition::One:
+      return grib1_grid_keys(section);
+    case Edition::Two:
+      return grib2_grid_keys(section);
+    default:
+      return fail("grid section of an unknown edition");
   }
 }
 

@@ -28,7 +28,8 @@ GridDefinition definition_of(const ByteVec& gds) {
 }
 
 TEST(Grib1Grid, LatLonMatchesTheAxesOfTheCodesInterface) {
-  const ByteVec gds = test::g1_gds_latlon({.Ni = 4, .Nj = 3, .la1 = 60, .lo1 = 0, .la2 = 58, .lo2 = 3, .di = 1, .dj = 1});
+  const ByteVec gds =
+      test::g1_gds_latlon({.Ni = 4, .Nj = 3, .la1 = 60, .lo1 = 0, .la2 = 58, .lo2 = 3, .di = 1, .dj = 1});
   const GridDefinition d = definition_of(gds);
   auto coords = compute_grid_coordinates(d);
   ASSERT_TRUE(coords) << coords.error();
@@ -43,8 +44,13 @@ TEST(Grib1Grid, LatLonMatchesTheAxesOfTheCodesInterface) {
 
 TEST(Grib1Grid, ReducedGaussianRows) {
   const auto lats = gaussian_latitudes(2);
-  const ByteVec gds = test::g1_gds_latlon({.Nj = 4, .la1 = (*lats)[0], .lo1 = 0, .la2 = (*lats)[3], .lo2 = 337.5,
-                                           .N = 2, .points_per_row = {8, 16, 16, 8}});
+  const ByteVec gds = test::g1_gds_latlon({.Nj = 4,
+                                           .la1 = (*lats)[0],
+                                           .lo1 = 0,
+                                           .la2 = (*lats)[3],
+                                           .lo2 = 337.5,
+                                           .N = 2,
+                                           .points_per_row = {8, 16, 16, 8}});
   auto coords = compute_grid_coordinates(definition_of(gds));
   ASSERT_TRUE(coords) << coords.error();
   EXPECT_EQ((*coords)->size(), 48u);
@@ -56,8 +62,20 @@ TEST(Grib1Grid, ReducedGaussianRows) {
 // GDS type 0 with Ni 65535 and a list: a thinned latitude/longitude grid.
 TEST(Grib1Grid, ThinnedLatLon) {
   Writer w;
-  w.u16(0xFFFF).u16(3).sm24(milli(0)).sm24(milli(-30)).u8(0x80).sm24(milli(90)).sm24(milli(60)).u16(0xFFFF)
-      .u16(milli(45)).u8(0x40).zeros(4).u16(73).u16(37).u16(1);
+  w.u16(0xFFFF)
+      .u16(3)
+      .sm24(milli(0))
+      .sm24(milli(-30))
+      .u8(0x80)
+      .sm24(milli(90))
+      .sm24(milli(60))
+      .u16(0xFFFF)
+      .u16(milli(45))
+      .u8(0x40)
+      .zeros(4)
+      .u16(73)
+      .u16(37)
+      .u16(1);
   auto coords = compute_grid_coordinates(definition_of(test::g1_gds(0, w.take(), 0, 33)));
   ASSERT_TRUE(coords) << coords.error();
   EXPECT_EQ((*coords)->size(), 111u);
@@ -75,22 +93,55 @@ struct ProjectedCase {
 
 ByteVec lambert_gds() {
   Writer w;
-  w.u16(20).u16(10).sm24(milli(20.19)).sm24(milli(238.45)).u8(0x88).sm24(milli(265)).u24(40635).u24(40635).u8(0)
-      .u8(0x40).sm24(milli(25)).sm24(milli(25)).sm24(milli(-90)).u24(0).u16(0);
+  w.u16(20)
+      .u16(10)
+      .sm24(milli(20.19))
+      .sm24(milli(238.45))
+      .u8(0x88)
+      .sm24(milli(265))
+      .u24(40635)
+      .u24(40635)
+      .u8(0)
+      .u8(0x40)
+      .sm24(milli(25))
+      .sm24(milli(25))
+      .sm24(milli(-90))
+      .u24(0)
+      .u16(0);
   return test::g1_gds(3, w.take());
 }
 
 ByteVec polar_gds(bool south) {
   Writer w;
-  w.u16(20).u16(10).sm24(milli(south ? -40 : 40)).sm24(milli(200)).u8(0xC8).sm24(milli(210)).u24(47625)
-      .u24(47625).u8(south ? 0x80 : 0).u8(0x40).zeros(4);
+  w.u16(20)
+      .u16(10)
+      .sm24(milli(south ? -40 : 40))
+      .sm24(milli(200))
+      .u8(0xC8)
+      .sm24(milli(210))
+      .u24(47625)
+      .u24(47625)
+      .u8(south ? 0x80 : 0)
+      .u8(0x40)
+      .zeros(4);
   return test::g1_gds(5, w.take());
 }
 
 ByteVec mercator_gds() {
   Writer w;
-  w.u16(20).u16(10).sm24(milli(18.073)).sm24(milli(198.475)).u8(0x80).sm24(milli(23)).sm24(milli(206)).sm24(milli(20))
-      .u8(0).u8(0x40).u24(2500).u24(2500).zeros(8);
+  w.u16(20)
+      .u16(10)
+      .sm24(milli(18.073))
+      .sm24(milli(198.475))
+      .u8(0x80)
+      .sm24(milli(23))
+      .sm24(milli(206))
+      .sm24(milli(20))
+      .u8(0)
+      .u8(0x40)
+      .u24(2500)
+      .u24(2500)
+      .zeros(8);
   return test::g1_gds(1, w.take());
 }
 
@@ -121,8 +172,20 @@ TEST(Grib1Grid, ProjectedTypes) {
 
 TEST(Grib1Grid, RotatedLatLonTakesItsPoleAndAngle) {
   Writer w;
-  w.u16(4).u16(3).sm24(milli(-2)).sm24(milli(-3)).u8(0x80).sm24(milli(0)).sm24(milli(0)).u16(1000).u16(1000).u8(0x40)
-      .zeros(4).sm24(milli(-40)).sm24(milli(10)).ibm(25.0);
+  w.u16(4)
+      .u16(3)
+      .sm24(milli(-2))
+      .sm24(milli(-3))
+      .u8(0x80)
+      .sm24(milli(0))
+      .sm24(milli(0))
+      .u16(1000)
+      .u16(1000)
+      .u8(0x40)
+      .zeros(4)
+      .sm24(milli(-40))
+      .sm24(milli(10))
+      .ibm(25.0);
   const GridDefinition d = definition_of(test::g1_gds(10, w.take()));
   ASSERT_TRUE(d.rotation);
   EXPECT_EQ(d.rotation->south_pole_lat, -40.0);
@@ -140,8 +203,18 @@ TEST(Grib1Grid, Refusals) {
   EXPECT_FALSE(grib1_grid_definition(ByteVec(31, 0)));
   // A list that runs past the section, and a missing list.
   Writer w;
-  w.u16(0xFFFF).u16(40).sm24(0).sm24(0).u8(0x80).sm24(milli(-39)).sm24(milli(359)).u16(0xFFFF).u16(1000).u8(0)
-      .zeros(4).u16(10);
+  w.u16(0xFFFF)
+      .u16(40)
+      .sm24(0)
+      .sm24(0)
+      .u8(0x80)
+      .sm24(milli(-39))
+      .sm24(milli(359))
+      .u16(0xFFFF)
+      .u16(1000)
+      .u8(0)
+      .zeros(4)
+      .u16(10);
   const ByteVec body = w.take();
   EXPECT_FALSE(grib1_grid_definition(test::g1_gds(0, body, 0, 33)));
   EXPECT_FALSE(grib1_grid_definition(test::g1_gds(0, body, 0, 255)));

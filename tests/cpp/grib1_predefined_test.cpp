@@ -55,7 +55,7 @@ TEST(Grib1Predefined, Refusals) {
   auto with_bitmap = grib1_predefined_grid(predefined({5, 5}, 0, test::g1_bms({true, false, true})));
   ASSERT_TRUE(with_bitmap);
   EXPECT_EQ(with_bitmap->points, 3u);
-  EXPECT_FALSE(grib1_predefined_grid(test::minimal_grib1()));  // has a GDS
+  EXPECT_FALSE(grib1_predefined_grid(test::minimal_grib1()));                                 // has a GDS
   EXPECT_FALSE(grib1_predefined_grid(predefined({1, 2}, 8, test::g1_bms({true, true}, 5))));  // predefined bitmap
   ByteVec truncated = predefined({1, 2, 3}, 8);
   truncated.resize(truncated.size() - 8);

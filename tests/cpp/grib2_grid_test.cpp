@@ -55,9 +55,9 @@ std::int32_t sm32(const ByteVec& s, std::size_t octet) {
 
 struct RealGrid {
   const char* file;
-  std::size_t la1, lo1;                  // octets of the first grid point
-  std::optional<std::size_t> la2, lo2;   // and of the last, when stated
-  double last_tolerance;                 // degrees, for the last corner
+  std::size_t la1, lo1;                 // octets of the first grid point
+  std::optional<std::size_t> la2, lo2;  // and of the last, when stated
+  double last_tolerance;                // degrees, for the last corner
   GridCoordinates::Form form;
 };
 
@@ -155,12 +155,16 @@ GridDefinition built(std::uint16_t number, const std::vector<test::TemplateValue
 
 TEST(Grib2Grid, ReducedRotatedGaussian) {
   const auto lats = gaussian_latitudes(2);
-  const GridDefinition d = built(41, {{"shapeOfTheEarth", {6}}, {"Ni", {kMissingValue}}, {"Nj", {4}},
+  const GridDefinition d = built(41, {{"shapeOfTheEarth", {6}},
+                                      {"Ni", {kMissingValue}},
+                                      {"Nj", {4}},
                                       {"numberOfDataPoints", {48}},
                                       {"latitudeOfFirstGridPoint", {std::llround((*lats)[0] * 1e6)}},
                                       {"latitudeOfLastGridPoint", {std::llround((*lats)[3] * 1e6)}},
-                                      {"longitudeOfLastGridPoint", {337500000}}, {"N", {2}},
-                                      {"latitudeOfSouthernPole", {-40000000}}, {"longitudeOfSouthernPole", {10000000}},
+                                      {"longitudeOfLastGridPoint", {337500000}},
+                                      {"N", {2}},
+                                      {"latitudeOfSouthernPole", {-40000000}},
+                                      {"longitudeOfSouthernPole", {10000000}},
                                       {"pl", {8, 16, 16, 8}}});
   ASSERT_TRUE(d.rotation);
   EXPECT_EQ(d.rotation->south_pole_lon, 10.0);
@@ -174,11 +178,18 @@ TEST(Grib2Grid, ReducedRotatedGaussian) {
 }
 
 TEST(Grib2Grid, AlbersAndSouthPolarStereographic) {
-  const GridDefinition albers =
-      built(31, {{"shapeOfTheEarth", {4}}, {"Nx", {10}}, {"Ny", {8}}, {"latitudeOfFirstGridPoint", {22000000}},
-                 {"longitudeOfFirstGridPoint", {235000000}}, {"LaD", {23000000}}, {"LoV", {264000000}},
-                 {"Dx", {5000000}}, {"Dy", {5000000}}, {"scanningMode", {0x40}}, {"Latin1", {29500000}},
-                 {"Latin2", {45500000}}});
+  const GridDefinition albers = built(31, {{"shapeOfTheEarth", {4}},
+                                           {"Nx", {10}},
+                                           {"Ny", {8}},
+                                           {"latitudeOfFirstGridPoint", {22000000}},
+                                           {"longitudeOfFirstGridPoint", {235000000}},
+                                           {"LaD", {23000000}},
+                                           {"LoV", {264000000}},
+                                           {"Dx", {5000000}},
+                                           {"Dy", {5000000}},
+                                           {"scanningMode", {0x40}},
+                                           {"Latin1", {29500000}},
+                                           {"Latin2", {45500000}}});
   const auto* p = std::get_if<ProjectedGridParams>(&albers.geometry);
   ASSERT_TRUE(p);
   EXPECT_EQ(p->dx, 5000.0);
@@ -187,10 +198,17 @@ TEST(Grib2Grid, AlbersAndSouthPolarStereographic) {
   ASSERT_TRUE(coords) << coords.error();
   EXPECT_NEAR((*coords)->latitude(0), 22.0, 1e-9);
 
-  const GridDefinition south =
-      built(20, {{"shapeOfTheEarth", {6}}, {"Nx", {10}}, {"Ny", {8}}, {"latitudeOfFirstGridPoint", {-60000000}},
-                 {"longitudeOfFirstGridPoint", {0}}, {"LaD", {60000000}}, {"LoV", {0}}, {"Dx", {50000000}},
-                 {"Dy", {50000000}}, {"projectionCentreFlag", {0x80}}, {"scanningMode", {0x40}}});
+  const GridDefinition south = built(20, {{"shapeOfTheEarth", {6}},
+                                          {"Nx", {10}},
+                                          {"Ny", {8}},
+                                          {"latitudeOfFirstGridPoint", {-60000000}},
+                                          {"longitudeOfFirstGridPoint", {0}},
+                                          {"LaD", {60000000}},
+                                          {"LoV", {0}},
+                                          {"Dx", {50000000}},
+                                          {"Dy", {50000000}},
+                                          {"projectionCentreFlag", {0x80}},
+                                          {"scanningMode", {0x40}}});
   const auto& stereo = std::get<PolarStereographicParams>(std::get<ProjectedGridParams>(south.geometry).projection);
   EXPECT_TRUE(stereo.south_pole);
   auto south_coords = compute_grid_coordinates(south);
@@ -200,11 +218,22 @@ TEST(Grib2Grid, AlbersAndSouthPolarStereographic) {
 }
 
 TEST(Grib2Grid, SpaceView) {
-  const GridDefinition d =
-      built(90, {{"shapeOfTheEarth", {7}}, {"scaleFactorOfEarthMajorAxis", {0}}, {"scaledValueOfEarthMajorAxis", {6378169}},
-                 {"scaleFactorOfEarthMinorAxis", {1}}, {"scaledValueOfEarthMinorAxis", {63565838}}, {"Nx", {11}},
-                 {"Ny", {11}}, {"Lap", {0}}, {"Lop", {-75000000}}, {"dx", {10}}, {"dy", {10}}, {"Xp", {5000}},
-                 {"Yp", {5000}}, {"scanningMode", {0}}, {"orientationOfTheGrid", {0}}, {"Nr", {6610700}}});
+  const GridDefinition d = built(90, {{"shapeOfTheEarth", {7}},
+                                      {"scaleFactorOfEarthMajorAxis", {0}},
+                                      {"scaledValueOfEarthMajorAxis", {6378169}},
+                                      {"scaleFactorOfEarthMinorAxis", {1}},
+                                      {"scaledValueOfEarthMinorAxis", {63565838}},
+                                      {"Nx", {11}},
+                                      {"Ny", {11}},
+                                      {"Lap", {0}},
+                                      {"Lop", {-75000000}},
+                                      {"dx", {10}},
+                                      {"dy", {10}},
+                                      {"Xp", {5000}},
+                                      {"Yp", {5000}},
+                                      {"scanningMode", {0}},
+                                      {"orientationOfTheGrid", {0}},
+                                      {"Nr", {6610700}}});
   EXPECT_EQ(d.earth->b, 6356583.8);
   auto coords = compute_grid_coordinates(d);
   ASSERT_TRUE(coords) << coords.error();
@@ -221,27 +250,52 @@ struct BadSection {
 };
 
 const BadSection kBadSections[] = {
-    {"list longer than the section", 40, {{"Ni", {kMissingValue}}, {"Nj", {4}}, {"N", {2}}, {"pl", {8, 16}}},
+    {"list longer than the section",
+     40,
+     {{"Ni", {kMissingValue}}, {"Nj", {4}}, {"N", {2}}, {"pl", {8, 16}}},
      "longer than the section"},
     {"columns of their own lengths", 0, {{"Ni", {4}}, {"Nj", {kMissingValue}}, {"pl", {8, 16}}}, "Nj missing"},
     {"list missing", 0, {{"Ni", {kMissingValue}}, {"Nj", {4}}}, "without its points-per-row list"},
     {"mercator turned", 10, {{"Ni", {4}}, {"Nj", {4}}, {"orientationOfTheGrid", {30000000}}}, "turned by 30"},
     {"bipolar stereographic", 20, {{"Nx", {4}}, {"Ny", {4}}, {"projectionCentreFlag", {0x40}}}, "bipolar"},
-    {"lambert pole parallel", 30,
-     {{"shapeOfTheEarth", {6}}, {"Nx", {4}}, {"Ny", {4}}, {"Dx", {1000}}, {"Dy", {1000}}, {"Latin1", {90000000}},
-      {"Latin2", {90000000}}, {"LaD", {60000000}}},
+    {"lambert pole parallel",
+     30,
+     {{"shapeOfTheEarth", {6}},
+      {"Nx", {4}},
+      {"Ny", {4}},
+      {"Dx", {1000}},
+      {"Dy", {1000}},
+      {"Latin1", {90000000}},
+      {"Latin2", {90000000}},
+      {"LaD", {60000000}}},
      "standard parallel 90"},
-    {"zero radius", 30,
-     {{"shapeOfTheEarth", {1}}, {"scaleFactorOfRadiusOfSphericalEarth", {0}}, {"scaledValueOfRadiusOfSphericalEarth", {0}},
-      {"Nx", {4}}, {"Ny", {4}}, {"Dx", {1000}}, {"Dy", {1000}}, {"Latin1", {40000000}}, {"Latin2", {40000000}}},
+    {"zero radius",
+     30,
+     {{"shapeOfTheEarth", {1}},
+      {"scaleFactorOfRadiusOfSphericalEarth", {0}},
+      {"scaledValueOfRadiusOfSphericalEarth", {0}},
+      {"Nx", {4}},
+      {"Ny", {4}},
+      {"Dx", {1000}},
+      {"Dy", {1000}},
+      {"Latin1", {40000000}},
+      {"Latin2", {40000000}}},
      "not a usable figure"},
-    {"dx zero", 20, {{"shapeOfTheEarth", {6}}, {"Nx", {4}}, {"Ny", {4}}, {"Dy", {1000}}, {"LaD", {60000000}}},
+    {"dx zero",
+     20,
+     {{"shapeOfTheEarth", {6}}, {"Nx", {4}}, {"Ny", {4}}, {"Dy", {1000}}, {"LaD", {60000000}}},
      "are not lengths"},
-    {"rotation pole missing", 1,
-     {{"Ni", {4}}, {"Nj", {3}}, {"latitudeOfLastGridPoint", {2000000}}, {"longitudeOfLastGridPoint", {3000000}},
+    {"rotation pole missing",
+     1,
+     {{"Ni", {4}},
+      {"Nj", {3}},
+      {"latitudeOfLastGridPoint", {2000000}},
+      {"longitudeOfLastGridPoint", {3000000}},
       {"latitudeOfSouthernPole", {kMissingValue}}},
      "southern pole nan"},
-    {"orthographic view", 90, {{"shapeOfTheEarth", {6}}, {"Nx", {4}}, {"Ny", {4}}, {"dx", {4}}, {"dy", {4}}, {"Nr", {kMissingValue}}},
+    {"orthographic view",
+     90,
+     {{"shapeOfTheEarth", {6}}, {"Nx", {4}}, {"Ny", {4}}, {"dx", {4}}, {"dy", {4}}, {"Nr", {kMissingValue}}},
      "orthographic"},
     {"undescribed template", 33, {}, "template 3.33"},
 };

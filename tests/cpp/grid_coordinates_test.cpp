@@ -2,6 +2,8 @@
 // against PROJ 9.1, the even spacing of latitude/longitude and Gaussian
 // grids, quasi-regular rows, space views, and the definitions that give an
 // error instead of coordinates.
+#include "grib/geometry/grid_coordinates.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "grib/geometry.hpp"
-#include "grib/geometry/grid_coordinates.hpp"
 #include "grib/geometry/regular_axes.hpp"
 
 namespace vorlak {
@@ -43,8 +44,8 @@ void expect_point(const GridCoordinates& c, std::uint64_t p, double lat, double 
 // The projected grids of the real files: the first point is the message's
 // own corner, other points are PROJ's for the same parameters.
 TEST(ProjectedGrids, HrrrLambert) {
-  auto c = coordinates_of(projected(1799, 1059, 0x40, LambertConformalParams{38.5, 38.5, 38.5, 262.5}, 21.138123,
-                                    237.280472, 3000, 3000));
+  auto c = coordinates_of(
+      projected(1799, 1059, 0x40, LambertConformalParams{38.5, 38.5, 38.5, 262.5}, 21.138123, 237.280472, 3000, 3000));
   ASSERT_TRUE(c);
   EXPECT_EQ(c->form(), GridCoordinates::Form::kPoints);
   EXPECT_EQ(c->size(), 1905141u);
@@ -65,8 +66,8 @@ TEST(ProjectedGrids, NdfdLambertWithAlternatingRows) {
 }
 
 TEST(ProjectedGrids, AlaskaPolarStereographicAcrossTheAntimeridian) {
-  auto c = coordinates_of(projected(825, 553, 0x40, PolarStereographicParams{false, 60, 210}, 40.53, 181.429, 5953,
-                                    5953));
+  auto c =
+      coordinates_of(projected(825, 553, 0x40, PolarStereographicParams{false, 60, 210}, 40.53, 181.429, 5953, 5953));
   ASSERT_TRUE(c);
   expect_point(*c, 0, 40.53, 181.429, 1e-9);
   expect_point(*c, c->size() - 1, 63.97630023533918, -93.69232153705332, 1e-9);
@@ -96,8 +97,8 @@ TEST(ProjectedGrids, SouthernLambertAndAlbers) {
   // the plane comes back from the inverse.
   for (ProjectionParams p : {ProjectionParams{LambertConformalParams{-30, -60, -45, 140}},
                              ProjectionParams{AlbersEqualAreaParams{-30, -60, -45, 140}}}) {
-    auto c = coordinates_of(projected(10, 5, 0x40, p, -50, 120, 25e3, 25e3,
-                                      EarthShape{6378137.0, 6356752.314245179, 5}));
+    auto c =
+        coordinates_of(projected(10, 5, 0x40, p, -50, 120, 25e3, 25e3, EarthShape{6378137.0, 6356752.314245179, 5}));
     ASSERT_TRUE(c);
     expect_point(*c, 0, -50, 120, 1e-9);
     EXPECT_GT(c->latitude(10), c->latitude(0));  // +j runs north
@@ -213,7 +214,9 @@ TEST(QuasiRegularGrids, ThinnedLatLonRowsSpanTheCorners) {
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const std::uint64_t start = c->layout().row_start(r);
     EXPECT_EQ(c->longitude(start), -30.0);
-    if (rows[r] > 1) EXPECT_NEAR(c->longitude(start + rows[r] - 1), 60.0, 1e-12);
+    if (rows[r] > 1) {
+      EXPECT_NEAR(c->longitude(start + rows[r] - 1), 60.0, 1e-12);
+    }
   }
 }
 
@@ -283,8 +286,7 @@ std::vector<BadGrid> bad_grids() {
       with_geometry(ProjectedGridParams{LambertConformalParams{40, 40, 40, 0}, 50, 0, 1e3, 1e3});
   zero_earth.earth = earth_shape(EarthShapeCode{1, 0, 0});
   out.push_back({"zero earth radius", zero_earth, "not a usable figure"});
-  out.push_back({"dx zero",
-                 with_geometry(ProjectedGridParams{PolarStereographicParams{false, 60, 0}, 50, 0, 0.0, 1e3}),
+  out.push_back({"dx zero", with_geometry(ProjectedGridParams{PolarStereographicParams{false, 60, 0}, 50, 0, 0.0, 1e3}),
                  "are not lengths"});
   GridDefinition rotated = with_geometry(LatLonGridParams{0, 0, 2, 3, 1.0, 1.0, 1e-6});
   rotated.rotation = RotatedPoleParams{-100, 0, 0};
@@ -295,24 +297,23 @@ std::vector<BadGrid> bad_grids() {
   out.push_back({"list with j consecutive",
                  with_geometry(LatLonGridParams{0, 0, 2, 3, std::nullopt, 1.0, 1e-6}, {0, 3, 0x20, {4, 4, 4}}),
                  "columns held consecutively"});
-  out.push_back({"offset rows", with_geometry(LatLonGridParams{0, 0, 2, 3, 1.0, 1.0, 1e-6}, {4, 3, 0x0C, {}}),
-                 "offsets rows"});
-  out.push_back({"corner beyond the pole", with_geometry(LatLonGridParams{95, 0, 2, 3, 1.0, 1.0, 1e-6}),
-                 "not latitudes"});
+  out.push_back(
+      {"offset rows", with_geometry(LatLonGridParams{0, 0, 2, 3, 1.0, 1.0, 1e-6}, {4, 3, 0x0C, {}}), "offsets rows"});
+  out.push_back(
+      {"corner beyond the pole", with_geometry(LatLonGridParams{95, 0, 2, 3, 1.0, 1.0, 1e-6}), "not latitudes"});
   out.push_back({"gaussian N zero", with_geometry(GaussianGridParams{0, 0, 2, 3, 1.0, 0, 1e-6}), "N 0"});
   out.push_back({"gaussian rows disagree",
-                 with_geometry(GaussianGridParams{88.572, 0, -88.572, 356.25, 3.75, 48, 1e-6}),
-                 "span 96 rows"});
+                 with_geometry(GaussianGridParams{88.572, 0, -88.572, 356.25, 3.75, 48, 1e-6}), "span 96 rows"});
   out.push_back({"unstructured", with_geometry(NoCoordinates{"unstructured grid: no coordinates in the message"}),
                  "no coordinates in the message"});
   out.push_back({"orthographic view", with_geometry(SpaceViewGridParams{0, 0, 10, 10, 5, 5, 0, 0, 0, std::nullopt}),
                  "orthographic"});
-  out.push_back({"turned view", with_geometry(SpaceViewGridParams{0, 0, 10, 10, 5, 5, 0, 0, 45, 6.6e6}),
-                 "orientation 45"});
-  out.push_back({"view from inside", with_geometry(SpaceViewGridParams{0, 0, 10, 10, 5, 5, 0, 0, 0, 0.5e6}),
-                 "not outside"});
-  out.push_back({"first point unplaceable",
-                 with_geometry(ProjectedGridParams{MercatorParams{0, 0}, 90, 0, 1e3, 1e3}), "first grid point"});
+  out.push_back(
+      {"turned view", with_geometry(SpaceViewGridParams{0, 0, 10, 10, 5, 5, 0, 0, 45, 6.6e6}), "orientation 45"});
+  out.push_back(
+      {"view from inside", with_geometry(SpaceViewGridParams{0, 0, 10, 10, 5, 5, 0, 0, 0, 0.5e6}), "not outside"});
+  out.push_back({"first point unplaceable", with_geometry(ProjectedGridParams{MercatorParams{0, 0}, 90, 0, 1e3, 1e3}),
+                 "first grid point"});
   GridDefinition no_shape = with_geometry(ProjectedGridParams{MercatorParams{0, 0}, 0, 0, 1e3, 1e3});
   no_shape.earth = earth_shape(EarthShapeCode{255});
   out.push_back({"missing shape", no_shape, "shape of the Earth is missing"});
@@ -327,14 +328,13 @@ TEST_P(BadGrids, GiveAnErrorNotCoordinates) {
   EXPECT_NE(coords.error().find(GetParam().text), std::string::npos) << coords.error();
 }
 
-INSTANTIATE_TEST_SUITE_P(Definitions, BadGrids, ::testing::ValuesIn(bad_grids()),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Definitions, BadGrids, ::testing::ValuesIn(bad_grids()), [](const auto& info) {
+  std::string name = info.param.name;
+  for (char& ch : name) {
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  }
+  return name;
+});
 
 }  // namespace
 }  // namespace vorlak

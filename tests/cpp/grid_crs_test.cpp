@@ -39,8 +39,7 @@ std::vector<CrsCase> cases() {
       {"lambert", grid(ProjectedGridParams{LambertConformalParams{38.5, 38.5, 38.5, 262.5}, 21.1, 237.3, 3e3, 3e3}),
        "+proj=lcc +lat_1=38.5 +lat_2=38.5 +lat_0=38.5 +lon_0=262.5 +x_0=0 +y_0=0 +R=6371229 +units=m",
        "lambert_conformal_conic"},
-      {"polar south",
-       grid(ProjectedGridParams{PolarStereographicParams{true, 60, 0}, -60, 0, 1e3, 1e3}, kWgs84),
+      {"polar south", grid(ProjectedGridParams{PolarStereographicParams{true, 60, 0}, -60, 0, 1e3, 1e3}, kWgs84),
        "+proj=stere +lat_0=-90 +lat_ts=-60 +lon_0=0 +x_0=0 +y_0=0 +a=6378137 +b=6356752.314245179 +units=m",
        "polar_stereographic"},
       {"mercator", grid(ProjectedGridParams{MercatorParams{20, 0}, 18, 198, 2.5e3, 2.5e3}),
@@ -52,8 +51,7 @@ std::vector<CrsCase> cases() {
        grid(SpaceViewGridParams{0, -75, 3622, 3622, 1856, 1856, 0, 0, 0, 6610700.0}, EarthShape{6378169, 6356583.8}),
        "+proj=geos +h=35785992.808299996 +lon_0=-75 +sweep=y +x_0=0 +y_0=0 +a=6378169 +b=6356583.8 +units=m",
        "geostationary"},
-      {"rotated", rotated(),
-       "+proj=ob_tran +o_proj=longlat +o_lat_p=36.08852 +o_lon_p=0 +lon_0=245.305142 +R=6371229",
+      {"rotated", rotated(), "+proj=ob_tran +o_proj=longlat +o_lat_p=36.08852 +o_lon_p=0 +lon_0=245.305142 +R=6371229",
        "rotated_latitude_longitude"},
       {"latitude longitude", grid(LatLonGridParams{90, 0, -90, 359, 1.0, 1.0, 1e-6}, kWgs84),
        "+proj=longlat +a=6378137 +b=6356752.314245179", "latitude_longitude"},
@@ -77,14 +75,13 @@ TEST_P(Crs, ProjAndCfNames) {
   EXPECT_EQ(std::get<std::string>(cf->front().second.value), c.cf_name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Grids, Crs, ::testing::ValuesIn(cases()),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name) {
-                             if (ch == ' ') ch = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Grids, Crs, ::testing::ValuesIn(cases()), [](const auto& info) {
+  std::string name = info.param.name;
+  for (char& ch : name) {
+    if (ch == ' ') ch = '_';
+  }
+  return name;
+});
 
 const KeyValue* attribute(const NamedValues& values, const std::string& name) {
   for (const auto& [n, v] : values) {
@@ -94,8 +91,8 @@ const KeyValue* attribute(const NamedValues& values, const std::string& name) {
 }
 
 TEST(Crs, CfAttributesCarryTheFigureAndTheParameters) {
-  auto lambert = cf_grid_mapping(
-      grid(ProjectedGridParams{LambertConformalParams{33, 45, 40, -97}, 20, -120, 3e3, 3e3}, kWgs84));
+  auto lambert =
+      cf_grid_mapping(grid(ProjectedGridParams{LambertConformalParams{33, 45, 40, -97}, 20, -120, 3e3, 3e3}, kWgs84));
   ASSERT_TRUE(lambert);
   EXPECT_EQ(std::get<std::vector<double>>(attribute(*lambert, "standard_parallel")->value),
             (std::vector<double>{33, 45}));

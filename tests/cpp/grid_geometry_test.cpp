@@ -18,10 +18,13 @@ namespace {
 using test::ByteVec;
 
 ByteVec lat_lon_section(std::int64_t ni) {
-  return test::g2_template_section(3, 0, {{"shapeOfTheEarth", {6}}, {"Ni", {ni}}, {"Nj", {3}},
-                                          {"latitudeOfFirstGridPoint", {10000000}},
-                                          {"latitudeOfLastGridPoint", {8000000}},
-                                          {"longitudeOfLastGridPoint", {(ni - 1) * 1000000}}});
+  return test::g2_template_section(3, 0,
+                                   {{"shapeOfTheEarth", {6}},
+                                    {"Ni", {ni}},
+                                    {"Nj", {3}},
+                                    {"latitudeOfFirstGridPoint", {10000000}},
+                                    {"latitudeOfLastGridPoint", {8000000}},
+                                    {"longitudeOfLastGridPoint", {(ni - 1) * 1000000}}});
 }
 
 TEST(GridGeometry, FieldsOnOneGridShareItsCoordinates) {

@@ -108,9 +108,13 @@ TEST(GridKeys, ReducedGaussianAndMercator) {
   EXPECT_EQ(std::get<std::vector<double>>(find(*reduced, "pl")->value), (std::vector<double>{8, 16, 16, 8}));
   EXPECT_EQ(number(*reduced, "numberOfPoints"), 48);
 
-  auto mercator = grib2_grid_keys(test::g2_template_section(
-      3, 10, {{"Ni", {321}}, {"Nj", {225}}, {"LaD", {20000000}}, {"iDirectionIncrement", {2500000}},
-              {"jDirectionIncrement", {2500000}}, {"shapeOfTheEarth", {5}}}));
+  auto mercator = grib2_grid_keys(test::g2_template_section(3, 10,
+                                                            {{"Ni", {321}},
+                                                             {"Nj", {225}},
+                                                             {"LaD", {20000000}},
+                                                             {"iDirectionIncrement", {2500000}},
+                                                             {"jDirectionIncrement", {2500000}},
+                                                             {"shapeOfTheEarth", {5}}}));
   ASSERT_TRUE(mercator);
   EXPECT_EQ(text(*mercator, "gridType"), "mercator");
   EXPECT_EQ(number(*mercator, "DiInMetres"), 2500);
@@ -128,8 +132,8 @@ TEST(GridKeys, Grib1) {
   EXPECT_EQ(number(*lambert, "LoVInDegrees"), 265);
   EXPECT_EQ(number(*lambert, "DxInMetres"), 40635);
   EXPECT_EQ(number(*lambert, "shapeOfTheEarth"), 0);  // resolution flags 0x88: the sphere of 6367.47 km
-  auto thinned = grib1_grid_keys(test::g1_gds_latlon({.Nj = 3, .la1 = 0, .lo1 = 0, .la2 = 90, .lo2 = 90,
-                                                      .points_per_row = {10, 7, 2}}));
+  auto thinned = grib1_grid_keys(
+      test::g1_gds_latlon({.Nj = 3, .la1 = 0, .lo1 = 0, .la2 = 90, .lo2 = 90, .points_per_row = {10, 7, 2}}));
   ASSERT_TRUE(thinned);
   EXPECT_EQ(text(*thinned, "gridType"), "reduced_ll");
   EXPECT_EQ(number(*thinned, "numberOfPoints"), 19);

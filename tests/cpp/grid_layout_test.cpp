@@ -1,13 +1,14 @@
 // Every scanning mode on small grids: the values a producer writes in its
 // scanning order, presented by the layout, sit on the coordinates computed
 // for the same presented points.
+#include "grib/geometry/grid_layout.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "grib/geometry/grid_coordinates.hpp"
-#include "grib/geometry/grid_layout.hpp"
 
 namespace vorlak {
 namespace {
@@ -85,8 +86,8 @@ TEST_P(ScanningModes, ValuesAndCoordinatesAgreePointByPoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOrderingBits, ScanningModes,
-                         ::testing::Values(0x00, 0x80, 0x40, 0xC0, 0x20, 0xA0, 0x60, 0xE0, 0x10, 0x90, 0x50, 0xD0,
-                                           0x30, 0xB0, 0x70, 0xF0));
+                         ::testing::Values(0x00, 0x80, 0x40, 0xC0, 0x20, 0xA0, 0x60, 0xE0, 0x10, 0x90, 0x50, 0xD0, 0x30,
+                                           0xB0, 0x70, 0xF0));
 
 // A projected grid takes its row direction from bit 0x40 rather than from
 // corners: rows of a polar stereographic grid scanning +j run away from the
@@ -123,9 +124,9 @@ TEST(GridLayout, QuasiRegularRowsAlternate) {
 }
 
 TEST(GridLayout, Refusals) {
-  EXPECT_FALSE(GridLayout::make(LayoutParams{1u << 20, 1u << 20, 0, {}}));           // too many points
-  EXPECT_FALSE(GridLayout::make(LayoutParams{4, 3, 0x08, {}}));                      // offset rows
-  EXPECT_FALSE(GridLayout::make(LayoutParams{0, 2, 0x20, {3, 4}}));                  // list with j consecutive
+  EXPECT_FALSE(GridLayout::make(LayoutParams{1u << 20, 1u << 20, 0, {}}));            // too many points
+  EXPECT_FALSE(GridLayout::make(LayoutParams{4, 3, 0x08, {}}));                       // offset rows
+  EXPECT_FALSE(GridLayout::make(LayoutParams{0, 2, 0x20, {3, 4}}));                   // list with j consecutive
   EXPECT_FALSE(GridLayout::make(LayoutParams{0, 2, 0, {0xFFFFFFFFu, 0xFFFFFFFFu}}));  // list beyond the bound
   auto layout = GridLayout::make(LayoutParams{4, 3, 0, {}});
   ASSERT_TRUE(layout);

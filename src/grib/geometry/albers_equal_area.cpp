@@ -17,8 +17,14 @@ using namespace ellipsoid;
 class AlbersEqualArea final : public Projection {
  public:
   AlbersEqualArea(const EarthShape& earth, double n, double c, double rho0, double lon0)
-      : Projection(earth), e_(std::sqrt(earth.e2())), qp_(qsfn(kHalfPi, e_)), n_(n), c_(c), rho0_(rho0),
-        lon0_(lon0), sign_(n < 0.0 ? -1.0 : 1.0) {}
+      : Projection(earth),
+        e_(std::sqrt(earth.e2())),
+        qp_(qsfn(kHalfPi, e_)),
+        n_(n),
+        c_(c),
+        rho0_(rho0),
+        lon0_(lon0),
+        sign_(n < 0.0 ? -1.0 : 1.0) {}
 
   Result<PlanePoint> forward(double lat, double lon) const override {
     if (!(std::fabs(lat) <= 90.0) || !std::isfinite(lon)) {
@@ -31,8 +37,7 @@ class AlbersEqualArea final : public Projection {
 
   GeoPoint inverse(double x, double y) const override { return inverse_point(x, y); }
 
-  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat,
-                    double* lon) const override {
+  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat, double* lon) const override {
     detail::inverse_points(*this, x, y, lat, lon);
   }
 
@@ -58,7 +63,7 @@ class AlbersEqualArea final : public Projection {
 }  // namespace
 
 Result<std::unique_ptr<const Projection>> make_albers_equal_area(const AlbersEqualAreaParams& p,
-                                                                   const EarthShape& earth) {
+                                                                 const EarthShape& earth) {
   for (double latin : {p.latin1, p.latin2}) {
     if (!(std::fabs(latin) <= 90.0)) {
       return fail(str_cat("Albers equal area: standard parallel ", latin, " is not a latitude"));

@@ -9,8 +9,8 @@
 namespace vorlak {
 
 struct EarthShape {
-  double a = 0.0;  // equatorial (semi-major) radius, metres
-  double b = 0.0;  // polar (semi-minor) radius, metres; equal to a on a sphere
+  double a = 0.0;           // equatorial (semi-major) radius, metres
+  double b = 0.0;           // polar (semi-minor) radius, metres; equal to a on a sphere
   std::uint8_t code = 255;  // the code table 3.2 entry it came from (GRIB1: 0 or 2)
 
   bool is_sphere() const { return a == b; }

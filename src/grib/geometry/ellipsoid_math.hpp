@@ -63,7 +63,7 @@ struct ConformalSeries {
     const double d = 1.0 + t2;
     const double sin_chi = (1.0 - t2) / d;
     const double cos_chi = 2.0 * t / d;
-    const double s2 = 2.0 * sin_chi * cos_chi;           // sin 2chi
+    const double s2 = 2.0 * sin_chi * cos_chi;                        // sin 2chi
     const double k2 = 2.0 * (cos_chi * cos_chi - sin_chi * sin_chi);  // 2 cos 2chi
     // Clenshaw's sum of c_k sin(2k chi).
     double b2 = 0.0, b1 = 0.0;

@@ -52,8 +52,7 @@ class Geostationary final : public Projection {
 
   GeoPoint inverse(double x, double y) const override { return inverse_point(x, y); }
 
-  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat,
-                    double* lon) const override {
+  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat, double* lon) const override {
     detail::inverse_points(*this, x, y, lat, lon);
   }
 

@@ -121,9 +121,8 @@ Result<GridDefinition> grib1_grid_definition(Bytes gds) {
         return d;
       }
       const bool south = gds[26] & 0x80;
-      d.geometry = ProjectedGridParams{PolarStereographicParams{south, south ? -60.0 : 60.0, g.angle(18)},
-                                       g.angle(11), g.angle(14), static_cast<double>(g.u24(21)),
-                                       static_cast<double>(g.u24(24))};
+      d.geometry = ProjectedGridParams{PolarStereographicParams{south, south ? -60.0 : 60.0, g.angle(18)}, g.angle(11),
+                                       g.angle(14), static_cast<double>(g.u24(21)), static_cast<double>(g.u24(24))};
       return d;
     }
     case 50:

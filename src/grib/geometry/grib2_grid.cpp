@@ -24,8 +24,7 @@ struct Section3 {
   const TemplateLayout* layout;
   TemplateReader reader;
 
-  Section3(Bytes s, std::uint16_t number)
-      : bytes(s), layout(find_template(3, number)), reader(layout, s) {}
+  Section3(Bytes s, std::uint16_t number) : bytes(s), layout(find_template(3, number)), reader(layout, s) {}
 
   std::optional<FieldValue> field(std::string_view name, std::uint32_t entry = 0) const {
     const auto key = template_key_id(name);
@@ -90,8 +89,8 @@ Result<LayoutParams> layout_of(const Section3& s, std::string_view columns, std:
   if (ni->missing() && nj->missing()) return fail("quasi-regular grid with neither rows nor columns of fixed length");
   if (nj->missing()) return fail("quasi-regular columns (Nj missing) are not supported");
   if (entries < layout.nj) {
-    return fail(str_cat("points-per-row list of ", layout.nj, " rows is longer than the section (", entries,
-                        " entries)"));
+    return fail(
+        str_cat("points-per-row list of ", layout.nj, " rows is longer than the section (", entries, " entries)"));
   }
   layout.points_per_row.resize(layout.nj);
   for (std::uint32_t r = 0; r < layout.nj; ++r) {
@@ -111,8 +110,10 @@ constexpr std::uint64_t kJIncrementGiven = 0x10;
 
 GridGeometry lat_lon(const Section3& s, double unit) {
   const std::uint64_t flags = s.raw("resolutionAndComponentFlags");
-  return LatLonGridParams{s.scaled("latitudeOfFirstGridPoint", unit), s.scaled("longitudeOfFirstGridPoint", unit),
-                          s.scaled("latitudeOfLastGridPoint", unit), s.scaled("longitudeOfLastGridPoint", unit),
+  return LatLonGridParams{s.scaled("latitudeOfFirstGridPoint", unit),
+                          s.scaled("longitudeOfFirstGridPoint", unit),
+                          s.scaled("latitudeOfLastGridPoint", unit),
+                          s.scaled("longitudeOfLastGridPoint", unit),
                           (flags & kIIncrementGiven) ? s.optional_scaled("iDirectionIncrement", unit) : std::nullopt,
                           (flags & kJIncrementGiven) ? s.optional_scaled("jDirectionIncrement", unit) : std::nullopt,
                           unit};
@@ -120,10 +121,13 @@ GridGeometry lat_lon(const Section3& s, double unit) {
 
 GridGeometry gaussian(const Section3& s, double unit) {
   const std::uint64_t flags = s.raw("resolutionAndComponentFlags");
-  return GaussianGridParams{s.scaled("latitudeOfFirstGridPoint", unit), s.scaled("longitudeOfFirstGridPoint", unit),
-                            s.scaled("latitudeOfLastGridPoint", unit), s.scaled("longitudeOfLastGridPoint", unit),
+  return GaussianGridParams{s.scaled("latitudeOfFirstGridPoint", unit),
+                            s.scaled("longitudeOfFirstGridPoint", unit),
+                            s.scaled("latitudeOfLastGridPoint", unit),
+                            s.scaled("longitudeOfLastGridPoint", unit),
                             (flags & kIIncrementGiven) ? s.optional_scaled("iDirectionIncrement", unit) : std::nullopt,
-                            static_cast<std::uint32_t>(s.value("N").value_or(0)), unit};
+                            static_cast<std::uint32_t>(s.value("N").value_or(0)),
+                            unit};
 }
 
 GridGeometry projected(const Section3& s, ProjectionParams projection, const char* dx, const char* dy) {
@@ -185,8 +189,8 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
       } else if (!d.layout.points_per_row.empty()) {
         d.geometry = NoCoordinates{"a points-per-row list on a Mercator grid is not supported"};
       } else {
-        d.geometry = projected(s, MercatorParams{s.scaled("LaD", kMicro), 0.0}, "iDirectionIncrement",
-                               "jDirectionIncrement");
+        d.geometry =
+            projected(s, MercatorParams{s.scaled("LaD", kMicro), 0.0}, "iDirectionIncrement", "jDirectionIncrement");
       }
       return d;
     }
@@ -197,10 +201,9 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
         d.geometry = NoCoordinates{"bipolar polar stereographic projections are not supported"};
         return d;
       }
-      d.geometry = projected(s,
-                             PolarStereographicParams{(centre & kSouthPole) != 0, s.scaled("LaD", kMicro),
-                                                      s.scaled("LoV", kMicro)},
-                             "Dx", "Dy");
+      d.geometry = projected(
+          s, PolarStereographicParams{(centre & kSouthPole) != 0, s.scaled("LaD", kMicro), s.scaled("LoV", kMicro)},
+          "Dx", "Dy");
       return d;
     }
     case 30:
@@ -223,29 +226,32 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
     }
     case 90: {
       if (!place("Nx", "Ny")) return d;
-      d.geometry = SpaceViewGridParams{s.scaled("Lap", kMicro),  s.scaled("Lop", kMicro),
-                                       s.scaled("dx", 1.0),      s.scaled("dy", 1.0),
-                                       s.scaled("Xp", 1e-3),     s.scaled("Yp", 1e-3),
-                                       s.scaled("Xo", 1.0),      s.scaled("Yo", 1.0),
-                                       s.scaled("orientationOfTheGrid", kMicro), s.optional_scaled("Nr", 1.0)};
+      d.geometry = SpaceViewGridParams{
+          s.scaled("Lap", kMicro),     s.scaled("Lop", kMicro), s.scaled("dx", 1.0),
+          s.scaled("dy", 1.0),         s.scaled("Xp", 1e-3),    s.scaled("Yp", 1e-3),
+          s.scaled("Xo", 1.0),         s.scaled("Yo", 1.0),     s.scaled("orientationOfTheGrid", kMicro),
+          s.optional_scaled("Nr", 1.0)};
       return d;
     }
     case 101: {
       // 15 shape of the Earth, 16-18 number of the grid, 19 number of grid in
       // reference, 20-35 UUID of the horizontal grid.
-      d.layout = LayoutParams{d.declared_points.value_or(0) > 0 ? static_cast<std::uint64_t>(*d.declared_points) : 0,
-                              1, 0, {}};
+      d.layout = LayoutParams{
+          d.declared_points.value_or(0) > 0 ? static_cast<std::uint64_t>(*d.declared_points) : 0, 1, 0, {}};
       std::string uuid = section3.size() >= 35 ? hex(section3.subspan(19, 16)) : std::string("unknown");
-      d.geometry = NoCoordinates{str_cat("unstructured grid ", s.value("numberOfGridUsed").value_or(0), " (uuidOfHGrid ",
-                                         uuid, "): the message holds no coordinates, they are in the grid's file")};
+      d.geometry =
+          NoCoordinates{str_cat("unstructured grid ", s.value("numberOfGridUsed").value_or(0), " (uuidOfHGrid ", uuid,
+                                "): the message holds no coordinates, they are in the grid's file")};
       return d;
     }
     case 204:
       d.geometry = NoCoordinates{
           "curvilinear orthogonal grid: the message holds no coordinates, they are in fields of their own"};
       if (section3.size() >= 38) {
-        d.layout = LayoutParams{load_u32_be(section3.data() + 30), load_u32_be(section3.data() + 34),
-                                section3.size() >= 72 ? section3[71] : std::uint8_t{0}, {}};
+        d.layout = LayoutParams{load_u32_be(section3.data() + 30),
+                                load_u32_be(section3.data() + 34),
+                                section3.size() >= 72 ? section3[71] : std::uint8_t{0},
+                                {}};
       }
       return d;
     default:

@@ -104,8 +104,8 @@ Result<std::vector<double>> gaussian_rows(const GaussianGridParams& g, std::uint
   const std::uint64_t b = gaussian_closest_row(g.N, g.la2);
   const std::uint64_t spanned = (a > b ? a - b : b - a) + 1;
   if (rows != spanned) {
-    return fail(str_cat("Gaussian grid: corner latitudes ", g.la1, " and ", g.la2, " span ", spanned,
-                        " rows of N ", g.N, ", the grid has ", rows));
+    return fail(str_cat("Gaussian grid: corner latitudes ", g.la1, " and ", g.la2, " span ", spanned, " rows of N ",
+                        g.N, ", the grid has ", rows));
   }
   std::vector<double> latitudes = gaussian_latitude_rows(g.N, std::min(a, b), rows);
   if (a > b) std::reverse(latitudes.begin(), latitudes.end());
@@ -191,9 +191,7 @@ struct CoordinateBuilder {
   }
 
  private:
-  static double unit_of(double angle_unit) {
-    return angle_unit > 0.0 && angle_unit < 1.0 ? angle_unit : 1e-6;
-  }
+  static double unit_of(double angle_unit) { return angle_unit > 0.0 && angle_unit < 1.0 ? angle_unit : 1e-6; }
 
   std::shared_ptr<GridCoordinates> fresh() const {
     return std::shared_ptr<GridCoordinates>(new GridCoordinates(layout));
@@ -228,8 +226,8 @@ struct CoordinateBuilder {
         const std::uint64_t n = layout.row_length(r);
         const std::vector<double> columns = linear_axis(AxisSpacing{rows.first[r], rows.step[r]}, n);
         const std::uint64_t start = layout.row_start(r);
-        rotation->grid_to_geographic(std::span<const double>(&latitudes[r], 1), columns,
-                                     out->latitudes_.data() + start, out->longitudes_.data() + start);
+        rotation->grid_to_geographic(std::span<const double>(&latitudes[r], 1), columns, out->latitudes_.data() + start,
+                                     out->longitudes_.data() + start);
       }
     }
     normalize_point_longitudes(out->longitudes_, layout);
@@ -240,7 +238,8 @@ struct CoordinateBuilder {
     if (projection.separable() && !out->x_.empty() && !out->y_.empty()) {
       out->form_ = GridCoordinates::Form::kAxes;
       out->row_latitudes_.resize(out->y_.size());
-      for (std::size_t r = 0; r < out->y_.size(); ++r) out->row_latitudes_[r] = projection.inverse(out->x_[0], out->y_[r]).lat;
+      for (std::size_t r = 0; r < out->y_.size(); ++r)
+        out->row_latitudes_[r] = projection.inverse(out->x_[0], out->y_[r]).lat;
       out->column_longitudes_.resize(out->x_.size());
       const double first = normalized_longitude(projection.inverse(out->x_[0], out->y_[0]).lon);
       const double shift = first - projection.inverse(out->x_[0], out->y_[0]).lon;

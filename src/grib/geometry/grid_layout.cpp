@@ -54,9 +54,7 @@ std::uint64_t GridLayout::row_length(std::uint64_t r) const {
   return regular() ? columns_ : row_offsets_[r + 1] - row_offsets_[r];
 }
 
-std::uint64_t GridLayout::row_start(std::uint64_t r) const {
-  return regular() ? r * columns_ : row_offsets_[r];
-}
+std::uint64_t GridLayout::row_start(std::uint64_t r) const { return regular() ? r * columns_ : row_offsets_[r]; }
 
 std::uint64_t GridLayout::message_index(std::uint64_t p) const {
   const bool alternating = scanning_mode_ & kScanAlternating;

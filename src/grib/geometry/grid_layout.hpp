@@ -14,11 +14,11 @@
 
 namespace vorlak {
 
-inline constexpr std::uint8_t kScanMinusI = 0x80;         // points of a row run in -i (-x)
-inline constexpr std::uint8_t kScanPlusJ = 0x40;          // rows run in +j (+y)
-inline constexpr std::uint8_t kScanJConsecutive = 0x20;   // adjacent points in j are consecutive
-inline constexpr std::uint8_t kScanAlternating = 0x10;    // adjacent rows scan in opposite directions
-inline constexpr std::uint8_t kScanOffsets = 0x0E;        // rows or columns offset by half a step
+inline constexpr std::uint8_t kScanMinusI = 0x80;        // points of a row run in -i (-x)
+inline constexpr std::uint8_t kScanPlusJ = 0x40;         // rows run in +j (+y)
+inline constexpr std::uint8_t kScanJConsecutive = 0x20;  // adjacent points in j are consecutive
+inline constexpr std::uint8_t kScanAlternating = 0x10;   // adjacent rows scan in opposite directions
+inline constexpr std::uint8_t kScanOffsets = 0x0E;       // rows or columns offset by half a step
 
 struct LayoutParams {
   std::uint64_t ni = 0;  // points per row; unused with points_per_row

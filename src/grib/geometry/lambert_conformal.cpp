@@ -43,8 +43,7 @@ class LambertConformal final : public Projection {
 
   GeoPoint inverse(double x, double y) const override { return inverse_point(x, y); }
 
-  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat,
-                    double* lon) const override {
+  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat, double* lon) const override {
     detail::inverse_points(*this, x, y, lat, lon);
   }
 
@@ -74,7 +73,7 @@ class LambertConformal final : public Projection {
 }  // namespace
 
 Result<std::unique_ptr<const Projection>> make_lambert_conformal(const LambertConformalParams& p,
-                                                                   const EarthShape& earth) {
+                                                                 const EarthShape& earth) {
   for (double latin : {p.latin1, p.latin2}) {
     if (!(std::fabs(latin) < 90.0)) {
       return fail(str_cat("Lambert conformal: standard parallel ", latin, " is not a latitude between the poles"));
@@ -102,8 +101,8 @@ Result<std::unique_ptr<const Projection>> make_lambert_conformal(const LambertCo
   const double scale = earth.a * m1 / (n * std::pow(t1, n));
   const double rho0 = scale * std::pow(tsfn(radians(p.lat_origin), e), n);
   if (!std::isfinite(scale) || !std::isfinite(rho0) || (n > 0.0 ? p.lat_origin <= -90.0 : p.lat_origin >= 90.0)) {
-    return fail(str_cat("Lambert conformal: latitude of origin ", p.lat_origin,
-                        " lies at the pole the cone opens away from"));
+    return fail(
+        str_cat("Lambert conformal: latitude of origin ", p.lat_origin, " lies at the pole the cone opens away from"));
   }
   return std::make_unique<const LambertConformal>(earth, n, scale, rho0, p.lon_origin);
 }

@@ -18,7 +18,11 @@ using namespace ellipsoid;
 class PolarStereographic final : public Projection {
  public:
   PolarStereographic(const EarthShape& earth, bool south, double k, double lon0)
-      : Projection(earth), e_(std::sqrt(earth.e2())), pole_(south ? -1.0 : 1.0), k_(k), lon0_(lon0),
+      : Projection(earth),
+        e_(std::sqrt(earth.e2())),
+        pole_(south ? -1.0 : 1.0),
+        k_(k),
+        lon0_(lon0),
         series_(earth.e2()) {}
 
   Result<PlanePoint> forward(double lat, double lon) const override {
@@ -33,8 +37,7 @@ class PolarStereographic final : public Projection {
 
   GeoPoint inverse(double x, double y) const override { return inverse_point(x, y); }
 
-  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat,
-                    double* lon) const override {
+  void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat, double* lon) const override {
     detail::inverse_points(*this, x, y, lat, lon);
   }
 
@@ -55,7 +58,7 @@ class PolarStereographic final : public Projection {
 }  // namespace
 
 Result<std::unique_ptr<const Projection>> make_polar_stereographic(const PolarStereographicParams& p,
-                                                                     const EarthShape& earth) {
+                                                                   const EarthShape& earth) {
   if (!(std::fabs(p.true_scale_lat) <= 90.0) || !std::isfinite(p.lon_origin)) {
     return fail(str_cat("polar stereographic: latitude of true scale ", p.true_scale_lat, " or orientation ",
                         p.lon_origin, " is not an angle"));

@@ -81,8 +81,7 @@ class Projection {
 
   // Every point of the grid of columns at x and rows at y: point (r, c) is
   // written to lat[r * x.size() + c] and lon[r * x.size() + c].
-  virtual void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat,
-                            double* lon) const = 0;
+  virtual void inverse_grid(std::span<const double> x, std::span<const double> y, double* lat, double* lon) const = 0;
 
   // True when the latitude depends on y alone and the longitude on x alone.
   virtual bool separable() const { return false; }

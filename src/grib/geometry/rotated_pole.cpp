@@ -37,8 +37,7 @@ GeoPoint PoleRotation::to_geographic(double lat, double lon) const {
   const double z2 = std::sin(phi);
   const double x1 = x2 * cos_tilt_ - z2 * sin_tilt_;
   const double z1 = x2 * sin_tilt_ + z2 * cos_tilt_;
-  return GeoPoint{degrees(std::asin(std::clamp(z1, -1.0, 1.0))),
-                  degrees(std::atan2(y2, x1)) + params_.south_pole_lon};
+  return GeoPoint{degrees(std::asin(std::clamp(z1, -1.0, 1.0))), degrees(std::atan2(y2, x1)) + params_.south_pole_lon};
 }
 
 GeoPoint PoleRotation::to_rotated(double lat, double lon) const {
