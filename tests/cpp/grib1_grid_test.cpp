@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "grib/geometry.hpp"
 #include "grib/geometry/grid_coordinates.hpp"
@@ -197,6 +200,47 @@ TEST(Grib1Grid, RotatedLatLonTakesItsPoleAndAngle) {
   const GeoPoint first = rotation->to_rotated((*coords)->latitude(0), (*coords)->longitude(0));
   EXPECT_NEAR(first.lat, -2.0, 1e-9);
   EXPECT_NEAR(longitude_difference(first.lon, -3.0), 0.0, 1e-9);
+}
+
+// The GDS of the first message of a GRIB1 test file; empty when absent.
+ByteVec first_gds(const char* name) {
+  std::ifstream in(std::filesystem::path(VORLAK_SOURCE_ROOT "/../shared/testdata") / name, std::ios::binary);
+  if (!in) return {};
+  const ByteVec data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (data.size() < 16) return {};
+  const std::size_t pds = 8;
+  const std::size_t pds_length = load_u24_be(data.data() + pds);
+  const std::size_t gds = pds + pds_length;
+  if (!(data[pds + 7] & 0x80) || gds + 3 > data.size()) return {};
+  const std::size_t length = load_u24_be(data.data() + gds);
+  return ByteVec(data.begin() + gds, data.begin() + gds + length);
+}
+
+// Real GRIB1 grids end on their last corner even where the stated increment
+// is rounded (ECMWF's Dj of 0.667 for 2/3 of a degree), unlike the axes of
+// the codes interface, which step by the increment.
+TEST(Grib1Grid, RealGridsEndOnTheirCorners) {
+  struct Case {
+    const char* file;
+    double la1, lo1, la2, lo2;
+    double codes_last_latitude;
+  };
+  for (const Case& c : {Case{"ecmwf_soil_8vars_tiny.grib1", 1, 0, -1, 3, -1.001},
+                        Case{"ncep_plottrak.grib1", 90, 0, -90, 359, -90}}) {
+    SCOPED_TRACE(c.file);
+    const ByteVec gds = first_gds(c.file);
+    if (gds.empty()) GTEST_SKIP() << c.file << " not present";
+    auto coords = compute_grid_coordinates(definition_of(gds));
+    ASSERT_TRUE(coords) << coords.error();
+    const std::uint64_t last = (*coords)->size() - 1;
+    EXPECT_EQ((*coords)->latitude(0), c.la1);
+    EXPECT_EQ((*coords)->longitude(0), c.lo1);
+    EXPECT_NEAR((*coords)->latitude(last), c.la2, 1e-12);
+    EXPECT_NEAR((*coords)->longitude(last), c.lo2, 1e-12);
+    auto axes = compute_coordinates(*parse_gds(gds));
+    ASSERT_TRUE(axes);
+    EXPECT_NEAR(axes->latitude.values.back(), c.codes_last_latitude, 1e-12);
+  }
 }
 
 TEST(Grib1Grid, Refusals) {
