@@ -67,7 +67,9 @@ TEST_P(ScanningModes, ValuesAndCoordinatesAgreePointByPoint) {
   std::vector<double> presented(message.size());
   ASSERT_TRUE(layout.to_presented<double>(message, presented));
   std::vector<double> lat(message.size()), lon(message.size());
-  (*coords)->fill(lat, lon);
+  ASSERT_TRUE((*coords)->fill(lat, lon));
+  std::vector<double> short_lat(message.size() - 1);
+  EXPECT_FALSE((*coords)->fill(short_lat, lon));
   for (std::uint64_t p = 0; p < presented.size(); ++p) {
     EXPECT_EQ(presented[p], value_at(lat[p], lon[p])) << "presented point " << p;
     EXPECT_EQ(presented[p], message[layout.message_index(p)]);

@@ -267,19 +267,20 @@ Result<Shared> compute_grid_coordinates(const GridDefinition& definition) {
   return std::visit(CoordinateBuilder{definition, std::move(*layout)}, definition.geometry);
 }
 
-void GridCoordinates::fill(std::span<double> lat, std::span<double> lon) const {
+bool GridCoordinates::fill(std::span<double> lat, std::span<double> lon) const {
+  if (lat.size() != size() || lon.size() != size()) return false;
   switch (form_) {
     case Form::kPoints:
       std::copy(latitudes_.begin(), latitudes_.end(), lat.begin());
       std::copy(longitudes_.begin(), longitudes_.end(), lon.begin());
-      return;
+      return true;
     case Form::kAxes: {
       const std::uint64_t nx = column_longitudes_.size();
       for (std::uint64_t r = 0; r < row_latitudes_.size(); ++r) {
         std::fill_n(lat.begin() + r * nx, nx, row_latitudes_[r]);
         std::copy(column_longitudes_.begin(), column_longitudes_.end(), lon.begin() + r * nx);
       }
-      return;
+      return true;
     }
     case Form::kRows:
       for (std::uint64_t r = 0; r < layout_.rows(); ++r) {
@@ -290,8 +291,9 @@ void GridCoordinates::fill(std::span<double> lat, std::span<double> lon) const {
           lon[start + k] = row_first_longitudes_[r] + static_cast<double>(k) * row_longitude_steps_[r];
         }
       }
-      return;
+      return true;
   }
+  return false;
 }
 
 namespace {

@@ -4,6 +4,13 @@
 // most compact form the grid allows: axes for grids whose latitude follows
 // the row and longitude the column, row descriptions for quasi-regular
 // grids, one pair per point otherwise.
+//
+// Longitudes of axes and rows start at the first grid point's longitude
+// brought into [-180, 180) and run on without a break in the direction the
+// rows scan (a global grid from 180 runs -180 .. 179.75). Per-point
+// longitudes lie in [-180, 180), or in [0, 360) when that keeps a grid
+// across the antimeridian in one piece. Points a satellite does not see are
+// NaN.
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -44,8 +51,9 @@ class GridCoordinates {
   const std::vector<double>& x() const { return x_; }
   const std::vector<double>& y() const { return y_; }
 
-  // Every point's latitude and longitude in presented order; each span holds size() entries.
-  void fill(std::span<double> latitudes, std::span<double> longitudes) const;
+  // Every point's latitude and longitude in presented order. False, and
+  // nothing written, unless each span holds size() entries.
+  bool fill(std::span<double> latitudes, std::span<double> longitudes) const;
   double latitude(std::uint64_t p) const;
   double longitude(std::uint64_t p) const;
 
