@@ -119,25 +119,6 @@ TEST(LatLonGrids, GdasGaussianSpacesByTheTurnNotTheRoundedIncrement) {
   EXPECT_NEAR(c->row_latitudes()[0], 89.910324, 1e-6);
 }
 
-TEST(LatLonGrids, HrdpsRotatedEndsOnItsLastCorner) {
-  GridDefinition d;
-  d.layout = LayoutParams{2540, 1290, 0x40, {}};
-  d.geometry = LatLonGridParams{-12.302501, 345.17878, 16.700001, 42.306283, 0.0225, 0.0225, 1e-6};
-  d.rotation = RotatedPoleParams{-36.08852, 245.305142, 0};
-  auto c = coordinates_of(d);
-  ASSERT_TRUE(c);
-  EXPECT_EQ(c->form(), GridCoordinates::Form::kPoints);
-  auto rotation = PoleRotation::make(*d.rotation);
-  const GeoPoint first = rotation->to_rotated(c->latitude(0), c->longitude(0));
-  EXPECT_NEAR(first.lat, -12.302501, 1e-9);
-  EXPECT_NEAR(longitude_difference(first.lon, 345.17878), 0.0, 1e-9);
-  const GeoPoint last = rotation->to_rotated(c->latitude(c->size() - 1), c->longitude(c->size() - 1));
-  EXPECT_NEAR(last.lat, 16.700001, 1e-9);
-  EXPECT_NEAR(longitude_difference(last.lon, 42.306283), 0.0, 1e-9);
-  // The domain (North America) keeps longitudes in [-180, 180).
-  EXPECT_NEAR(c->longitude(0), -133.60445736876198 + 0 * 0, 20.0);
-}
-
 struct SpacingCase {
   const char* name;
   double first, last;
