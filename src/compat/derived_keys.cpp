@@ -200,7 +200,7 @@ DerivedKeys derive_keys(const MessageRecord& r, bool grid_size_known, std::uint6
   s.set_text(kLevelType, level_name);
   s.set_double(kLevel, level_value(r));
 
-  const GridTypeNames grid = grid_type_names(r.gridDefinitionTemplateNumber);
+  const GridTypeNames grid = grid_type_names(r.gridDefinitionTemplateNumber, r.reduced_point_count.has_value());
   std::string unknown_grid;
   if (grid.gridType.empty()) {
     std::array<char, 16> buf;
