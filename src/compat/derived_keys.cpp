@@ -305,7 +305,7 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
     }
   }
 
-  const GridTypeNames grid = grid_type_names(r.gridDefinitionTemplateNumber);
+  const GridTypeNames grid = grid_type_names(r.gridDefinitionTemplateNumber, r.reduced_point_count.has_value());
   std::string unknown_grid;
   if (grid.gridType.empty()) {
     std::array<char, 16> buf;

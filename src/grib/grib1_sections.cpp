@@ -126,7 +126,8 @@ Result<Grib1Product> parse_pds(Bytes s) {
 
 // GDS: 1-3 length, 4 NV, 5 PV/PL location, 6 data representation type;
 // types 0 and 4: 7-8 Ni, 9-10 Nj, 11-13 La1, 14-16 Lo1, 17 flags, 18-20 La2,
-// 21-23 Lo2, 24-25 Di, 26-27 Dj (0) or N (4), 28 scanning mode;
+// 21-23 Lo2, 24-25 Di, 26-27 Dj (0) or N (4), 28 scanning mode, and on
+// quasi-regular grids (Ni 65535) the points of each row;
 // type 3: 18-20 LoV, 21-23 Dx, 24-26 Dy (metres), 28 scanning mode;
 // types 1 (Mercator), 5 (polar stereographic) and 10 (rotated latitude/
 // longitude): 7-8 Ni (Nx), 9-10 Nj (Ny), 28 scanning mode; their
@@ -139,8 +140,13 @@ Result<GridSummary> parse_gds(Bytes s) {
   grid.Ni = u16_at(s, 7);
   grid.Nj = u16_at(s, 9);
   switch (type) {
-    case 0:
+    case 0: {
+      // Thinned grids (Ni 65535) list the points of each row, as reduced
+      // Gaussian grids do: the field is the sum of the rows.
+      const bool thinned = u16_at(s, 7) == 0xFFFF;
+      if (thinned && s.size() < 32) return fail("GRIB1 GDS too short");
       grid.gridDefinitionTemplateNumber = 0;
+      if (thinned) grid.reduced_point_count = reduced_point_total(s, grid.Nj);
       grid.latitudeOfFirstGridPoint = milli_angle(s, 11);
       grid.longitudeOfFirstGridPoint = wrap_longitude(milli_angle(s, 14));
       grid.latitudeOfLastGridPoint = milli_angle(s, 18);
@@ -149,6 +155,7 @@ Result<GridSummary> parse_gds(Bytes s) {
       grid.jDirectionIncrement = u16_at(s, 26) / 1000.0;
       grid.scanningMode = u8_at(s, 28);
       break;
+    }
     case 3:
       grid.gridDefinitionTemplateNumber = 30;
       grid.projection_kind = 1;

@@ -49,6 +49,36 @@ void read_latlon_corners(Bytes s, GridSummary& grid) {
   grid.scanningMode = u8_at(s, 72);
 }
 
+std::uint16_t template_key(std::string_view name) {
+  const auto key = template_key_id(name);
+  return key ? *key : kNoField;
+}
+
+// The scanning mode of any template at its own octet, 0 when the template
+// has none or the section ends before it.
+std::uint8_t scanning_mode_of(Bytes s, std::uint16_t template_number) {
+  static const std::uint16_t key = template_key("scanningMode");
+  const TemplateReader reader(find_template(3, template_number), s);
+  const auto field = reader.find(key);
+  return field ? static_cast<std::uint8_t>(field->raw) : 0;
+}
+
+// Quasi-regular latitude/longitude and Gaussian grids (Ni all ones, octet 11
+// the width of the entries of the list of points per row that follows the
+// template): the points of the first Nj rows the section holds.
+std::optional<std::uint64_t> quasi_regular_points(Bytes s, const GridSummary& grid) {
+  static const std::uint16_t key = template_key("pl");
+  if (grid.Ni != 0xFFFFFFFFu || u8_at(s, 11) == 0) return std::nullopt;
+  const TemplateLayout* layout = find_template(3, grid.gridDefinitionTemplateNumber);
+  const TemplateReader reader(layout, s);
+  const auto field = layout ? layout->find(key) : std::nullopt;
+  if (!field) return std::nullopt;
+  const std::uint32_t rows = std::min<std::uint32_t>(grid.Nj, reader.count(*field));
+  std::uint64_t total = 0;
+  for (std::uint32_t r = 0; r < rows; ++r) total += reader.get(*field, r)->raw;
+  return total;
+}
+
 // The section walk shared by both passes: from octet 17 of the message, each
 // section is a 4-octet length and a 1-octet number; "7777" ends the walk.
 template <class Handler, class LengthError>
@@ -88,6 +118,7 @@ Result<void> summarise_section3(Bytes s, MessageRecord& record) {
   record.Nj = grid->Nj;
   record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
   record.scanningMode = grid->scanningMode;
+  record.reduced_point_count = grid->reduced_point_count;
   return {};
 }
 
@@ -174,7 +205,8 @@ std::uint64_t Bitmap::count_present() const {
 
 // Section 3 (grid definition): 1-4 length, 5 number, 6 source, 7-10 number of
 // points, 11-12 optional list, 13-14 template; templates 0, 40, 30, 20 and 10
-// keep Ni (Nx) at 31-34 and Nj (Ny) at 35-38.
+// keep Ni (Nx) at 31-34 and Nj (Ny) at 35-38. Quasi-regular templates 0 and
+// 40 (Ni missing) count their points from the list of points per row.
 Result<GridSummary> parse_section3(Bytes s) {
   if (s.size() < 14) return fail("section 3 too short");
   GridSummary grid;
@@ -198,11 +230,13 @@ Result<GridSummary> parse_section3(Bytes s) {
       if (s.size() <= 71) return fail("section 3 template 0 too short");
       read_latlon_corners(s, grid);
       grid.jDirectionIncrement = u32_at(s, 68) / angle_unit(s);
+      grid.reduced_point_count = quasi_regular_points(s, grid);
       break;
     case 40:  // Gaussian: as template 0 with N at 68-71
       if (s.size() <= 71) return fail("section 3 template 40 too short");
       read_latlon_corners(s, grid);
       grid.N = u32_at(s, 68);
+      grid.reduced_point_count = quasi_regular_points(s, grid);
       break;
     case 30:  // Lambert conformal: La1 39-42, Lo1 43-46, Dx 56-59, Dy 60-63 (mm), scanning mode 65
       if (s.size() <= 80) return fail("section 3 template 30 too short");
@@ -221,7 +255,8 @@ Result<GridSummary> parse_section3(Bytes s) {
       grid.projection_kind = 3;
       grid.scanningMode = s.size() >= 60 ? u8_at(s, 60) : 0;
       break;
-    default:
+    default:  // every other template: no coordinates, its scanning mode where it has one
+      grid.scanningMode = scanning_mode_of(s, grid.gridDefinitionTemplateNumber);
       break;
   }
   return grid;
@@ -415,7 +450,7 @@ Result<Grib2Collected> collect_grib2(Bytes message) {
         const Bytes stored = s.subspan(6);
         std::uint64_t size = std::uint64_t{stored.size()} * 8;
         if (grid) {
-          const std::uint64_t points = std::uint64_t{grid->Ni} * grid->Nj;
+          const std::uint64_t points = grid->reduced_point_count.value_or(std::uint64_t{grid->Ni} * grid->Nj);
           if (points < size) size = points;
         }
         Bitmap parsed;
@@ -443,7 +478,7 @@ Result<Grib2Collected> collect_grib2(Bytes message) {
 
   // Gaussian grids may state fewer rows than the values fill.
   const std::uint64_t values = representation->numberOfValues;
-  if (grid->gridDefinitionTemplateNumber == 40 && values != 0 && grid->Ni != 0 &&
+  if (grid->gridDefinitionTemplateNumber == 40 && !grid->reduced_point_count && values != 0 && grid->Ni != 0 &&
       std::uint64_t{grid->Ni} * grid->Nj != values && values % grid->Ni == 0) {
     grid->Nj = static_cast<std::uint32_t>(values / grid->Ni);
   }

@@ -76,7 +76,8 @@ struct MessageRecord {
   std::optional<std::uint8_t> bitsPerValue;
   std::optional<std::uint8_t> levelType;
   std::optional<std::uint8_t> scanningMode;
-  // GRIB1 reduced Gaussian grids: the sum of the points of every row. Their
+  // Reduced Gaussian and thinned latitude/longitude grids (a points-per-row
+  // list): the sum of the points of every row. Their
   // Ni is 0xFFFF (missing), so Ni x Nj says nothing about the field's size.
   std::optional<std::uint64_t> reduced_point_count;
   // A layer's second surface: GRIB2 type of second fixed surface and its

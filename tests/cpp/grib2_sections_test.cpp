@@ -139,13 +139,22 @@ TEST(Grib2Section3, GaussianLambertPolarMercatorAndOthers) {
   EXPECT_EQ(mercator->scanningMode, 0x40);
   EXPECT_EQ(parse_section3(resized(test::g2_section3_mercator({}), 59))->scanningMode, 0);
 
-  auto other = parse_section3(test::g2_section3_template(1, 10, 20, ByteVec(40, 0xFF)));
+  // Every other template: its scanning mode at its own octet (72 for the
+  // rotated grid 3.1, as HRDPS writes 0x40), no coordinates.
+  ByteVec rotated_body(46, 0xFF);
+  rotated_body[72 - 39] = 0x40;
+  auto other = parse_section3(test::g2_section3_template(1, 10, 20, rotated_body));
   ASSERT_TRUE(other);
   EXPECT_EQ(other->gridDefinitionTemplateNumber, 1);
   EXPECT_EQ(other->Ni, 10u);
   EXPECT_EQ(other->Nj, 20u);
-  EXPECT_EQ(other->scanningMode, 0);
+  EXPECT_EQ(other->scanningMode, 0x40);
   EXPECT_FALSE(other->latitudeOfFirstGridPoint);
+  EXPECT_EQ(parse_section3(test::g2_section3_template(1, 10, 20, ByteVec(33, 0xFF)))->scanningMode, 0);  // ends at 71
+  ByteVec albers_body(43, 0);
+  albers_body[65 - 39] = 0x50;
+  EXPECT_EQ(parse_section3(test::g2_section3_template(31, 10, 20, albers_body))->scanningMode, 0x50);
+  EXPECT_EQ(parse_section3(test::g2_section3_template(999, 10, 20, ByteVec(40, 0xFF)))->scanningMode, 0);
 
   // A short section of a grid without rows and columns: one row of all points.
   ByteVec unstructured = test::g2_section3_template(101, 0, 0);

@@ -11,6 +11,7 @@ import pytest
 
 import gribbuild as g
 from conftest import HANG_GUARD_SECONDS, ROOT, grid_values, latlon_message, write
+from conftest import testdata as data_file
 from vorlak import _vorlak as v
 
 NO_COERCION = "string and bytes array coercions are not implemented"
@@ -344,6 +345,58 @@ def test_reduced_gaussian_grib1_size_is_the_sum_of_its_rows():
     assert v.codes_get(h, "gridType") == "reduced_gg"
     assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 24
     assert v.codes_get_values(h).size == 24
+
+
+def test_thinned_lat_lon_grib1_size_is_the_sum_of_its_rows():
+    # GDS type 0 with Ni 0xFFFF and a points-per-row list: no axes, values in one row.
+    rows = [10, 7, 2]
+    grid = g.gds_latlon(ni=0, nj=3, la1=0, lo1=0, la2=90, lo2=90, di=0, dj=45, pl=rows)
+    values = [float(i) for i in range(sum(rows))]
+    h = v.codes_new_from_message(g.grib1_message(g.pds(), grid, None, g.bds_simple(values, bits=16)))
+    assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 19
+    assert list(v.codes_get_values(h)) == values
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "latitudes")
+
+
+@pytest.mark.parametrize("template, extra", [(40, {"N": 2}), (0, {"jDirectionIncrement": 60000000})])
+def test_quasi_regular_grib2_size_is_the_sum_of_its_rows(template, extra):
+    # Ni is all ones on such grids: Ni x Nj would claim 2^32 - 1 points a row.
+    rows = [6, 12, 4]
+    section3 = g.template_section(3, template, {
+        "numberOfDataPoints": 22, "shapeOfTheEarth": 6, "Ni": g.MISSING, "Nj": 3,
+        "latitudeOfFirstGridPoint": 60000000, "latitudeOfLastGridPoint": -60000000,
+        "longitudeOfLastGridPoint": 330000000, "iDirectionIncrement": g.MISSING, "pl": rows, **extra})
+    values = [float(i) for i in range(sum(rows))]
+    h = v.codes_new_from_message(g.grib2_message([g.section1(), section3, *g.field_simple(values, bits=8)]))
+    assert v.codes_get(h, "gridType") == ("reduced_gg" if template == 40 else "reduced_ll")
+    assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 22
+    assert list(v.codes_get_values(h)) == values
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "latitudes")
+
+
+@pytest.mark.parametrize("template, octet", [(1, 72), (31, 65), (90, 64), (41, 72)])
+def test_every_grid_template_reads_its_scanning_mode_at_its_own_octet(template, octet):
+    section3 = bytearray(g.template_section(3, template, {"Ni": 4, "Nj": 3} if template in (1, 41) else
+                                            {"Nx": 4, "Ny": 3}))
+    section3[octet - 1] = 0x40
+    h = v.codes_new_from_message(g.grib2_message([g.section1(), bytes(section3),
+                                                  *g.field_simple([float(i) for i in range(12)], bits=8)]))
+    assert v.codes_get(h, "jScansPositively") == 1
+    assert v.codes_get(h, "iScansNegatively") == 0
+    # Points of rotated and projected grids are not plain latitudes and longitudes.
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "latitudes")
+
+
+def test_rotated_hrdps_scans_northwards():
+    with open(data_file("20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2"), "rb") as f:
+        h = v.codes_grib_new_from_file(f)
+    assert v.codes_get(h, "gridType") == "rotated_ll"
+    assert v.codes_get(h, "jScansPositively") == 1
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "longitudes")
 
 
 def test_decode_failure_is_kept(broken):
