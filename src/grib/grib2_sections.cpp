@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstring>
 
-#include "compat/param_tables.hpp"
 #include "grib/section5_templates.hpp"
 #include "grib/template_walk.hpp"
 #include "grib/text.hpp"
@@ -97,14 +96,6 @@ Result<void> walk_sections(Bytes message, Handler&& handle, LengthError&& length
   return {};
 }
 
-std::string two_digits(unsigned v) { return v < 10 ? str_cat('0', v) : str_cat(v); }
-
-std::string four_digits(unsigned v) {
-  std::string digits = str_cat(v);
-  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
-  return digits;
-}
-
 // Section 1 (identification): 6-7 centre, 8-9 sub-centre, 13-14 year,
 // 15 month, 16 day, 17 hour, 18 minute, 19 second.
 void summarise_section1(Bytes s, MessageRecord& record) {
@@ -116,47 +107,92 @@ void summarise_section1(Bytes s, MessageRecord& record) {
   }
   record.centre = u16_at(s, 6);
   record.subCentre = u16_at(s, 8);
-  record.reference_time = str_cat(four_digits(u16_at(s, 13)), '-', two_digits(u8_at(s, 15)), '-',
-                                  two_digits(u8_at(s, 16)), 'T', two_digits(u8_at(s, 17)), ':',
-                                  two_digits(u8_at(s, 18)), ':', two_digits(u8_at(s, 19)), 'Z');
+  record.reference_time = ReferenceTime{u16_at(s, 13), u8_at(s, 15), u8_at(s, 16),
+                                        u8_at(s, 17), u8_at(s, 18), u8_at(s, 19)};
 }
 
-// The scale factor of a fixed surface is a signed octet. WMO writes it in
-// sign-magnitude (0x82 is -2: CMC and JMA isobaric levels in Pa), some
-// writers in two's complement (0xFE is -2). Real factors are small, so the
-// reading with the smaller magnitude is the one meant: 0x81-0xBF are
-// sign-magnitude, 0xC0-0xFF two's complement. Either way 10^126 is never a level.
-int level_scale_factor(std::uint8_t octet) {
-  if (octet < 0x80) return octet;
-  if (octet < 0xC0) return -static_cast<int>(octet & 0x7F);
-  return static_cast<int>(octet) - 256;
-}
-
-// Section 4 (product definition), the octets common to the usual templates:
-// 8-9 template, 10 category, 11 number, 14 generating process, 18 unit of
-// time range, 19-22 forecast time, 23 type of first fixed surface, 24 its
-// scale factor (signed octet), 25-28 its scaled value (sign-magnitude).
-Result<void> summarise_section4(Bytes s, MessageRecord& record) {
-  if (s.size() < 28) return fail("section 4 too short");
-  record.productDefinitionTemplateNumber = u16_at(s, 8);
-  record.parameterCategory = u8_at(s, 10);
-  record.parameterNumber = u8_at(s, 11);
-  record.generatingProcessIdentifier = u8_at(s, 14);
-  record.step_unit_name = step_unit_name_for(u8_at(s, 18));
-  record.forecastTime = u32_at(s, 19);
-  record.levelType = u8_at(s, 23);
-  const std::uint32_t scaled = u32_at(s, 25);
-  if (scaled == 0xFFFFFFFFu) {
-    record.level.reset();  // all ones: no level (surface, entire atmosphere, ...)
-  } else {
-    const int factor = level_scale_factor(u8_at(s, 24));
-    // The scaled value is sign-magnitude too: GFS writes its -2 PVU surface
-    // as 0x800007D0 with factor 9. No real level needs 2^31 units.
-    const double magnitude = scaled & 0x7FFFFFFFu;
-    const double value = (scaled & 0x80000000u) ? -magnitude : magnitude;
-    record.level = factor >= 0 ? value / power_of_ten(factor) : value * power_of_ten(-factor);
-  }
+Result<void> summarise_section3(Bytes s, MessageRecord& record) {
+  auto grid = parse_section3(s);
+  if (!grid) return fail(std::move(grid.error()));
+  record.Ni = grid->Ni;
+  record.Nj = grid->Nj;
+  record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
+  record.scanningMode = grid->scanningMode;
+  record.reduced_point_count = grid->reduced_point_count;
   return {};
+}
+
+Result<void> summarise_section5(Bytes s, MessageRecord& record) {
+  auto drs = parse_section5(s);
+  if (!drs) return fail(std::move(drs.error()));
+  record.dataRepresentationTemplateNumber = drs->dataRepresentationTemplateNumber;
+  record.bitsPerValue = drs->bitsPerValue;
+  return {};
+}
+
+// The section 4 keys the record keeps, by their ids in the template layouts.
+struct ProductKeys {
+  std::uint16_t process, unit, forecast, type1, factor1, value1, type2, factor2, value2;
+};
+
+const ProductKeys& product_keys() {
+  static const ProductKeys keys = [] {
+    auto id = [](std::string_view name) { return template_key_id(name).value_or(kNoField); };
+    return ProductKeys{id("generatingProcessIdentifier"), id("indicatorOfUnitOfTimeRange"), id("forecastTime"),
+                       id("typeOfFirstFixedSurface"),     id("scaleFactorOfFirstFixedSurface"),
+                       id("scaledValueOfFirstFixedSurface"), id("typeOfSecondFixedSurface"),
+                       id("scaleFactorOfSecondFixedSurface"), id("scaledValueOfSecondFixedSurface")};
+  }();
+  return keys;
+}
+
+// A fixed surface: the scaled value divided by 10 to the power of the scale
+// factor. The factor octet reads both ways WMO and other writers use (see
+// SignRule::ScaleFactor); the scaled value is sign-magnitude (GFS writes its
+// -2 PVU surface as 0x800007D0 with factor 9); all ones: no surface value.
+std::optional<double> surface_value(const TemplateReader& r, std::uint16_t factor_key, std::uint16_t value_key) {
+  const auto scaled = r.find(value_key);
+  if (!scaled || scaled->missing()) return std::nullopt;
+  const auto factor_octet = r.find(factor_key);
+  const std::int64_t factor = factor_octet ? factor_octet->value() : 0;
+  const double value = static_cast<double>(scaled->value());
+  return factor >= 0 ? value / power_of_ten(static_cast<int>(factor)) : value * power_of_ten(static_cast<int>(-factor));
+}
+
+// Section 4 (product definition): 6-7 number of coordinate values after the
+// template, 8-9 template, then the template. Octets 10 and 11 hold the
+// parameter category and number in every product definition template; all
+// else is read where the template's layout puts it, and is absent when the
+// template is not described or the section ends before it.
+void summarise_section4(Bytes s, MessageRecord& record) {
+  record.productDefinitionTemplateNumber.reset();
+  record.parameterCategory.reset();
+  record.parameterNumber.reset();
+  record.generatingProcessIdentifier.reset();
+  record.indicatorOfUnitOfTimeRange.reset();
+  record.forecastTime.reset();
+  record.levelType.reset();
+  record.level.reset();
+  record.secondLevelType.reset();
+  record.secondLevel.reset();
+  if (s.size() < 9) return;
+  const std::uint16_t number = u16_at(s, 8);
+  record.productDefinitionTemplateNumber = number;
+  if (s.size() >= 10) record.parameterCategory = u8_at(s, 10);
+  if (s.size() >= 11) record.parameterNumber = u8_at(s, 11);
+  const TemplateReader r(find_template(4, number), s);
+  const ProductKeys& k = product_keys();
+  if (const auto v = r.find(k.process)) record.generatingProcessIdentifier = static_cast<std::uint16_t>(v->raw);
+  if (const auto v = r.find(k.unit)) record.indicatorOfUnitOfTimeRange = static_cast<std::uint8_t>(v->raw);
+  if (const auto v = r.find(k.forecast)) record.forecastTime = v->value();
+  if (const auto v = r.find(k.type1)) {
+    record.levelType = static_cast<std::uint8_t>(v->raw);
+    record.level = surface_value(r, k.factor1, k.value1);
+  }
+  if (const auto v = r.find(k.type2)) {
+    record.secondLevelType = static_cast<std::uint8_t>(v->raw);
+    record.secondLevel = surface_value(r, k.factor2, k.value2);
+  }
 }
 
 }  // namespace
@@ -303,33 +339,44 @@ Result<DataRepresentation> parse_section5(Bytes s) {
   return drs;
 }
 
-Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record) {
+Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record,
+                             std::vector<FieldSpans>& fields) {
   bool saw_section4 = false;
+  FieldSpans current;       // the latest occurrence of each section
+  SectionSpan last_bitmap;  // the latest section 6 holding a bitmap
   auto handle = [&](std::uint8_t number, Bytes s) -> Result<void> {
+    const SectionSpan span{static_cast<std::uint64_t>(s.data() - message.data()), s.size()};
     switch (number) {
       case 1:
+        current.identification = span;
         summarise_section1(s, record);
         return {};
-      case 3: {
-        auto grid = parse_section3(s);
-        if (!grid) return fail(std::move(grid.error()));
-        record.Ni = grid->Ni;
-        record.Nj = grid->Nj;
-        record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
-        record.scanningMode = grid->scanningMode;
-        record.reduced_point_count = grid->reduced_point_count;
+      case 2:
+        current.local = span;
         return {};
-      }
+      case 3:
+        current.grid = span;
+        return summarise_section3(s, record);
       case 4:
+        current.product = span;
         saw_section4 = true;
-        return summarise_section4(s, record);
-      case 5: {
-        auto drs = parse_section5(s);
-        if (!drs) return fail(std::move(drs.error()));
-        record.dataRepresentationTemplateNumber = drs->dataRepresentationTemplateNumber;
-        record.bitsPerValue = drs->bitsPerValue;
+        summarise_section4(s, record);
         return {};
-      }
+      case 5:
+        current.representation = span;
+        return summarise_section5(s, record);
+      case 6:
+        // 6 bitmap indicator: 0 a bitmap follows, 254 the previous bitmap
+        // applies, 255 none (anything else is refused when decoding).
+        current.bitmap = span;
+        current.bitmap_source = {};
+        if (s.size() >= 6 && u8_at(s, 6) == 0) last_bitmap = current.bitmap_source = span;
+        if (s.size() >= 6 && u8_at(s, 6) == 254) current.bitmap_source = last_bitmap;
+        return {};
+      case 7:
+        current.data = span;
+        fields.push_back(current);
+        return {};
       default:
         return {};
     }
@@ -341,13 +388,33 @@ Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, Messag
 
   if (message.size() == 20 || !saw_section4) return fail("GRIB2 message missing section 4");
   if (!record.parameterNumber) return fail("GRIB2 message missing parameter number");
-  const ParamNames names =
-      scan_names_grib2(record.discipline.value_or(0), record.parameterCategory.value_or(0), *record.parameterNumber,
-                       record.levelType.value_or(255), record.level);
-  record.shortName = std::string(names.shortName);
-  record.name = std::string(names.name);
-  record.units = std::string(names.units);
+  record.spans = current;
   return {};
+}
+
+Result<MessageRecord> summarise_field(Bytes message, const MessageRecord& message_record, const FieldSpans& spans) {
+  MessageRecord r = message_record;
+  r.spans = spans;
+  if (r.edition != Edition::Two) return r;
+  auto section = [&](const SectionSpan& span) -> std::optional<Bytes> {
+    if (!span.present() || span.offset > message.size() || message.size() - span.offset < span.length) {
+      return std::nullopt;
+    }
+    return message.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.length));
+  };
+  if (const auto s1 = section(spans.identification)) {
+    summarise_section1(*s1, r);
+  } else {
+    summarise_section1({}, r);
+  }
+  if (const auto s3 = section(spans.grid)) {
+    if (auto ok = summarise_section3(*s3, r); !ok) return fail(std::move(ok.error()));
+  }
+  if (const auto s4 = section(spans.product)) summarise_section4(*s4, r);
+  if (const auto s5 = section(spans.representation)) {
+    if (auto ok = summarise_section5(*s5, r); !ok) return fail(std::move(ok.error()));
+  }
+  return r;
 }
 
 Result<Grib2Collected> collect_grib2(Bytes message) {

@@ -17,6 +17,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 namespace vorlak {
 
@@ -65,6 +66,8 @@ struct TemplateLayout {
   const TemplateGroup& group(std::size_t g) const;
   // The first field with that key, if the template has one.
   std::optional<std::size_t> find(std::uint16_t key) const;
+  // (key, field index) of every field, ascending by key (so by name).
+  std::span<const std::pair<std::uint16_t, std::uint16_t>> by_key() const;
 };
 
 // The layout of template `number` of section 3, 4 or 5; null when the WMO

@@ -225,7 +225,8 @@ TEST(TemplateWalk, PointsPerRowListTakesItsWidthFromOctet11) {
   EXPECT_EQ(value(r, "numberOfOctetsForNumberOfPoints"), 2);
   EXPECT_EQ(r.entries(0), 3u);
   EXPECT_EQ(value(r, "pl", 1), 24);
-  EXPECT_TRUE(r.find(key("Ni"))->missing());
+  EXPECT_TRUE(r.find("Ni")->missing());
+  EXPECT_FALSE(r.find("noSuchKey"));
   // Octet 11 = 0: no list, whatever follows.
   ByteVec none = s;
   none[11 - 1] = 0;

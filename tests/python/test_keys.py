@@ -567,6 +567,11 @@ GRID_TYPES = {0: "regular_ll", 1: "rotated_ll", 10: "mercator", 20: "polar_stere
 PACKING = {0: "grid_simple", 2: "grid_complex", 3: "grid_complex_spatial_differencing", 40: "grid_jpeg",
            42: "grid_ccsds"}
 SECONDS_PER_UNIT = {0: 60, 1: 3600}
+# Statistically processed templates: the octet of the year of the end of
+# the overall time interval; the outermost time range follows 12 octets on
+# (process, increment type, unit, 4-octet length in two's complement).
+END_OF_INTERVAL = {8: 35, 9: 48, 10: 36, 11: 38, 12: 37, 107: 35}
+STEP_TYPES = {0: "avg", 1: "accum", 2: "max", 3: "min"}
 
 
 def _octets(b, n, count):  # octets n .. n+count-1 (1-based) as one big-endian number
@@ -596,6 +601,16 @@ def _grib2_expected(msg):
             facts["ni_nj"] = (_octets(s, 31, 4), _octets(s, 35, 4)) if len(s) > 37 else (_octets(s, 7, 4), 1)
         elif s[4] == 4:
             facts["parameter"] = (s[9], s[10])
+            end = END_OF_INTERVAL.get(_octets(s, 8, 2))
+            facts["statistical"] = None
+            if end:
+                spec = end + 12
+                length = _octets(s, spec + 3, 4)
+                facts["statistical"] = {
+                    "end": (_octets(s, end, 2),) + tuple(s[end + 1:end + 6]),
+                    "process": s[spec - 1], "unit": s[spec + 1],
+                    "length": length - (1 << 32) if length >> 31 else length,
+                }
             facts["unit"], facts["step"], facts["level_type"] = s[17], _octets(s, 19, 4), s[22]
             factor, scaled = s[23], _octets(s, 25, 4)
             if scaled == 0xFFFFFFFF:
@@ -658,10 +673,21 @@ def test_real_file_keys_match_their_octets(name):
             facts, expected = (_grib2_expected if msg[7] == 2 else _grib1_expected)(msg)
             year, month, day, hour, minute = facts["date"]
             reference = datetime.datetime(year, month, day, hour, minute)
-            valid = reference + datetime.timedelta(seconds=facts["step"] * SECONDS_PER_UNIT[facts["unit"]])
+            unit = SECONDS_PER_UNIT[facts["unit"]]
+            valid = reference + datetime.timedelta(seconds=facts["step"] * unit)
+            step_range = str(facts["step"])
+            stat = facts.get("statistical")
+            if stat:
+                # Valid at the stated end of the interval, which began the
+                # outermost range's length before it.
+                valid = datetime.datetime(*stat["end"])
+                end_step = int((valid - reference).total_seconds()) // unit
+                start_step = end_step - abs(stat["length"]) * SECONDS_PER_UNIT[stat["unit"]] // unit
+                step_range = str(end_step) if start_step == end_step else f"{start_step}-{end_step}"
+                expected.update(startStep=start_step, endStep=end_step, stepType=STEP_TYPES[stat["process"]])
             expected.update(dataDate=int(reference.strftime("%Y%m%d")), dataTime=hour * 100 + minute,
                             validityDate=int(valid.strftime("%Y%m%d")), validityTime=valid.hour * 100 + valid.minute,
-                            stepRange=str(facts["step"]), stepUnits=facts["unit"], edition=msg[7],
+                            stepRange=step_range, stepUnits=facts["unit"], edition=msg[7],
                             totalLength=len(msg), messageNumber=number)
             got = {key: v.codes_get(h, key) for key in expected}
             assert got == pytest.approx(expected), f"message {number}"
