@@ -31,7 +31,7 @@ struct StepKeys {
 };
 
 // `range` is set for statistically processed products (a template with a
-// time-range specification). GRIB1 records carry their time range
+// time range of statistical processing). GRIB1 records carry their time range
 // indicator, P1 and P2.
 StepKeys step_keys(const MessageRecord& record, const std::optional<TimeRange>& range);
 

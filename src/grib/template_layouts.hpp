@@ -3,7 +3,7 @@
 // the WMO template tables by tools/gen_templates.py into
 // generated/template_layouts.cpp: for every template its fields in octet
 // order (key, octet, width, sign rule, code table) and its repeated groups
-// (time-range specifications, spectral bands, lists) with the field that
+// (time ranges of statistical processing, spectral bands, lists) with the field that
 // counts their entries. Every layout starts with the section's own header
 // fields (section 3 octets 6-14, section 4 octets 6-9, section 5 octets
 // 6-11). TemplateReader (template_walk.hpp) reads them from a section.

@@ -604,11 +604,11 @@ def _grib2_expected(msg):
             end = END_OF_INTERVAL.get(_octets(s, 8, 2))
             facts["statistical"] = None
             if end:
-                spec = end + 12
-                length = _octets(s, spec + 3, 4)
+                outermost = end + 12
+                length = _octets(s, outermost + 3, 4)
                 facts["statistical"] = {
                     "end": (_octets(s, end, 2),) + tuple(s[end + 1:end + 6]),
-                    "process": s[spec - 1], "unit": s[spec + 1],
+                    "process": s[outermost - 1], "unit": s[outermost + 1],
                     "length": length - (1 << 32) if length >> 31 else length,
                 }
             facts["unit"], facts["step"], facts["level_type"] = s[17], _octets(s, 19, 4), s[22]
