@@ -7,7 +7,8 @@ FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
             python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libpng-dev zlib1g-dev libgtest-dev \
-            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed
+            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed \
+            python3-pyproj
 
 export PYTHONDONTWRITEBYTECODE := 1
 
@@ -143,7 +144,7 @@ FUZZ_SECONDS      ?= 60
 FUZZ_LONG_SECONDS ?= 900
 FUZZ_TARGETS      := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
 FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src/types src/core) \
-                     tests/cpp/support/message_builder.cpp
+                     tests/cpp/support/message_builder.cpp tests/cpp/support/template_builder.cpp
 FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
                      -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 -I/usr/include/libpng16 \

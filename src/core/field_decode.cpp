@@ -1,109 +1,84 @@
-// The decoding side of a FieldFile: the values of one field, its rows and
-// columns, the latitude and longitude of every point, and the codes view
-// of one field for the key listing and the nearest search.
+// The decoding side of a FieldFile: the values of one field in the
+// presented order of its grid's layout (the order its coordinates come in),
+// its rows and columns, the latitude and longitude of every point, and the
+// codes view of one field for the key listing and the nearest search.
 #include <cstddef>
+#include <variant>
 
 #include "core/field_file.hpp"
+#include "core/grid_geometry.hpp"
 #include "grib/decode_message.hpp"
-#include "grib/geometry.hpp"
-#include "grib/grib1_sections.hpp"
+#include "grib/geometry/grid_layout.hpp"
 #include "grib/value_count.hpp"
 
 namespace vorlak {
 namespace {
 
-// The grid a field's values are laid out on, from the decoding walk (no
-// payload is decoded), and whether the values come in rows.
-struct FieldGrid {
-  GridSummary grid;
-  bool has_rows = true;
-};
-
-// Rows of varying length and spectral coefficients have no rows and
-// columns; every other grid has Nj rows of Ni points.
-bool grid_has_rows(Edition edition, const GridSummary& grid) {
-  if (grid.reduced_point_count) return false;
-  const std::uint16_t number = grid.gridDefinitionTemplateNumber;
-  if (edition == Edition::One) return number != 41 && number != 50 && number != 51;
-  return number < 50 || number > 53;
+// The layout of the field's grid, when its section places the points (a
+// layout this reader cannot present leaves the values in message order).
+std::optional<GridLayout> layout_of(Edition edition, Bytes grid_section) {
+  if (grid_section.empty()) return std::nullopt;
+  auto definition = grid_definition_of(edition, grid_section);
+  if (!definition) return std::nullopt;
+  auto layout = GridLayout::make(definition->layout);
+  if (!layout) return std::nullopt;
+  return std::move(*layout);
 }
 
-Result<FieldGrid> collect_grid(Bytes message, const MessageRecord& record) {
-  if (auto ok = check_decode_entry(message, record); !ok) return fail(std::move(ok.error()));
-  FieldGrid out;
-  if (record.edition == Edition::One) {
-    auto collected = collect_grib1(message);
-    if (!collected) return fail(std::move(collected.error()));
-    out.grid = std::move(collected->grid);
-  } else {
-    // Nj comes corrected for Gaussian grids that state fewer rows.
-    auto collected = collect_grib2(message);
-    if (!collected) return fail(std::move(collected.error()));
-    out.grid = std::move(collected->grid);
-  }
-  out.has_rows = grid_has_rows(record.edition, out.grid);
-  return out;
-}
-
-Result<DecodedMessage> decode_field(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
-  return decode_message(message, record, options);
+// Rows and columns: a grid of rows of one length; a single row (an
+// unstructured grid's points, say) has none.
+std::optional<FieldShape> shape_of(const GridLayout& layout) {
+  if (!layout.regular() || layout.rows() < 2 || layout.points() == 0) return std::nullopt;
+  return FieldShape{layout.rows(), layout.columns()};
 }
 
 }  // namespace
 
 Result<DecodedMessage> FieldFile::decode(std::size_t field, const DecodeOptions& options) const {
-  if (const auto& sections = fields_[field].sections; sections && sections->error) return fail(*sections->error);
-  auto bytes = bytes_of(field, FieldContent::Whole);
-  if (!bytes) return fail(std::move(bytes.error()));
-  return decode_field(bytes->view(), record_of(field), options);
+  if (const auto& error = fields_[field].error) return fail(*error);
+  const FieldBytes bytes = bytes_of(field);
+  // The whole-message decoder reads the edition from the record and the
+  // rest from the bytes.
+  return decode_message(bytes.view(), scan_.records[fields_[field].record], options);
 }
 
 Result<FieldData> FieldFile::values(std::size_t field, const DecodeOptions& options) const {
   auto decoded = decode(field, options);
   if (!decoded) return fail(std::move(decoded.error()));
   FieldData out;
-  const std::uint64_t rows = decoded->field.Nj();
-  const std::uint64_t columns = decoded->field.Ni();
-  if (grid_has_rows(decoded->record.edition, decoded->grid)) out.shape = FieldShape{rows, columns};
   out.missing = decoded->missing_count;
   out.values = std::move(decoded->field).take_values();
+  const std::optional<GridLayout> layout = layout_of(scan_.records[fields_[field].record].edition, grid_section(field));
+  if (!layout || layout->points() != out.values.size()) return out;  // one dimension, in message order
+  if (!layout->identity()) {
+    std::vector<double> presented(out.values.size());
+    if (auto ok = layout->to_presented<double>(out.values, presented); !ok) return fail(std::move(ok.error()));
+    out.values = std::move(presented);
+  }
+  out.shape = shape_of(*layout);
   return out;
 }
 
 Result<std::optional<FieldShape>> FieldFile::shape(std::size_t field) const {
-  auto bytes = bytes_of(field, FieldContent::Grid);
-  if (!bytes) return fail(std::move(bytes.error()));
-  auto grid = collect_grid(bytes->view(), record_of(field));
-  if (!grid) return fail(std::move(grid.error()));
-  if (!grid->has_rows) return std::optional<FieldShape>();
-  return std::optional<FieldShape>(FieldShape{grid->grid.Nj, grid->grid.Ni});
+  const std::optional<GridLayout> layout = layout_of(scan_.records[fields_[field].record].edition, grid_section(field));
+  if (!layout) return std::optional<FieldShape>();
+  return shape_of(*layout);
 }
 
 Result<std::optional<std::vector<double>>> FieldFile::coordinate(std::size_t field, bool latitude) const {
   using Out = std::optional<std::vector<double>>;
-  auto bytes = bytes_of(field, FieldContent::Grid);
-  if (!bytes) return fail(std::move(bytes.error()));
-  auto grid = collect_grid(bytes->view(), record_of(field));
-  if (!grid) return fail(std::move(grid.error()));
-  if (!grid->has_rows) return Out();
-  const std::optional<Coordinates> axes = compute_coordinates(grid->grid);
-  if (!axes) return Out();
-  // Point k lies in row k / columns and column k % columns.
-  const std::vector<double>& lat = axes->latitude.values;
-  const std::vector<double>& lon = axes->longitude.values;
-  const std::uint64_t rows = lat.size();
-  const std::uint64_t columns = lon.size();
-  if (columns != 0 && rows > kMaxGridPoints / columns) {
-    return fail(str_cat("grid of ", rows, " x ", columns, " points exceeds the supported maximum ",
-                        kMaxGridPoints));
-  }
-  std::vector<double> out;
-  out.reserve(rows * columns);
-  if (latitude) {
-    for (double row_latitude : lat) out.insert(out.end(), columns, row_latitude);
-  } else {
-    for (std::uint64_t r = 0; r < rows; ++r) out.insert(out.end(), lon.begin(), lon.end());
-  }
+  const Edition edition = scan_.records[fields_[field].record].edition;
+  const Bytes section = grid_section(field);
+  if (section.empty()) return Out();
+  auto definition = grid_definition_of(edition, section);
+  if (!definition) return fail(std::move(definition.error()));
+  if (std::holds_alternative<NoCoordinates>(definition->geometry)) return Out();
+  auto coordinates = grid_coordinates_of(edition, section);
+  if (!coordinates) return fail(std::move(coordinates.error()));
+  // The layout bounds the point count (kMaxGridPoints).
+  const GridCoordinates& points = **coordinates;
+  std::vector<double> out(points.size());
+  for (std::uint64_t p = 0; p < out.size(); ++p) out[p] = latitude ? points.latitude(p) : points.longitude(p);
   return Out(std::move(out));
 }
 
@@ -116,12 +91,30 @@ Result<std::optional<std::vector<double>>> FieldFile::longitudes(std::size_t fie
 }
 
 HandleRecord FieldFile::codes_view(std::size_t field, const DecodeOptions& options) const {
-  HandleRecord view = described(field);
-  if (fields_[field].own_record) {
-    // The codes functions read the one-field message made of its sections.
-    if (auto bytes = bytes_of(field, FieldContent::Whole)) {
-      view.bytes = BytesSource::private_copy(ByteBlock::copy_of(bytes->view()));
+  const Entry& entry = fields_[field];
+  const MessageRecord& message_record = scan_.records[entry.record];
+  HandleRecord view;
+  std::optional<MessageRecord> own;
+  std::vector<std::uint8_t> made;
+  if (entry.own_message) {
+    // The codes functions read the one-field message made of its sections,
+    // with the record its own scan gives, placed where the message is.
+    made = single_field_message(message_of(field), entry.spans);
+    if (auto scan = scan_messages(made); scan && !scan->records.empty()) {
+      own = scan->records.front();
+      own->messageNumber = message_record.messageNumber;
+      own->offset = message_record.offset;
+      own->totalLength = message_record.totalLength;
     }
+  }
+  if (own) {
+    view = HandleRecord::make(*own, BytesSource::private_copy(ByteBlock::copy_of(made)));
+  } else if (entry.own_message) {
+    // Sections that do not make a message of their own: the field's keys
+    // from its record alone.
+    view = HandleRecord::make(described(field).record, BytesSource{});
+  } else {
+    view = HandleRecord::make(message_record, BytesSource::shared(bytes_));
   }
   // A memo of its own, filled now: the view shares nothing decoded.
   view.memo = std::make_shared<ValuesMemo>();

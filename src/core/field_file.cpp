@@ -7,40 +7,55 @@
 #include "core/file_read.hpp"
 #include "core/key_lookup.hpp"
 #include "grib/grib2_sections.hpp"
+#include "grib/message_record.hpp"
 
 namespace vorlak {
+namespace {
 
-FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
-  fields_.reserve(scan_.records.size());
-  for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
-  add_cut_message();
-  described_ = std::make_unique<std::atomic<const HandleRecord*>[]>(fields_.size());
+// Two 32-bit dimensions: the product always fits in 64 bits. A grid with
+// rows of their own lengths has their sum.
+std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
+  if (!record.Ni || !record.Nj) return std::nullopt;
+  if (record.reduced_point_count) return *record.reduced_point_count;
+  return std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj};
 }
 
+}  // namespace
+
+FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
+  fields_.reserve(scan_.fields.size() + scan_.records.size());
+  for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
+  add_cut_message();
+  described_ = std::make_unique<std::atomic<const Described*>[]>(fields_.size());
+}
+
+// One entry per field the scan found in the message (one for a message
+// without a data section: reading it says what is missing).
 void FieldFile::add_fields(std::size_t r) {
   const MessageRecord& record = scan_.records[r];
+  const Bytes message = message_of_record(r);
   Entry entry;
   entry.position.message_number = record.messageNumber;
   entry.position.message_offset = record.offset;
   entry.position.message_length = record.totalLength;
   entry.record = r;
-  std::vector<FieldSections> sections;
-  if (record.edition == Edition::Two) {
-    if (auto message = message_bytes(BytesSource::shared(bytes_), record)) {
-      if (auto walked = walk_fields(*message)) sections = std::move(*walked);
-    }
-  }
-  // A message with one field is read as it is, through its scan record.
-  if (sections.size() <= 1) {
-    if (sections.size() == 1 && sections[0].error) entry.sections = std::move(sections[0]);
+  const std::size_t count = record.field_count;
+  const bool in_range = record.first_field <= scan_.fields.size() && count <= scan_.fields.size() - record.first_field;
+  if (count == 0 || !in_range) {
+    entry.spans = record.spans;
+    entry.error = field_error(message, entry.spans);
+    entry.own_message = entry.error.has_value();
     fields_.push_back(std::move(entry));
     return;
   }
-  entry.position.fields_in_message = static_cast<std::uint32_t>(sections.size());
-  entry.own_record = true;
-  for (std::size_t k = 0; k < sections.size(); ++k) {
+  entry.position.fields_in_message = static_cast<std::uint32_t>(count);
+  for (std::size_t k = 0; k < count; ++k) {
     entry.position.index_in_message = static_cast<std::uint32_t>(k);
-    entry.sections = std::move(sections[k]);
+    entry.spans = scan_.fields[record.first_field + k];
+    entry.error = field_error(message, entry.spans);
+    // A bitmap reuse needs the one-field message: the whole message's
+    // decoding walk refuses it.
+    entry.own_message = count > 1 || entry.spans.bitmap_source != entry.spans.bitmap;
     fields_.push_back(entry);
   }
 }
@@ -57,24 +72,26 @@ void FieldFile::add_cut_message() {
     if (stated <= all.size() - at) continue;  // not cut: the scan refused it for a reason of its own
     CutFields cut = walk_cut_fields(all.subspan(at));
     if (cut.complete() == 0) return;
-    std::vector<FieldSections>& sections = cut.fields;
     MessageRecord record;
     record.edition = Edition::Two;
     record.messageNumber = scan_.records.size() + 1;
     record.offset = at;
     record.totalLength = all.size() - at;  // the bytes there are
     record.discipline = all[at + 6];
+    record.spans = cut.fields[cut.complete() - 1];
     scan_.records.push_back(record);
+    const Bytes message = all.subspan(at);
     Entry entry;
     entry.position.message_number = record.messageNumber;
     entry.position.message_offset = record.offset;
     entry.position.message_length = record.totalLength;
-    entry.position.fields_in_message = static_cast<std::uint32_t>(sections.size());
+    entry.position.fields_in_message = static_cast<std::uint32_t>(cut.fields.size());
     entry.record = scan_.records.size() - 1;
-    entry.own_record = true;
-    for (std::size_t k = 0; k < sections.size(); ++k) {
+    entry.own_message = true;
+    for (std::size_t k = 0; k < cut.fields.size(); ++k) {
       entry.position.index_in_message = static_cast<std::uint32_t>(k);
-      entry.sections = std::move(sections[k]);
+      entry.spans = cut.fields[k];
+      entry.error = k < cut.complete() ? field_error(message, entry.spans) : cut.cut;
       fields_.push_back(entry);
     }
     return;
@@ -103,60 +120,67 @@ Result<SharedFieldFile> FieldFile::from_bytes(SharedBytes bytes) {
   return file;
 }
 
-// The record of a field: its message's scan record, or for a field of a
-// message that carries several, the summary of the one-field message made
-// of its sections, placed where the message is.
-HandleRecord FieldFile::describe(std::size_t field) const {
-  const Entry& entry = fields_[field];
-  const MessageRecord& message_record = scan_.records[entry.record];
-  if (!entry.own_record) return HandleRecord::make(message_record, BytesSource::shared(bytes_));
-  MessageRecord record;
-  record.edition = Edition::Two;
-  record.messageNumber = message_record.messageNumber;
-  record.discipline = message_record.discipline;
-  auto made = bytes_of(field, FieldContent::Keys);
-  if (made) {
-    record.totalLength = made->made.size();
-    // A field whose sections do not describe it (no section 4, say) keeps
-    // what could be read; reading its values says what is wrong.
-    (void)summarise_grib2(made->made, record.messageNumber, record);
-  }
-  record.offset = message_record.offset;
-  record.totalLength = message_record.totalLength;
-  return HandleRecord::make(record, BytesSource{});
+Bytes FieldFile::message_of_record(std::size_t r) const {
+  // Records lie within the bytes: the scan's, and the cut message's by
+  // construction.
+  const MessageRecord& record = scan_.records[r];
+  return bytes_->span().subspan(static_cast<std::size_t>(record.offset), static_cast<std::size_t>(record.totalLength));
 }
 
-const HandleRecord& FieldFile::described(std::size_t field) const {
-  std::atomic<const HandleRecord*>& slot = described_[field];
-  if (const HandleRecord* done = slot.load(std::memory_order_acquire)) return *done;
-  auto made = std::make_unique<const HandleRecord>(describe(field));
-  const HandleRecord* expected = nullptr;
+Bytes FieldFile::message_of(std::size_t field) const { return message_of_record(fields_[field].record); }
+
+// The field's record: its message's, with the codes of the field's own
+// sections; and every key of the field, template keys included.
+FieldFile::Described FieldFile::describe(std::size_t field) const {
+  const Entry& entry = fields_[field];
+  const MessageRecord& message_record = scan_.records[entry.record];
+  const Bytes message = message_of(field);
+  Described out;
+  if (auto record = summarise_field(message, message_record, entry.spans)) {
+    out.record = std::move(*record);
+  } else {
+    // A grid or data representation section that does not parse: the
+    // message's codes with the field's sections; reading its values says
+    // what is wrong.
+    out.record = message_record;
+    out.record.spans = entry.spans;
+  }
+  const auto size = grid_size_of(out.record);
+  out.keys = derive_keys(FieldView{out.record, message, size.has_value(), size.value_or(0)}, KeySet::All);
+  return out;
+}
+
+const FieldFile::Described& FieldFile::described(std::size_t field) const {
+  std::atomic<const Described*>& slot = described_[field];
+  if (const Described* done = slot.load(std::memory_order_acquire)) return *done;
+  auto made = std::make_unique<const Described>(describe(field));
+  const Described* expected = nullptr;
   // A thread that loses the race keeps the winner's record.
   if (slot.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel)) return *made.release();
   return *expected;
 }
 
-Result<FieldFile::FieldBytes> FieldFile::bytes_of(std::size_t field, FieldContent content) const {
+FieldFile::FieldBytes FieldFile::bytes_of(std::size_t field) const {
   const Entry& entry = fields_[field];
-  auto message = message_bytes(BytesSource::shared(bytes_), scan_.records[entry.record]);
-  if (!message) return fail(std::move(message.error()));
   FieldBytes out;
-  out.message = *message;
-  if (entry.sections) out.made = single_field_message(*message, *entry.sections, content);
+  out.message = message_of(field);
+  if (entry.own_message) out.made = single_field_message(out.message, entry.spans);
   return out;
 }
 
-const MessageRecord& FieldFile::record_of(std::size_t field) const {
-  if (!fields_[field].own_record) return scan_.records[fields_[field].record];
-  return described(field).record;
+Bytes FieldFile::grid_section(std::size_t field) const {
+  const SectionSpan& span = fields_[field].spans.grid;
+  const Bytes message = message_of(field);
+  if (!span.present() || span.offset > message.size() || span.length > message.size() - span.offset) return {};
+  return message.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.length));
 }
 
 // ---------------------------------------------------------------------- keys
 
-std::span<const FieldKey> FieldFile::keys(std::size_t field) const { return described(field).derived.entries(); }
+std::span<const FieldKey> FieldFile::keys(std::size_t field) const { return described(field).keys.entries(); }
 
 const KeyValue* FieldFile::find_key(std::size_t field, std::string_view name) const {
-  return described(field).derived.find(name);
+  return described(field).keys.find(name);
 }
 
 CodesResult<std::int64_t> FieldFile::key_long(std::size_t field, std::string_view name) const {

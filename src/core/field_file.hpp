@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "compat/derived_keys.hpp"
 #include "core/codes_error.hpp"
 #include "core/field_walk.hpp"
 #include "core/grid_points.hpp"
@@ -124,11 +125,19 @@ class FieldFile {
   struct Entry {
     FieldPosition position;
     std::size_t record = 0;  // index into scan_.records
-    // Set for the fields of a message that carries several, of a message
-    // cut short, and for a field that cannot be read: its sections.
-    std::optional<FieldSections> sections;
-    // The field's keys come from its own sections, not from the scan.
-    bool own_record = false;
+    FieldSpans spans;        // the field's sections within its message
+    // Set for a field no reader can read (a bitmap reuse without an
+    // earlier bitmap, the field a cut falls in): why.
+    std::optional<std::string> error;
+    // Read through the one-field message made of its sections (one field
+    // of several, a bitmap reuse, a message cut short), not the message.
+    bool own_message = false;
+  };
+
+  // A field's record (the codes of its own sections) and every key.
+  struct Described {
+    MessageRecord record;
+    DerivedKeys keys;
   };
 
   // The bytes a field is read from: its message, or the one-field message
@@ -142,19 +151,22 @@ class FieldFile {
   FieldFile(SharedBytes bytes, ScanResult scan);
   void add_fields(std::size_t record);
   void add_cut_message();
-  const HandleRecord& described(std::size_t field) const;
-  HandleRecord describe(std::size_t field) const;
-  Result<FieldBytes> bytes_of(std::size_t field, FieldContent content) const;
-  // The record the field is read with (the scan's, or the field's own).
-  const MessageRecord& record_of(std::size_t field) const;
+  Bytes message_of_record(std::size_t record) const;
+  Bytes message_of(std::size_t field) const;
+  const Described& described(std::size_t field) const;
+  Described describe(std::size_t field) const;
+  FieldBytes bytes_of(std::size_t field) const;
   Result<DecodedMessage> decode(std::size_t field, const DecodeOptions& options) const;
+  // The field's grid section; empty when it has none (a GRIB1 message on a
+  // predefined grid).
+  Bytes grid_section(std::size_t field) const;
   Result<std::optional<std::vector<double>>> coordinate(std::size_t field, bool latitude) const;
 
   SharedBytes bytes_;
   ScanResult scan_;
   std::vector<Entry> fields_;
   // The record and keys of each field, made on first use.
-  std::unique_ptr<std::atomic<const HandleRecord*>[]> described_;
+  std::unique_ptr<std::atomic<const Described*>[]> described_;
 };
 
 }  // namespace vorlak

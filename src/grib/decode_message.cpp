@@ -56,6 +56,10 @@ bool marks_missing(const DataRepresentation& drs) {
 }
 
 std::string shape_mismatch(std::uint64_t values, const GridSummary& grid) {
+  if (grid.reduced_point_count) {
+    return str_cat("decoded value count ", values, " does not match the ", *grid.reduced_point_count,
+                   " points of the grid's rows");
+  }
   return str_cat("decoded value count ", values, " does not match grid dimensions ", grid.Ni, "x", grid.Nj);
 }
 
@@ -77,7 +81,9 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, 
   const DataRepresentation& drs = collected->representation;
   const std::optional<Bitmap>& bitmap = collected->bitmap;
 
-  const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
+  // Quasi-regular grids hold the points of their rows, one row of all of them.
+  const bool reduced = grid.reduced_point_count.has_value();
+  const std::uint64_t grid_points = reduced ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
   if (bitmap) {
     if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
@@ -103,6 +109,7 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, 
   }
 
   if (values->size() != grid_points) return fail(shape_mismatch(values->size(), grid));
+  if (reduced) return assemble(record, grid, grid_points, 1, std::move(*values), missing, false);
   return assemble(record, grid, grid.Ni, grid.Nj, std::move(*values), missing, true);
 }
 
@@ -112,11 +119,12 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
   const GridSummary& grid = collected->grid;
   const std::optional<Bitmap>& bitmap = collected->bitmap;
   const std::uint16_t number = grid.gridDefinitionTemplateNumber;
-  const bool reduced = number == 41;
+  // Reduced Gaussian and thinned latitude/longitude grids.
+  const bool reduced = grid.reduced_point_count.has_value();
   const bool harmonic = number == 50 || number == 51;
 
   const std::uint64_t points =
-      reduced ? grid.reduced_point_count.value_or(0) : std::uint64_t{grid.Ni} * grid.Nj;
+      reduced ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(points); !ok) return fail(ok.error());
   const std::uint64_t count = bitmap ? bitmap->count_present() : points;
 

@@ -21,6 +21,7 @@
 
 #include "core/key_lookup.hpp"
 #include "grib/decode_message.hpp"
+#include "grib/geometry.hpp"
 #include "core/keys_iterator.hpp"
 #include "support/exercise_fields.hpp"
 #include "support/message_builder.hpp"
@@ -70,11 +71,19 @@ ByteVec undecodable_field() {
                         g2_section7({})});
 }
 
+std::vector<double> one_to(int n) {
+  std::vector<double> v;
+  for (int k = 1; k <= n; ++k) v.push_back(k);
+  return v;
+}
+
 ByteVec reduced_gaussian_grib1() {
-  // Rows of 2, 4 and 2 points: 8 values, no rows and columns.
-  G1LatLonGrid grid{.Ni = 0xFFFF, .Nj = 3, .la1 = 45, .lo1 = 0, .la2 = -45, .lo2 = 270, .di = 0, .dj = 0,
-                    .N = 2, .points_per_row = {2, 4, 2}};
-  const SimplePacked packed = pack_simple({1, 2, 3, 4, 5, 6, 7, 8}, 8, 0, {}, true);
+  // The four rows of N = 2 with 2, 4, 4 and 2 points: 12 values, no rows
+  // and columns.
+  const std::vector<double>& rows = *gaussian_latitudes(2);
+  G1LatLonGrid grid{.Ni = 0xFFFF, .Nj = 4, .la1 = rows.front(), .lo1 = 0, .la2 = rows.back(), .lo2 = 270,
+                    .di = 0, .dj = 0, .N = 2, .points_per_row = {2, 4, 4, 2}};
+  const SimplePacked packed = pack_simple(one_to(12), 8, 0, {}, true);
   return grib1_message(g1_pds({.has_gds = true}), g1_gds_latlon(grid), {}, g1_bds_simple(packed));
 }
 
@@ -184,7 +193,24 @@ TEST_F(FieldFilePaths, FailuresCarryTheirErrorNumber) {
 
 // ------------------------------------------------------------------ keys
 
-TEST(FieldFileKeys, SameAsTheCodesApiForSingleFieldMessages) {
+// Every key the codes API derives, with its value and text, and the
+// template keys besides.
+void expect_codes_keys_within(const FieldFile& file, std::size_t i, const HandleRecord& codes) {
+  for (const auto& [name, value] : codes.derived.entries()) {
+    const KeyValue* own = file.find_key(i, name);
+    ASSERT_NE(own, nullptr) << name;
+    EXPECT_EQ(own->value, value.value) << name;
+    auto text = file.key_text(i, name);
+    auto expected_text = get_string(codes, name);
+    ASSERT_EQ(text.has_value(), expected_text.has_value()) << name;
+    if (text) {
+      EXPECT_EQ(*text, *expected_text) << name;
+    }
+  }
+  EXPECT_GE(file.keys(i).size(), codes.derived.entries().size());
+}
+
+TEST(FieldFileKeys, TheCodesApiKeysAndTheTemplateKeys) {
   const ByteVec bytes = concat({latlon_field(row_column_values()), minimal_grib1(), lambert_field()});
   SharedFieldFile file = file_of(bytes);
   ASSERT_TRUE(file);
@@ -192,22 +218,13 @@ TEST(FieldFileKeys, SameAsTheCodesApiForSingleFieldMessages) {
   ASSERT_TRUE(scan);
   ASSERT_EQ(file->size(), scan->records.size());
   for (std::size_t i = 0; i < file->size(); ++i) {
-    const HandleRecord codes = HandleRecord::make(scan->records[i], BytesSource::shared(ByteBlock::copy_of(bytes)));
-    const auto entries = file->keys(i);
-    ASSERT_FALSE(entries.empty());
-    ASSERT_EQ(entries.size(), codes.derived.entries().size()) << "field " << i;
-    for (const auto& [name, value] : entries) {
-      auto expected = get_key(codes, name);
-      ASSERT_TRUE(expected) << name;
-      EXPECT_EQ(value.value, expected->value) << name;
-      auto text = file->key_text(i, name);
-      auto expected_text = get_string(codes, name);
-      ASSERT_EQ(text.has_value(), expected_text.has_value()) << name;
-      if (text) {
-        EXPECT_EQ(*text, *expected_text) << name;
-      }
-    }
+    expect_codes_keys_within(*file, i, HandleRecord::make(scan->records[i], BytesSource::shared(ByteBlock::copy_of(bytes))));
   }
+  // Template keys: the grid's corners as stated, the first surface.
+  EXPECT_EQ(file->key_long(0, "latitudeOfFirstGridPoint").value(), 60000000);
+  EXPECT_EQ(file->key_long(0, "scaledValueOfFirstFixedSurface").value(), 85000);
+  EXPECT_NE(file->find_key(2, "LoV"), nullptr);
+  EXPECT_EQ(file->find_key(0, "LoV"), nullptr);
 }
 
 TEST(FieldFileKeys, TypedReadsConvertAsTheCodesApi) {
@@ -290,26 +307,38 @@ TEST(FieldFileValues, CoordinatesOfEveryPointFollowTheValues) {
   expect_same_values(**lon, expected_lon);
 }
 
-TEST(FieldFileValues, GridsWithoutRowsOrCoordinates) {
-  const ByteVec bytes = concat({reduced_gaussian_grib1(), lambert_field()});
+TEST(FieldFileValues, GridsWithAndWithoutRowsAndCoordinates) {
+  const ByteVec unstructured =
+      grib2_message({g2_section1(), g2_section3_template(101, 12, 1), g2_section4(),
+                     g2_section5_simple(pack_simple(row_column_values(), 12)), g2_section6_none(),
+                     g2_section7(pack_simple(row_column_values(), 12).data)});
+  const ByteVec bytes = concat({reduced_gaussian_grib1(), lambert_field(), unstructured});
   SharedFieldFile file = file_of(bytes);
   ASSERT_TRUE(file);
-  ASSERT_EQ(file->size(), 2u);
-  // Rows of varying length: one dimension, no coordinates yet.
+  ASSERT_EQ(file->size(), 3u);
+  // Rows of their own lengths: one dimension, a position for every point.
   auto reduced = file->values(0, DecodeOptions{});
   ASSERT_TRUE(reduced) << reduced.error();
-  expect_same_values(reduced->values, {1, 2, 3, 4, 5, 6, 7, 8});
+  expect_same_values(reduced->values, one_to(12));
   EXPECT_FALSE(reduced->shape);
   EXPECT_FALSE(file->shape(0).value());
-  EXPECT_FALSE(file->latitudes(0).value());
-  // A projection has rows, but no coordinates yet.
+  auto reduced_longitudes = file->longitudes(0);
+  ASSERT_TRUE(reduced_longitudes && *reduced_longitudes) << reduced_longitudes.error();
+  expect_same_values(**reduced_longitudes, {0, 180, 0, 90, 180, 270, 0, 90, 180, 270, 0, 180});
+  // A projection: rows and columns, and where each point is.
   auto lambert = file->values(1, DecodeOptions{});
   ASSERT_TRUE(lambert);
   ASSERT_TRUE(lambert->shape);
   EXPECT_EQ(lambert->shape->rows, 3u);
   EXPECT_EQ(lambert->shape->columns, 4u);
-  EXPECT_FALSE(file->latitudes(1).value());
-  EXPECT_FALSE(file->longitudes(1).value());
+  ASSERT_TRUE(file->latitudes(1).value());
+  EXPECT_NEAR(file->latitudes(1).value()->front(), 20.0, 1e-6);
+  // Points the message does not place: one dimension, no coordinates.
+  auto loose = file->values(2, DecodeOptions{});
+  ASSERT_TRUE(loose) << loose.error();
+  EXPECT_EQ(loose->values.size(), 12u);
+  EXPECT_FALSE(loose->shape);
+  EXPECT_FALSE(file->latitudes(2).value());
 }
 
 TEST(FieldFileValues, AFieldThatCannotBeDecodedFailsAlone) {
@@ -409,13 +438,8 @@ TEST(FieldFileMultiField, TwoGridsInOneMessage) {
   // The last field is what the codes API makes of the whole message.
   auto scan = scan_messages(message);
   ASSERT_TRUE(scan);
-  const HandleRecord codes = HandleRecord::make(scan->records[0], BytesSource{});
-  const auto entries = file->keys(1);
-  ASSERT_EQ(entries.size(), codes.derived.entries().size());
-  for (std::size_t k = 0; k < entries.size(); ++k) {
-    EXPECT_EQ(entries[k].first, codes.derived.entries()[k].first);
-    EXPECT_EQ(entries[k].second.value, codes.derived.entries()[k].second.value) << entries[k].first;
-  }
+  const HandleRecord codes = HandleRecord::make(scan->records[0], BytesSource::shared(ByteBlock::copy_of(message)));
+  expect_codes_keys_within(*file, 1, codes);
   // The codes view of a field decodes that field.
   expect_same_values(get_double_array(file->codes_view(0, DecodeOptions{}), "values").value(), first);
 }

@@ -155,28 +155,39 @@ def test_select_by_keys(mixed, criteria, numbers):
 # ------------------------------------------------------------------- keys
 
 
-def test_keys_are_the_codes_api_keys_with_the_same_values(tmp_path, mixed_bytes):
+COMPUTED = {"values", "numberOfMissing", "latitudes", "longitudes", "distinctLatitudes", "distinctLongitudes",
+            "latitudeOfFirstGridPointInDegrees", "latitudeOfLastGridPointInDegrees",
+            "longitudeOfFirstGridPointInDegrees", "longitudeOfLastGridPointInDegrees",
+            "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees"}
+
+
+def codes_keys(h):
+    """The keys the codes API lists for a handle, without those computed
+    from the decoded field."""
+    it = v.codes_keys_iterator_new(h)
+    names = []
+    while v.codes_keys_iterator_next(it):
+        names.append(v.codes_keys_iterator_get_name(it))
+    return [n for n in names if n not in COMPUTED]
+
+
+def test_keys_are_the_codes_api_keys_and_the_template_keys(tmp_path, mixed_bytes):
     path = write(tmp_path / "all.grib", mixed_bytes, grib1_message(), reduced_gaussian_grib1())
-    computed = {"values", "numberOfMissing", "latitudes", "longitudes", "distinctLatitudes",
-                "distinctLongitudes", "latitudeOfFirstGridPointInDegrees", "latitudeOfLastGridPointInDegrees",
-                "longitudeOfFirstGridPointInDegrees", "longitudeOfLastGridPointInDegrees",
-                "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees"}
     with vorlak.open(path) as grib:
         handles = list(codes_handles(path))
         assert len(grib) == len(handles) == 12
         for field, h in zip(grib, handles):
-            it = v.codes_keys_iterator_new(h)
-            names = []
-            while v.codes_keys_iterator_next(it):
-                names.append(v.codes_keys_iterator_get_name(it))
-            assert field.keys() == [n for n in names if n not in computed]
             as_dict = dict(field)
-            assert list(as_dict) == field.keys() == list(field) and len(field) == len(as_dict)
+            assert list(as_dict) == field.keys() == sorted(field) and len(field) == len(as_dict)
             assert field.items() == list(as_dict.items())
-            for name, value in as_dict.items():
+            for name in codes_keys(h):
                 expected = v.codes_get(h, name)
-                assert type(value) is type(expected) and value == expected, name
+                assert type(as_dict[name]) is type(expected) and as_dict[name] == expected, name
                 assert field._text(name) == v.codes_get_string(h, name), name
+        # Template keys the codes API does not list: the grid's corners as
+        # stated, the scaled first surface.
+        assert grib[0]["latitudeOfFirstGridPoint"] == 60000000 and grib[0]["scaledValueOfFirstFixedSurface"] == 50000
+        assert "latitudeOfFirstGridPoint" not in codes_keys(handles[0])
 
 
 def test_missing_keys(mixed):
@@ -238,15 +249,18 @@ def test_coordinates_follow_the_values(mixed):
         np.testing.assert_array_equal(lons.ravel(), v.codes_get_array(handles[0], "longitudes"))
         assert lats[0, 0] == 60 and lats[-1, 0] == 20 and lons[0, -1] == 35
         lambert = grib[9]
-        assert lambert.latitudes is None and lambert.longitudes is None
-        assert lambert.values.shape == lambert.shape == (4, 6)
+        assert lambert.values.shape == lambert.shape == lambert.latitudes.shape == lambert.longitudes.shape == (4, 6)
+        assert lambert.latitudes[0, 0] == pytest.approx(20) and lambert.longitudes[0, 0] == pytest.approx(-110)
 
 
 def test_grids_without_rows_give_one_dimension(tmp_path):
     with vorlak.open(reduced_gaussian_grib1()) as grib:
         field = grib[0]
-        assert field.shape is None and field.latitudes is None
-        assert field.values.shape == (24,) and field.values[-1] == pytest.approx(23.0)
+        assert field.shape is None
+        assert field.values.shape == field.latitudes.shape == field.longitudes.shape == (24,)
+        assert field.values[-1] == pytest.approx(23.0)
+        # Rows of 4, 8, 8 and 4 points on the Gaussian latitudes of N = 2.
+        assert len(set(field.latitudes.tolist())) == 4 and field.longitudes[4:12].tolist() == list(range(0, 360, 45))
 
 
 # -------------------------------------------------------------- closed files
@@ -411,7 +425,7 @@ def test_every_field_of_a_multi_field_message(tmp_path):
         assert second.latitudes[:, 0].tolist() == [50, 49] and second.longitudes[0].tolist() == [10, 11, 12, 13, 14]
         assert [repr(f).split()[1] for f in grib] == ["1", "2.1", "2.2"]
         # The codes API describes the message by its last field.
-        assert dict(second) == {k: v.codes_get(handles[1], k) for k in second.keys()}
+        assert {k: second[k] for k in codes_keys(handles[1])} == {k: v.codes_get(handles[1], k) for k in codes_keys(handles[1])}
         np.testing.assert_array_equal(second.values.ravel(), v.codes_get_values(handles[1]))
         assert [f.message_number for f in grib.select(typeOfLevel="heightAboveGround")] == [2]
 
@@ -468,6 +482,6 @@ def test_real_multi_field_messages(name, count):
         assert len(grib) == count and {f.message_number for f in grib} == {1}
         assert [f.index_in_message for f in grib] == list(range(count))
         last = grib[-1]
-        assert dict(last) == {k: v.codes_get(handle, k) for k in last.keys()}
+        assert {k: last[k] for k in codes_keys(handle)} == {k: v.codes_get(handle, k) for k in codes_keys(handle)}
         np.testing.assert_array_equal(last.values.ravel(), v.codes_get_values(handle))
         assert all(np.isfinite(f.values).any() for f in grib)
