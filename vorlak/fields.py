@@ -40,7 +40,8 @@ class Field(_fields.Field):
 
     A field is a read-only mapping of its keys (``field["shortName"]``,
     ``field.get("number")``, ``field.keys()``, ``field.items()``,
-    ``dict(field)``); every key is read without decoding the data. The
+    ``dict(field)``): the keys of the codes API and the fields of its
+    templates, every one read without decoding the data. The
     decoded data are attributes: ``values``, ``data()``, ``latitudes``,
     ``longitudes`` and ``shape``. (``values`` is the data, so the mapping has
     no ``values()`` method.)
@@ -56,7 +57,8 @@ class Field(_fields.Field):
     @property
     def values(self) -> np.ndarray:
         """The decoded values: a read-only float64 array, NaN where a point is
-        missing, shaped (rows, columns) when the grid has rows, else 1-D."""
+        missing, shaped (rows, columns) when the grid has rows, else 1-D, in
+        the order of ``latitudes`` and ``longitudes``."""
         self._check_open()
         try:
             return self._values_kept
@@ -86,7 +88,8 @@ class Field(_fields.Field):
     @property
     def shape(self) -> tuple[int, int] | None:
         """(rows, columns) of the grid, or None where it has no rows (rows of
-        varying length, spectral coefficients). Decodes no values."""
+        their own lengths, a single row, spectral coefficients). Decodes no
+        values."""
         return self._shape()
 
     @property

@@ -93,7 +93,8 @@ class FieldFile {
   const FieldPosition& position(std::size_t field) const { return fields_[field].position; }
 
   // ------------------------------------------------------------------ keys
-  // Every key of the field read without decoding, ascending by name.
+  // Every key of the field read without decoding, ascending by name: the
+  // codes API's keys and the fields of its templates.
   std::span<const FieldKey> keys(std::size_t field) const;
   // Null when the field has no such key.
   const KeyValue* find_key(std::size_t field, std::string_view name) const;
@@ -104,13 +105,16 @@ class FieldFile {
   CodesResult<std::string> key_text(std::size_t field, std::string_view name) const;
 
   // ------------------------------------------------------ decoded content
-  // Decodes this field alone.
+  // Decodes this field alone. The values come in the presented order of
+  // the grid's layout (that of the coordinates) when the grid places as
+  // many points as there are values, else in the message's order.
   Result<FieldData> values(std::size_t field, const DecodeOptions& options) const;
   // Rows and columns without decoding the values; none where the grid has
-  // no rows (rows of varying length, spectral coefficients).
+  // no rows (rows of their own lengths, a single row, spectral
+  // coefficients).
   Result<std::optional<FieldShape>> shape(std::size_t field) const;
   // Latitude or longitude of every point, in the order of the values; none
-  // where the grid has no coordinates.
+  // where the message does not place the grid's points.
   Result<std::optional<std::vector<double>>> latitudes(std::size_t field) const;
   Result<std::optional<std::vector<double>>> longitudes(std::size_t field) const;
 

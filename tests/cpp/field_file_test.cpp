@@ -341,6 +341,27 @@ TEST(FieldFileValues, GridsWithAndWithoutRowsAndCoordinates) {
   EXPECT_FALSE(file->latitudes(2).value());
 }
 
+TEST(FieldFileValues, ValuesComeInTheOrderOfTheirCoordinates) {
+  // Columns held consecutively (scanning mode 0x20): the message stores
+  // point (row r, column c) at c * 3 + r; the field presents rows.
+  std::vector<double> stored;
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 3; ++r) stored.push_back(10.0 * r + c);
+  }
+  std::vector<ByteVec> sections = {g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3, .scanning_mode = 0x20})};
+  for (ByteVec& s : g2_simple_field(stored, 12)) sections.push_back(std::move(s));
+  SharedFieldFile file = file_of(grib2_message(sections));
+  ASSERT_TRUE(file);
+  auto decoded = file->values(0, DecodeOptions{});
+  ASSERT_TRUE(decoded) << decoded.error();
+  expect_same_values(decoded->values, row_column_values());
+  EXPECT_EQ(decoded->shape->rows, 3u);
+  expect_same_values(file->latitudes(0).value().value(), {60, 60, 60, 60, 59, 59, 59, 59, 58, 58, 58, 58});
+  expect_same_values(file->longitudes(0).value().value(), {0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3});
+  // The codes view keeps the message's order.
+  expect_same_values(get_double_array(file->codes_view(0, DecodeOptions{}), "values").value(), stored);
+}
+
 TEST(FieldFileValues, AFieldThatCannotBeDecodedFailsAlone) {
   const ByteVec bytes = concat({latlon_field(row_column_values()), undecodable_field(), minimal_grib1()});
   SharedFieldFile file = file_of(bytes);
