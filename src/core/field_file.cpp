@@ -27,6 +27,8 @@ FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(byte
   for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
   add_cut_message();
   described_ = std::make_unique<std::atomic<const Described*>[]>(fields_.size());
+  codes_keys_ = std::make_unique<std::atomic<const DerivedKeys*>[]>(fields_.size());
+  all_keys_ = std::make_unique<std::atomic<const DerivedKeys*>[]>(fields_.size());
 }
 
 // One entry per field the scan found in the message (one for a message
@@ -99,7 +101,11 @@ void FieldFile::add_cut_message() {
 }
 
 FieldFile::~FieldFile() {
-  for (std::size_t i = 0; i < fields_.size(); ++i) delete described_[i].load(std::memory_order_relaxed);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    delete described_[i].load(std::memory_order_relaxed);
+    delete codes_keys_[i].load(std::memory_order_relaxed);
+    delete all_keys_[i].load(std::memory_order_relaxed);
+  }
 }
 
 Expected<SharedFieldFile, FieldFileError> FieldFile::open(const std::string& path) {
@@ -130,7 +136,7 @@ Bytes FieldFile::message_of_record(std::size_t r) const {
 Bytes FieldFile::message_of(std::size_t field) const { return message_of_record(fields_[field].record); }
 
 // The field's record: its message's, with the codes of the field's own
-// sections; and every key of the field, template keys included.
+// sections.
 FieldFile::Described FieldFile::describe(std::size_t field) const {
   const Entry& entry = fields_[field];
   const MessageRecord& message_record = scan_.records[entry.record];
@@ -145,19 +151,43 @@ FieldFile::Described FieldFile::describe(std::size_t field) const {
     out.record = message_record;
     out.record.spans = entry.spans;
   }
-  const auto size = grid_size_of(out.record);
-  out.keys = derive_keys(FieldView{out.record, message, size.has_value(), size.value_or(0)}, KeySet::All);
+  out.grid_size = grid_size_of(out.record);
   return out;
 }
 
-const FieldFile::Described& FieldFile::described(std::size_t field) const {
-  std::atomic<const Described*>& slot = described_[field];
-  if (const Described* done = slot.load(std::memory_order_acquire)) return *done;
-  auto made = std::make_unique<const Described>(describe(field));
-  const Described* expected = nullptr;
-  // A thread that loses the race keeps the winner's record.
+namespace {
+
+// The value of a once-only slot, made by `make` on first use; a thread that
+// loses the race to fill it keeps the winner's.
+template <class T, class Make>
+const T& once(std::atomic<const T*>& slot, Make make) {
+  if (const T* done = slot.load(std::memory_order_acquire)) return *done;
+  auto made = std::make_unique<const T>(make());
+  const T* expected = nullptr;
   if (slot.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel)) return *made.release();
   return *expected;
+}
+
+}  // namespace
+
+const FieldFile::Described& FieldFile::described(std::size_t field) const {
+  return once(described_[field], [&] { return describe(field); });
+}
+
+const DerivedKeys& FieldFile::codes_keys(std::size_t field) const {
+  return once(codes_keys_[field], [&] {
+    const Described& d = described(field);
+    return derive_keys(FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)},
+                       KeySet::Codes);
+  });
+}
+
+const DerivedKeys& FieldFile::all_keys(std::size_t field) const {
+  return once(all_keys_[field], [&] {
+    const Described& d = described(field);
+    return derive_keys(FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)},
+                       KeySet::All);
+  });
 }
 
 FieldFile::FieldBytes FieldFile::bytes_of(std::size_t field) const {
@@ -177,10 +207,14 @@ Bytes FieldFile::grid_section(std::size_t field) const {
 
 // ---------------------------------------------------------------------- keys
 
-std::span<const FieldKey> FieldFile::keys(std::size_t field) const { return described(field).keys.entries(); }
+std::span<const FieldKey> FieldFile::keys(std::size_t field) const { return all_keys(field).entries(); }
 
 const KeyValue* FieldFile::find_key(std::size_t field, std::string_view name) const {
-  return described(field).keys.find(name);
+  // Most reads ask for keys of the codes API: their set is a fifth of the
+  // cost of every key, and has the same values.
+  if (const DerivedKeys* all = all_keys_[field].load(std::memory_order_acquire)) return all->find(name);
+  if (const KeyValue* value = codes_keys(field).find(name)) return value;
+  return all_keys(field).find(name);
 }
 
 CodesResult<std::int64_t> FieldFile::key_long(std::size_t field, std::string_view name) const {

@@ -138,10 +138,12 @@ class FieldFile {
     bool own_message = false;
   };
 
-  // A field's record (the codes of its own sections) and every key.
+  // A field's record (the codes of its own sections) and the keys of the
+  // codes API, which most reads ask for; every key (the template fields
+  // too) is derived when one outside them is asked for, or all are listed.
   struct Described {
     MessageRecord record;
-    DerivedKeys keys;
+    std::optional<std::uint64_t> grid_size;
   };
 
   // The bytes a field is read from: its message, or the one-field message
@@ -159,6 +161,8 @@ class FieldFile {
   Bytes message_of(std::size_t field) const;
   const Described& described(std::size_t field) const;
   Described describe(std::size_t field) const;
+  const DerivedKeys& codes_keys(std::size_t field) const;
+  const DerivedKeys& all_keys(std::size_t field) const;
   FieldBytes bytes_of(std::size_t field) const;
   Result<DecodedMessage> decode(std::size_t field, const DecodeOptions& options) const;
   // The field's grid section; empty when it has none (a GRIB1 message on a
@@ -171,6 +175,8 @@ class FieldFile {
   std::vector<Entry> fields_;
   // The record and keys of each field, made on first use.
   std::unique_ptr<std::atomic<const Described*>[]> described_;
+  std::unique_ptr<std::atomic<const DerivedKeys*>[]> codes_keys_;
+  std::unique_ptr<std::atomic<const DerivedKeys*>[]> all_keys_;
 };
 
 }  // namespace vorlak

@@ -20,13 +20,25 @@ namespace vorlak::test {
 // not a finding; the harness reads only their keys.
 inline constexpr std::uint64_t kFieldExercisePoints = std::uint64_t{1} << 16;
 
+// Equal values, NaN equal to NaN.
+inline bool same_value(const KeyValue& a, const KeyValue& b) {
+  if (a.tag() == KeyTag::Double && b.tag() == KeyTag::Double) {
+    const double x = std::get<double>(a.value), y = std::get<double>(b.value);
+    return x == y || (x != x && y != y);
+  }
+  return a.value == b.value;
+}
+
 inline std::string exercise_field(const FieldFile& file, std::size_t i) {
   const DecodeOptions options{.all_templates = true};
   std::string previous;
   for (const auto& [name, value] : file.keys(i)) {
     if (!previous.empty() && !(previous < name)) return str_cat("field ", i, ": keys out of order at ", name);
     previous = name;
-    if (file.find_key(i, name) != &value) return str_cat("field ", i, ": key ", name, " not found by name");
+    // A key read by name (the codes API's keys come from a set of their own)
+    // has the value the listing gives.
+    const KeyValue* found = file.find_key(i, name);
+    if (!found || !same_value(*found, value)) return str_cat("field ", i, ": key ", name, " differs when read by name");
     (void)file.key_long(i, name);
     (void)file.key_double(i, name);
     (void)file.key_text(i, name);
