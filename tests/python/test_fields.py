@@ -485,3 +485,14 @@ def test_real_multi_field_messages(name, count):
         assert {k: last[k] for k in codes_keys(handle)} == {k: v.codes_get(handle, k) for k in codes_keys(handle)}
         np.testing.assert_array_equal(last.values.ravel(), v.codes_get_values(handle))
         assert all(np.isfinite(f.values).any() for f in grib)
+
+
+def test_real_run_length_and_png_files():
+    with vorlak.open(real_file("jma_tornado_nowcast_runlength.grib2")) as grib:
+        assert len(grib) == 7 and {f.message_number for f in grib} == {1}
+        first = grib[0].values
+        assert first.shape == (336, 256) and int(np.isnan(first).sum()) == 71493
+        assert np.nanmin(first) == 1 and np.nanmax(first) == 3
+    with vorlak.open(real_file("MRMS_MergedRhoHV_19.00_20260219-042039.grib2")) as grib:
+        (field,) = grib
+        assert field.shape == (3500, 7000) and field.data(np.float32).shape == (3500, 7000)
