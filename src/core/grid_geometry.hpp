@@ -21,6 +21,8 @@ Result<GridDefinition> grid_definition_of(Edition edition, Bytes section);
 Result<SharedCoordinates> grid_coordinates_of(Edition edition, Bytes section);
 
 Result<NamedValues> grid_keys_of(Edition edition, Bytes section);
+// Fail for grids without coordinates, and for a projection or rotation
+// whose parameters make no sense (as computing the coordinates would).
 Result<NamedValues> proj_parameters_of(Edition edition, Bytes section);
 Result<NamedValues> cf_grid_mapping_of(Edition edition, Bytes section);
 
