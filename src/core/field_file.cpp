@@ -178,10 +178,12 @@ const FieldFile::Described& FieldFile::described(std::size_t field) const {
 
 namespace {
 
-// gridType names every grid template here, where the codes API knows only
-// some (and calls a rotated Gaussian grid reduced_gg).
+// gridType names every GRIB2 grid template here, where the codes API knows
+// only some (and calls a rotated Gaussian grid reduced_gg). GRIB1 records
+// carry the number of the codes API's name, which is right for every GRIB1
+// grid read.
 void name_grid_type(const MessageRecord& record, DerivedKeys& keys) {
-  if (!record.gridDefinitionTemplateNumber) return;
+  if (record.edition != Edition::Two || !record.gridDefinitionTemplateNumber) return;
   const std::string_view name =
       grid_type_of_template(*record.gridDefinitionTemplateNumber, record.reduced_point_count.has_value());
   if (!name.empty()) keys.set("gridType", KeyValue{std::string(name)});
