@@ -146,7 +146,9 @@ class FieldFile {
   std::string grid_id(std::size_t field) const;
   // The grid's coordinates, shared by every field on it (computed once,
   // through the coordinate cache); none where the message does not place
-  // the points. Fails for parameters that make no sense.
+  // the points. Fails for parameters that make no sense and for points
+  // placed in a way not supported (a broken points-per-row list, a turned
+  // Mercator grid, a template without geometry here).
   Result<std::optional<SharedCoordinates>> grid_coordinates(std::size_t field) const;
   // One of the grid's arrays in the presented order (that of the values):
   // none where the grid has no coordinates, and x and y none unless it is

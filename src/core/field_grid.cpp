@@ -40,7 +40,10 @@ Result<std::optional<SharedCoordinates>> FieldFile::grid_coordinates(std::size_t
   if (section.empty()) return Out();
   auto definition = grid_definition_of(e, section);
   if (!definition) return fail(std::move(definition.error()));
-  if (std::holds_alternative<NoCoordinates>(definition->geometry)) return Out();
+  if (const auto* none = std::get_if<NoCoordinates>(&definition->geometry)) {
+    if (none->located) return fail(none->reason);
+    return Out();
+  }
   auto coordinates = grid_coordinates_of(e, section);
   if (!coordinates) return fail(std::move(coordinates.error()));
   return Out(std::move(*coordinates));
@@ -97,7 +100,10 @@ Result<std::optional<NamedValues>> described_crs(Edition edition, Bytes section,
   if (section.empty()) return Out();
   auto definition = grid_definition_of(edition, section);
   if (!definition) return fail(std::move(definition.error()));
-  if (std::holds_alternative<NoCoordinates>(definition->geometry)) return Out();
+  if (const auto* none = std::get_if<NoCoordinates>(&definition->geometry)) {
+    if (none->located) return fail(none->reason);
+    return Out();
+  }
   auto described = describe(edition, section);
   if (!described) return fail(std::move(described.error()));
   return Out(std::move(*described));
