@@ -116,7 +116,7 @@ std::string_view grid_type_of_template(std::uint16_t number, bool quasi_regular)
   }
 }
 
-Result<NamedValues> grib2_grid_keys(Bytes section3) {
+Result<NamedValues> grib2_grid_keys(Bytes section3, GridKeySet set) {
   auto definition = grib2_grid_definition(section3);
   if (!definition) return fail(definition.error());
   const std::uint16_t number = load_u16_be(section3.data() + 12);
@@ -125,7 +125,7 @@ Result<NamedValues> grib2_grid_keys(Bytes section3) {
   Keys keys;
 
   // The section's own fields, the first of each name.
-  for (std::size_t i = 0; layout && i < layout->size(); ++i) {
+  for (std::size_t i = 0; set == GridKeySet::All && layout && i < layout->size(); ++i) {
     const TemplateField& f = layout->field(i);
     std::string name(template_key_name(f.key));
     if (keys.has(name)) continue;
@@ -140,7 +140,7 @@ Result<NamedValues> grib2_grid_keys(Bytes section3) {
     for (std::uint32_t e = 0; e < n; ++e) entries[e] = static_cast<double>(reader.get(i, e)->value());
     keys.out.emplace_back(std::move(name), KeyValue{std::move(entries)});
   }
-  if (!layout) keys.integer("gridDefinitionTemplateNumber", number);
+  if (!layout && set == GridKeySet::All) keys.integer("gridDefinitionTemplateNumber", number);
 
   // Derived keys in degrees and metres.
   double unit = 1e-6;

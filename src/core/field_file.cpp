@@ -211,11 +211,7 @@ const DerivedKeys& FieldFile::all_keys(std::size_t field) const {
     DerivedKeys keys = derive_keys(
         FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)}, KeySet::All);
     if (const Bytes section = grid_section(field); !section.empty()) {
-      if (auto grid = grid_keys_of(d.record.edition, section)) {
-        for (auto& [name, value] : *grid) {
-          if (!keys.contains(name)) keys.set(std::move(name), std::move(value));
-        }
-      }
+      if (auto grid = grid_keys_of(d.record.edition, section, GridKeySet::Derived)) keys.add_absent(std::move(*grid));
     }
     name_grid_type(d.record, keys);
     return keys;

@@ -29,12 +29,12 @@ Result<SharedCoordinates> grid_coordinates_of(Edition edition, Bytes section) {
   });
 }
 
-Result<NamedValues> grid_keys_of(Edition edition, Bytes section) {
+Result<NamedValues> grid_keys_of(Edition edition, Bytes section, GridKeySet set) {
   switch (edition) {
     case Edition::One:
       return grib1_grid_keys(section);
     case Edition::Two:
-      return grib2_grid_keys(section);
+      return grib2_grid_keys(section, set);
     default:
       return fail("grid section of an unknown edition");
   }
