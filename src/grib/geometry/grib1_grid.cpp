@@ -36,7 +36,7 @@ struct Gds {
   Bytes s;
   std::uint16_t u16(std::size_t octet) const { return load_u16_be(s.data() + octet - 1); }
   std::uint32_t u24(std::size_t octet) const { return load_u24_be(s.data() + octet - 1); }
-  double angle(std::size_t octet) const { return sign_magnitude_24(u24(octet)) * 1e-3; }
+  double angle(std::size_t octet) const { return sign_magnitude_24(u24(octet)) / 1e3; }
 };
 
 Result<std::vector<std::uint32_t>> points_per_row(const Gds& g, std::uint16_t rows) {
