@@ -138,7 +138,10 @@ class Field(_fields.Field):
         """Latitude of every point in degrees north, read-only, shaped like
         ``values`` (2-D on grids with rows, 1-D on point lists such as reduced
         Gaussian grids); None where the message does not place its points
-        (unstructured grids, spectral coefficients, predefined grids)."""
+        (unstructured grids, spectral coefficients, predefined grids).
+        Raises CodesInternalError where the grid's parameters make no sense
+        or its points are placed in a way not supported; the values stay
+        readable."""
         return self._grid("_latitudes_kept", _LATITUDES)
 
     @property
@@ -175,9 +178,9 @@ class Field(_fields.Field):
         """The grid's coordinate reference system as PROJ parameters
         (``{"proj": "lcc", "lat_1": 25.0, ..., "R": 6371229.0, "units": "m"}``;
         ``ob_tran`` for rotated grids, ``longlat`` for plain ones): the plane of
-        ``x`` and ``y``, or the frame of ``latitudes`` and ``longitudes``. None
-        where the grid has no coordinates; CodesInternalError where its
-        projection makes no sense."""
+        ``x`` and ``y``, or the latitude/longitude frame (rotated or not) the
+        grid is regular in. None where the grid has no coordinates;
+        CodesInternalError where its projection makes no sense."""
         return self._crs(False)
 
     @property
