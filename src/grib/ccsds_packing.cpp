@@ -5,6 +5,7 @@
 // ((X as double) * 2^E + R) * 10^(-D).
 #include <libaec.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -53,7 +54,8 @@ struct AecDecoder {
 
 }  // namespace
 
-Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+Result<void> unpack_ccsds_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                               const OutputProvider& output, const DecodeOptions& options) {
   if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
   const unsigned bits = drs.bitsPerValue;
   const unsigned block_size = drs.ccsdsBlockSize;
@@ -68,19 +70,27 @@ Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::u
   }
   // Producers write fields packed with 0 bits as constants with an empty or
   // near-empty section 7; there is nothing for the library to decode.
-  if (bits == 0) return Values(count, constant_value(scale_factors(drs)));
+  if (bits == 0) {
+    std::ranges::fill(output(count), constant_value(scale_factors(drs)));
+    return {};
+  }
 
   const std::size_t octets = aec_bytes_per_sample(bits, flags);
   // count is at most kMaxGridPoints, so the output stays below 1 GiB.
   if (count > SIZE_MAX / octets) return fail(aec_failed("output too large"));
   const std::size_t out_size = static_cast<std::size_t>(count) * octets;
-  auto output = std::make_unique_for_overwrite<std::uint8_t[]>(out_size ? out_size : 1);
+  // The library writes its samples at the start of the values' own memory
+  // (at most four octets of the eight each value will take); they become
+  // values there.
+  const std::span<double> out = output(count);
+  std::uint8_t spare = 0;
+  std::uint8_t* samples = out.empty() ? &spare : reinterpret_cast<std::uint8_t*>(out.data());
 
   AecDecoder decoder;
   aec_stream& s = decoder.stream;
   s.next_in = payload.data();
   s.avail_in = payload.size();
-  s.next_out = output.get();
+  s.next_out = samples;
   s.avail_out = out_size;
   s.bits_per_sample = bits;
   s.block_size = block_size;
@@ -94,9 +104,8 @@ Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::u
   }
   // Only what the library wrote counts: a stream that ends early is short,
   // not padded with whatever the buffer held.
-  const Bytes decoded(output.get(), s.total_out);
-  return scaled_samples_from_bytes(decoded, bits, octets, (flags & kMostSignificantFirst) == 0,
-                                   (flags & kSignedSamples) != 0, count, drs);
+  return scale_samples_in_place(out, s.total_out, bits, octets, (flags & kMostSignificantFirst) == 0,
+                                (flags & kSignedSamples) != 0, drs, options);
 }
 
 }  // namespace vorlak

@@ -4,10 +4,12 @@
 #include "grib/decode_message.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "grib/decoders.hpp"
 #include "grib/geometry.hpp"
+#include "grib/worker_pool.hpp"
 #include "grib/value_count.hpp"
 #include "grib/text.hpp"
 
@@ -15,20 +17,26 @@ namespace vorlak {
 
 namespace {
 
-std::uint64_t count_nan(const std::vector<double>& values) {
-  return static_cast<std::uint64_t>(
-      std::count_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
+std::uint64_t count_nan(std::span<const double> values, const DecodeOptions& options) {
+  const std::uint64_t n = values.size();
+  std::atomic<std::uint64_t> total{0};
+  run_pieces(split_threads(options, n), n, split_pieces(options, n), 8, [&](std::uint64_t b, std::uint64_t e) {
+    std::uint64_t nan = 0;
+    for (std::uint64_t i = b; i < e; ++i) nan += values[i] != values[i];
+    total.fetch_add(nan, std::memory_order_relaxed);
+  });
+  return total.load();
 }
 
-Result<std::vector<double>> decode_payload(Bytes payload, const DataRepresentation& drs,
-                                           std::uint64_t count) {
+Result<void> decode_payload(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                            const OutputProvider& output, const DecodeOptions& options) {
   switch (const std::uint16_t number = drs.dataRepresentationTemplateNumber) {
-    case 0: return unpack_simple(payload, drs, count);
+    case 0: return unpack_simple_into(payload, drs, count, output, options);
     case 2:
-    case 3: return unpack_complex(payload, drs, count);
-    case 4: return unpack_ieee(payload, drs, count);
-    case 40: return unpack_jpeg2000(payload, drs, count);
-    case 42: return unpack_ccsds(payload, drs, count);
+    case 3: return unpack_complex_into(payload, drs, count, output, options);
+    case 4: return unpack_ieee_into(payload, drs, count, output, options);
+    case 40: return unpack_jpeg2000_into(payload, drs, count, output, options);
+    case 42: return unpack_ccsds_into(payload, drs, count, output, options);
     default:
       return fail(str_cat("GRIB2 data representation template ", number, " (",
                           data_representation_name(number), ") is not implemented yet"));
@@ -49,42 +57,15 @@ Result<DecodedMessage> assemble(const MessageRecord& record, const GridSummary& 
   return DecodedMessage{record, grid, std::move(*field), std::move(coordinates), missing};
 }
 
-Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record) {
+Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
   auto collected = collect_grib2(message);
   if (!collected) return fail(collected.error());
   // Nj is already corrected for Gaussian grids that state fewer rows.
   const GridSummary& grid = collected->grid;
-  const DataRepresentation& drs = collected->representation;
-  const std::optional<Bitmap>& bitmap = collected->bitmap;
-
-  const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
-  if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
-  if (bitmap) {
-    if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
-  }
-  const std::uint64_t count = bitmap                 ? bitmap->count_present()
-                              : drs.numberOfValues   ? drs.numberOfValues
-                                                     : grid_points;
-  if (auto ok = check_point_count(count); !ok) return fail(ok.error());
-  // More values than grid points can only end in the shape check below;
-  // failing here spares decoding (and allocating) them first.
-  if (const std::uint64_t output = bitmap ? bitmap->size : count; output > grid_points) {
-    return fail(shape_mismatch(output, grid));
-  }
-
-  auto values = decode_payload(collected->payload, drs, count);
-  if (!values) return fail(values.error());
-
-  const std::uint16_t number = drs.dataRepresentationTemplateNumber;
-  std::uint64_t missing = 0;
-  if ((number == 2 || number == 3) && drs.missingValueManagement != 0) missing = count_nan(*values);
-  if (bitmap) {
-    missing += bitmap->size - count;  // count is the number of present points
-    *values = apply_bitmap(*bitmap, std::move(*values));
-  }
-
-  if (values->size() != grid_points) return fail(shape_mismatch(values->size(), grid));
-  return assemble(record, grid, grid.Ni, grid.Nj, std::move(*values), missing, true);
+  auto field = decode_grib2_values(grid, collected->representation,
+                                   collected->bitmap ? &*collected->bitmap : nullptr, collected->payload, options);
+  if (!field) return fail(field.error());
+  return assemble(record, grid, grid.Ni, grid.Nj, std::move(field->values), field->missing, true);
 }
 
 Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) {
@@ -124,16 +105,58 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
     return fail(str_cat("decoded GRIB1 value count ", decoded, " does not match grid dimensions ",
                         grid.Ni, "x", grid.Nj));
   }
-  const std::uint64_t missing = count_nan(*values);
+  const std::uint64_t missing = count_nan(*values, DecodeOptions{});
   return assemble(record, grid, Ni, Nj, std::move(*values), missing, !reduced && !harmonic);
 }
 
 }  // namespace
 
+Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
+                                        Bytes payload, const DecodeOptions& options) {
+  const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
+  if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
+  if (bitmap) {
+    if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
+  }
+  const std::uint64_t count = bitmap                 ? bitmap->count_present()
+                              : drs.numberOfValues   ? drs.numberOfValues
+                                                     : grid_points;
+  if (auto ok = check_point_count(count); !ok) return fail(ok.error());
+  // More values than grid points can only end in the shape check below;
+  // failing here spares decoding (and allocating) them first.
+  const std::uint64_t output_size = bitmap ? bitmap->size : count;
+  if (output_size > grid_points) return fail(shape_mismatch(output_size, grid));
+
+  // The decoder writes the packed values at the front of the field's own
+  // memory, which the bitmap then spreads them over in place.
+  FieldValues field;
+  const OutputProvider output = [&](std::uint64_t n) {
+    field.values = make_values(output_size);
+    return std::span<double>(field.values.data(), std::min(n, output_size));
+  };
+  if (auto ok = decode_payload(payload, drs, count, output, options); !ok) return fail(ok.error());
+  if (field.values.size() != output_size) return fail("the decoder handed back no values");
+
+  const std::uint16_t number = drs.dataRepresentationTemplateNumber;
+  if ((number == 2 || number == 3) && drs.missingValueManagement != 0) {
+    field.missing = count_nan(std::span<const double>(field.values.data(), count), options);
+  }
+  if (bitmap) {
+    field.missing += bitmap->size - count;  // count is the number of present points
+    expand_bitmap_in_place(*bitmap, field.values, count);
+  }
+  if (field.values.size() != grid_points) return fail(shape_mismatch(field.values.size(), grid));
+  return field;
+}
+
 Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record) {
+  return decode_message(message, record, DecodeOptions{});
+}
+
+Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
   if (auto ok = check_decode_entry(message, record); !ok) return fail(ok.error());
   if (record.edition == Edition::One) return decode_grib1(message, record);
-  return decode_grib2(message, record);
+  return decode_grib2(message, record, options);
 }
 
 }  // namespace vorlak

@@ -5,9 +5,12 @@
 
 #include <algorithm>
 
+#include <cstring>
+
 #include "grib/bit_reader.hpp"
 #include "grib/kernels/bit_window.hpp"
 #include "grib/text.hpp"
+#include "grib/worker_pool.hpp"
 
 namespace vorlak {
 namespace {
@@ -107,14 +110,23 @@ Values scale_samples(const std::vector<std::int64_t>& samples, const DataReprese
 
 Values scale_image_samples(const std::int32_t* samples, std::uint32_t precision, std::uint64_t count,
                            const DataRepresentation& drs) {
+  Values values = make_values(count);
+  scale_image_samples_into(samples, precision, values, drs, DecodeOptions{});
+  return values;
+}
+
+void scale_image_samples_into(const std::int32_t* samples, std::uint32_t precision, std::span<double> out,
+                              const DataRepresentation& drs, const DecodeOptions& options) {
   const std::int64_t top = precision >= 32 ? std::int64_t{0xFFFFFFFF} : (std::int64_t{1} << precision) - 1;
   const ScaleFactors scale = scale_factors(drs);
-  Values values(count);
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const std::int64_t s = std::clamp<std::int64_t>(samples[i], 0, top);
-    values[i] = apply_scale(kernels::small_int_to_double(s), scale);
-  }
-  return values;
+  const std::uint64_t count = out.size();
+  run_pieces(split_threads(options, count), count, split_pieces(options, count), 8,
+             [&](std::uint64_t b, std::uint64_t e) {
+               for (std::uint64_t i = b; i < e; ++i) {
+                 const std::int64_t s = std::clamp<std::int64_t>(samples[i], 0, top);
+                 out[i] = apply_scale(kernels::small_int_to_double(s), scale);
+               }
+             });
 }
 
 Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_t bytes_per_sample,
@@ -139,6 +151,56 @@ Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_
                    });
   }
   return values;
+}
+
+// Samples [lo, hi) become values in a forward pass only when the values'
+// octets, from 8 * lo, lie past the last sample octet, bytes_per_sample *
+// hi: so the values are written in waves from the top, each wave taking
+// the samples whose values land beyond all samples still unread, until
+// too few are left to matter, which then go one by one from the last.
+Result<void> scale_samples_in_place(std::span<double> out, std::uint64_t decoded, unsigned width,
+                                    std::size_t bytes_per_sample, bool little_endian, bool is_signed,
+                                    const DataRepresentation& drs, const DecodeOptions& options) {
+  const std::uint64_t count = out.size();
+  auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
+  if (auto need = check_sample_buffer(Bytes(bytes, decoded), bytes_per_sample, count); !need) {
+    return fail(need.error());
+  }
+  if (auto ok = check_sign_width(width, is_signed, count); !ok) return fail(ok.error());
+  if (bytes_per_sample > 8) return fail("in-place samples must be at most 8 octets");
+  const ScaleFactors scale = scale_factors(drs);
+  const unsigned threads = split_threads(options, count);
+  // Samples of up to four octets take the conversion that vectorises.
+  const bool small = bytes_per_sample <= 4;
+  const auto to_values = [&](std::uint64_t first, std::uint64_t n, double* to) {
+    const std::uint8_t* from = bytes + first * bytes_per_sample;
+    if (small) {
+      convert(from, bytes_per_sample, width, little_endian, is_signed, n, [to, scale](std::uint64_t i, std::int64_t s) {
+        to[i] = apply_scale(kernels::small_int_to_double(s), scale);
+      });
+    } else {
+      convert(from, bytes_per_sample, width, little_endian, is_signed, n, [to, scale](std::uint64_t i, std::int64_t s) {
+        to[i] = apply_scale(static_cast<double>(s), scale);
+      });
+    }
+  };
+  constexpr std::uint64_t kSmallWave = 64;
+  std::uint64_t hi = count;
+  while (hi > kSmallWave) {
+    const std::uint64_t lo = (bytes_per_sample * hi + 7) / 8;
+    const std::uint64_t n = hi - lo;
+    const std::size_t pieces = threads > 1 ? piece_count(threads, n, split_min_piece(options, threads)) : 1;
+    run_pieces(threads, n, pieces, 8, [&](std::uint64_t b, std::uint64_t e) {
+      to_values(lo + b, e - b, out.data() + lo + b);
+    });
+    hi = lo;
+  }
+  for (std::uint64_t i = hi; i-- > 0;) {
+    double v[1];
+    to_values(i, 1, v);
+    std::memcpy(bytes + i * sizeof(double), v, sizeof v);
+  }
+  return {};
 }
 
 }  // namespace vorlak

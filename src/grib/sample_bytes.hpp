@@ -3,6 +3,7 @@
 // integers, and integers to values by the scaling rule.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,17 @@ Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_
 // scaled; the first `count` of them.
 Values scale_image_samples(const std::int32_t* samples, std::uint32_t precision, std::uint64_t count,
                            const DataRepresentation& drs);
+// The same into `out` (out.size() samples), split as `options` allows.
+void scale_image_samples_into(const std::int32_t* samples, std::uint32_t precision, std::span<double> out,
+                              const DataRepresentation& drs, const DecodeOptions& options);
+
+// scaled_samples_from_bytes over samples that lie at the start of the output
+// itself (a library decoded them there): the first `decoded` octets of `out`
+// hold out.size() samples of `bytes_per_sample` (1 to 8) octets, and each
+// becomes its value in place. Same checks, texts and values.
+Result<void> scale_samples_in_place(std::span<double> out, std::uint64_t decoded, unsigned width,
+                                    std::size_t bytes_per_sample, bool little_endian, bool is_signed,
+                                    const DataRepresentation& drs, const DecodeOptions& options);
 
 // "decoded payload has {} bytes but {} are required for {} samples"
 std::string short_sample_payload_text(std::uint64_t have, std::uint64_t need, std::uint64_t count);
