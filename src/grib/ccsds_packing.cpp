@@ -6,6 +6,7 @@
 #include <libaec.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,7 @@ constexpr unsigned kSignedSamples = AEC_DATA_SIGNED;     // 1
 constexpr unsigned kThreeByteSamples = AEC_DATA_3BYTE;   // 2
 constexpr unsigned kMostSignificantFirst = AEC_DATA_MSB;  // 4
 constexpr unsigned kLibraryFlagMask = 0x3F;
+constexpr std::size_t kChunkOctets = std::size_t{1} << 15;
 
 std::string aec_failed(const std::string& why) { return str_cat("ccsds/aec decode failed: ", why); }
 
@@ -79,33 +81,45 @@ Result<void> unpack_ccsds_into(Bytes payload, const DataRepresentation& drs, std
   // count is at most kMaxGridPoints, so the output stays below 1 GiB.
   if (count > SIZE_MAX / octets) return fail(aec_failed("output too large"));
   const std::size_t out_size = static_cast<std::size_t>(count) * octets;
-  // The library writes its samples at the start of the values' own memory
-  // (at most four octets of the eight each value will take); they become
-  // values there.
   const std::span<double> out = output(count);
-  std::uint8_t spare = 0;
-  std::uint8_t* samples = out.empty() ? &spare : reinterpret_cast<std::uint8_t*>(out.data());
 
   AecDecoder decoder;
   aec_stream& s = decoder.stream;
   s.next_in = payload.data();
   s.avail_in = payload.size();
-  s.next_out = samples;
-  s.avail_out = out_size;
   s.bits_per_sample = bits;
   s.block_size = block_size;
   s.rsi = rsi;
   s.flags = flags;
   if (int status = aec_decode_init(&s); status != AEC_OK) return fail(aec_failed(describe_aec_status(status)));
-  if (out_size > 0) {
+  // The library writes a chunk of samples at a time into a small buffer,
+  // and each chunk becomes values in the output while it is in cache.
+  const bool little_endian = (flags & kMostSignificantFirst) == 0;
+  const bool is_signed = (flags & kSignedSamples) != 0;
+  const ScaleFactors scale = scale_factors(drs);
+  alignas(64) std::uint8_t chunk[kChunkOctets];
+  const std::size_t chunk_samples = kChunkOctets / octets;
+  std::uint64_t done = 0;  // samples turned into values
+  std::size_t partial = 0;  // octets of an incomplete sample at the chunk's start
+  while (done < count) {
+    const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_samples, count - done)) * octets;
+    s.next_out = chunk + partial;
+    s.avail_out = room - partial;
     if (int status = aec_decode(&s, AEC_FLUSH); status != AEC_OK) {
       return fail(aec_failed(describe_aec_status(status)));
     }
+    const std::size_t have = static_cast<std::size_t>(s.next_out - chunk);
+    if (have == partial) break;  // the stream has ended
+    const std::size_t samples = have / octets;
+    scale_sample_bytes_into(chunk, bits, octets, little_endian, is_signed, out.subspan(done, samples), scale);
+    done += samples;
+    partial = have - samples * octets;
+    std::memmove(chunk, chunk + samples * octets, partial);
   }
   // Only what the library wrote counts: a stream that ends early is short,
   // not padded with whatever the buffer held.
-  return scale_samples_in_place(out, s.total_out, bits, octets, (flags & kMostSignificantFirst) == 0,
-                                (flags & kSignedSamples) != 0, drs, options);
+  if (done < count) return fail(short_sample_payload_text(s.total_out, out_size, count));
+  return {};
 }
 
 }  // namespace vorlak

@@ -111,8 +111,9 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
 
 }  // namespace
 
-Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
-                                        Bytes payload, const DecodeOptions& options) {
+Result<std::uint64_t> decode_grib2_values_into(const GridSummary& grid, const DataRepresentation& drs,
+                                               const Bitmap* bitmap, Bytes payload, const OutputProvider& output,
+                                               const DecodeOptions& options) {
   const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
   if (bitmap) {
@@ -129,23 +130,39 @@ Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepre
 
   // The decoder writes the packed values at the front of the field's own
   // memory, which the bitmap then spreads them over in place.
-  FieldValues field;
-  const OutputProvider output = [&](std::uint64_t n) {
-    field.values = make_values(output_size);
-    return std::span<double>(field.values.data(), std::min(n, output_size));
+  std::span<double> values;
+  bool handed_out = false;
+  const OutputProvider packed = [&](std::uint64_t n) {
+    values = output(output_size);
+    handed_out = true;
+    return values.first(std::min<std::uint64_t>(n, output_size));
   };
-  if (auto ok = decode_payload(payload, drs, count, output, options); !ok) return fail(ok.error());
-  if (field.values.size() != output_size) return fail("the decoder handed back no values");
+  if (auto ok = decode_payload(payload, drs, count, packed, options); !ok) return fail(ok.error());
+  if (!handed_out || values.size() != output_size) return fail("the decoder handed back no values");
 
+  std::uint64_t missing = 0;
   const std::uint16_t number = drs.dataRepresentationTemplateNumber;
   if ((number == 2 || number == 3) && drs.missingValueManagement != 0) {
-    field.missing = count_nan(std::span<const double>(field.values.data(), count), options);
+    missing = count_nan(values.first(count), options);
   }
   if (bitmap) {
-    field.missing += bitmap->size - count;  // count is the number of present points
-    expand_bitmap_in_place(*bitmap, field.values, count);
+    missing += bitmap->size - count;  // count is the number of present points
+    expand_bitmap_in_place(*bitmap, values, count);
   }
-  if (field.values.size() != grid_points) return fail(shape_mismatch(field.values.size(), grid));
+  if (output_size != grid_points) return fail(shape_mismatch(output_size, grid));
+  return missing;
+}
+
+Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
+                                        Bytes payload, const DecodeOptions& options) {
+  FieldValues field;
+  const OutputProvider output = [&](std::uint64_t n) {
+    field.values = make_values(n);
+    return std::span<double>(field.values);
+  };
+  auto missing = decode_grib2_values_into(grid, drs, bitmap, payload, output, options);
+  if (!missing) return fail(missing.error());
+  field.missing = *missing;
   return field;
 }
 

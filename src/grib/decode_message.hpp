@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "grib/decode_options.hpp"
+#include "grib/decoders.hpp"
 #include "grib/grib1_sections.hpp"
 #include "grib/value_buffer.hpp"
 #include "types/decoded.hpp"
@@ -29,6 +30,13 @@ struct FieldValues {
 };
 Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
                                         Bytes payload, const DecodeOptions& options);
+// The same into memory from `output`, asked once for the field's number of
+// values after the checks that need no decoding have passed (so memory the
+// caller has not initialised, such as a new array, is fine); gives the
+// number of missing points.
+Result<std::uint64_t> decode_grib2_values_into(const GridSummary& grid, const DataRepresentation& drs,
+                                               const Bitmap* bitmap, Bytes payload, const OutputProvider& output,
+                                               const DecodeOptions& options);
 
 // One entry per bitmap position: the packed values in order at present
 // positions, NaN elsewhere (and at present positions past the packed values).

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-#include <cstring>
-
 #include "grib/bit_reader.hpp"
 #include "grib/kernels/bit_window.hpp"
 #include "grib/text.hpp"
@@ -134,73 +132,24 @@ Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_
                                          const DataRepresentation& drs) {
   if (auto need = check_sample_buffer(bytes, bytes_per_sample, count); !need) return fail(need.error());
   if (auto ok = check_sign_width(width, is_signed, count); !ok) return fail(ok.error());
-  const ScaleFactors scale = scale_factors(drs);
-  Values values(count);
-  double* out = values.data();
-  if (bytes_per_sample <= 4) {
-    // Samples below 2^32 in magnitude (four octets at most) take the
-    // conversion that vectorises.
-    convert(bytes.data(), bytes_per_sample, width, little_endian, is_signed, count,
-                  [out, scale](std::uint64_t i, std::int64_t s) {
-                    out[i] = apply_scale(kernels::small_int_to_double(s), scale);
-                  });
-  } else {
-    convert(bytes.data(), bytes_per_sample, width, little_endian, is_signed, count,
-                   [out, scale](std::uint64_t i, std::int64_t s) {
-                     out[i] = apply_scale(static_cast<double>(s), scale);
-                   });
-  }
+  Values values = make_values(count);
+  scale_sample_bytes_into(bytes.data(), width, bytes_per_sample, little_endian, is_signed, values,
+                          scale_factors(drs));
   return values;
 }
 
-// Samples [lo, hi) become values in a forward pass only when the values'
-// octets, from 8 * lo, lie past the last sample octet, bytes_per_sample *
-// hi: so the values are written in waves from the top, each wave taking
-// the samples whose values land beyond all samples still unread, until
-// too few are left to matter, which then go one by one from the last.
-Result<void> scale_samples_in_place(std::span<double> out, std::uint64_t decoded, unsigned width,
-                                    std::size_t bytes_per_sample, bool little_endian, bool is_signed,
-                                    const DataRepresentation& drs, const DecodeOptions& options) {
-  const std::uint64_t count = out.size();
-  auto* bytes = reinterpret_cast<std::uint8_t*>(out.data());
-  if (auto need = check_sample_buffer(Bytes(bytes, decoded), bytes_per_sample, count); !need) {
-    return fail(need.error());
+void scale_sample_bytes_into(const std::uint8_t* bytes, unsigned width, std::size_t bytes_per_sample,
+                             bool little_endian, bool is_signed, std::span<double> out, const ScaleFactors& scale) {
+  double* to = out.data();
+  if (bytes_per_sample <= 4) {
+    // Samples below 2^32 in magnitude (four octets at most) take the
+    // conversion that vectorises.
+    convert(bytes, bytes_per_sample, width, little_endian, is_signed, out.size(),
+            [to, scale](std::uint64_t i, std::int64_t s) { to[i] = apply_scale(kernels::small_int_to_double(s), scale); });
+  } else {
+    convert(bytes, bytes_per_sample, width, little_endian, is_signed, out.size(),
+            [to, scale](std::uint64_t i, std::int64_t s) { to[i] = apply_scale(static_cast<double>(s), scale); });
   }
-  if (auto ok = check_sign_width(width, is_signed, count); !ok) return fail(ok.error());
-  if (bytes_per_sample > 8) return fail("in-place samples must be at most 8 octets");
-  const ScaleFactors scale = scale_factors(drs);
-  const unsigned threads = split_threads(options, count);
-  // Samples of up to four octets take the conversion that vectorises.
-  const bool small = bytes_per_sample <= 4;
-  const auto to_values = [&](std::uint64_t first, std::uint64_t n, double* to) {
-    const std::uint8_t* from = bytes + first * bytes_per_sample;
-    if (small) {
-      convert(from, bytes_per_sample, width, little_endian, is_signed, n, [to, scale](std::uint64_t i, std::int64_t s) {
-        to[i] = apply_scale(kernels::small_int_to_double(s), scale);
-      });
-    } else {
-      convert(from, bytes_per_sample, width, little_endian, is_signed, n, [to, scale](std::uint64_t i, std::int64_t s) {
-        to[i] = apply_scale(static_cast<double>(s), scale);
-      });
-    }
-  };
-  constexpr std::uint64_t kSmallWave = 64;
-  std::uint64_t hi = count;
-  while (hi > kSmallWave) {
-    const std::uint64_t lo = (bytes_per_sample * hi + 7) / 8;
-    const std::uint64_t n = hi - lo;
-    const std::size_t pieces = threads > 1 ? piece_count(threads, n, split_min_piece(options, threads)) : 1;
-    run_pieces(threads, n, pieces, 8, [&](std::uint64_t b, std::uint64_t e) {
-      to_values(lo + b, e - b, out.data() + lo + b);
-    });
-    hi = lo;
-  }
-  for (std::uint64_t i = hi; i-- > 0;) {
-    double v[1];
-    to_values(i, 1, v);
-    std::memcpy(bytes + i * sizeof(double), v, sizeof v);
-  }
-  return {};
 }
 
 }  // namespace vorlak

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "grib/decoders.hpp"
+#include "grib/kernels/unpack_kernels.hpp"
 
 namespace vorlak {
 
@@ -33,13 +34,10 @@ Values scale_image_samples(const std::int32_t* samples, std::uint32_t precision,
 void scale_image_samples_into(const std::int32_t* samples, std::uint32_t precision, std::span<double> out,
                               const DataRepresentation& drs, const DecodeOptions& options);
 
-// scaled_samples_from_bytes over samples that lie at the start of the output
-// itself (a library decoded them there): the first `decoded` octets of `out`
-// hold out.size() samples of `bytes_per_sample` (1 to 8) octets, and each
-// becomes its value in place. Same checks, texts and values.
-Result<void> scale_samples_in_place(std::span<double> out, std::uint64_t decoded, unsigned width,
-                                    std::size_t bytes_per_sample, bool little_endian, bool is_signed,
-                                    const DataRepresentation& drs, const DecodeOptions& options);
+// The conversion of scaled_samples_from_bytes without its checks, into
+// `out`: `bytes` holds out.size() samples and a signed width is 1 to 63.
+void scale_sample_bytes_into(const std::uint8_t* bytes, unsigned width, std::size_t bytes_per_sample,
+                             bool little_endian, bool is_signed, std::span<double> out, const ScaleFactors& scale);
 
 // "decoded payload has {} bytes but {} are required for {} samples"
 std::string short_sample_payload_text(std::uint64_t have, std::uint64_t need, std::uint64_t count);
