@@ -141,11 +141,9 @@ Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_
 void scale_sample_bytes_into(const std::uint8_t* bytes, unsigned width, std::size_t bytes_per_sample,
                              bool little_endian, bool is_signed, std::span<double> out, const ScaleFactors& scale) {
   double* to = out.data();
-  if (bytes_per_sample <= 4) {
-    // Samples below 2^32 in magnitude (four octets at most) take the
-    // conversion that vectorises.
-    convert(bytes, bytes_per_sample, width, little_endian, is_signed, out.size(),
-            [to, scale](std::uint64_t i, std::int64_t s) { to[i] = apply_scale(kernels::small_int_to_double(s), scale); });
+  if (bytes_per_sample <= 4 && (!is_signed || width <= 32)) {
+    active_kernels().samples_scaled(bytes, static_cast<unsigned>(bytes_per_sample), little_endian, is_signed, width,
+                                    out.size(), scale, to);
   } else {
     convert(bytes, bytes_per_sample, width, little_endian, is_signed, out.size(),
             [to, scale](std::uint64_t i, std::int64_t s) { to[i] = apply_scale(static_cast<double>(s), scale); });

@@ -233,6 +233,38 @@ TYPED_TEST(KernelsTest, RunsMatchReference) {
   }
 }
 
+TYPED_TEST(KernelsTest, SamplesMatchReference) {
+  std::mt19937_64 rng(6);
+  const ScaleFactors s{-3.5, 0.25, 100.0};
+  for (unsigned octets = 1; octets <= 4; ++octets) {
+    for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 7u, 8u, 33u, 257u}) {
+      for (int mode = 0; mode < 4; ++mode) {
+        const bool little = mode & 1, is_signed = mode & 2;
+        const unsigned width = is_signed ? 1 + static_cast<unsigned>(rng() % (8 * octets)) : 8 * octets;
+        std::vector<std::uint8_t> bytes(count * octets);  // exactly the samples, so over-reads show
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        std::vector<double> want(count), got(count);
+        this->ref_.samples_scaled(bytes.data(), octets, little, is_signed, width, count, s, want.data());
+        this->kernels_->samples_scaled(bytes.data(), octets, little, is_signed, width, count, s, got.data());
+        expect_same_doubles(got, want, "octets " + std::to_string(octets) + " count " + std::to_string(count) +
+                                           " mode " + std::to_string(mode) + " width " + std::to_string(width));
+      }
+    }
+  }
+}
+
+TEST(Kernels, ReferenceSamplesSignExtendFromTheirWidth) {
+  const std::uint8_t bytes[] = {0x0F, 0xFF, 0x07, 0xFF, 0xFF, 0x0F};
+  const ScaleFactors unit{0.0, 1.0, 1.0};
+  double out[3];
+  reference_kernels().samples_scaled(bytes, 2, false, true, 12, 3, unit, out);
+  EXPECT_EQ(out[0], -1.0);
+  EXPECT_EQ(out[1], 2047.0);
+  EXPECT_EQ(out[2], -241.0);  // 0xFF0F: bits 0xF0F of 12, negative
+  reference_kernels().samples_scaled(bytes, 2, true, false, 16, 1, unit, out);
+  EXPECT_EQ(out[0], 65295.0);  // 0xFF0F little-endian
+}
+
 TEST(Kernels, ReferenceRunsMarkMissingCodesAndSkipThemInSums) {
   // Width 3: 7 is all ones, 6 all ones minus one; width 0 never missing.
   const std::uint8_t bytes[] = {0b11111000, 0b10000000};  // 7, 6, 1 (bits 111 110 001)

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "grib/kernels/bit_window.hpp"
@@ -318,6 +319,46 @@ inline std::size_t vector_count(std::size_t nbytes, std::uint64_t bit_offset, un
   return width == 0 ? count / 8 * 8 : block_count(nbytes, bit_offset, width, count);
 }
 
+// Up to eight values past the blocks of a run: read one by one into lanes,
+// the lanes past the run's end treated as missing (no step, no output).
+template <unsigned kOrder, MissingCodes kMissing>
+VORLAK_AVX2 void order_tail(const std::uint8_t* data, std::uint64_t bit_offset, unsigned width, std::size_t count,
+                            std::int64_t bias, std::int64_t* value, std::int64_t* difference, const Scale4& s,
+                            double* out) {
+  alignas(32) std::uint64_t xs[8] = {};
+  for (std::size_t i = 0; i < count; ++i) {
+    xs[i] = width == 0 ? 0 : kernels::read_bits_exact(data, bit_offset + i * width, width);
+  }
+  alignas(32) double values[8];
+  const __m256i add = _mm256_set1_epi64x(bias);
+  const __m256i ones = _mm256_set1_epi64x(static_cast<long long>(kernels::all_ones(width)));
+  const __m256i lane = _mm256_setr_epi64x(0, 1, 2, 3);
+  __m256i running_value = _mm256_set1_epi64x(*value);
+  __m256i running_difference = _mm256_set1_epi64x(kOrder == 2 ? *difference : 0);
+  for (unsigned h = 0; 4 * h < count; ++h) {
+    const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(xs + 4 * h));
+    const __m256i inside = _mm256_cmpgt_epi64(_mm256_set1_epi64x(static_cast<long long>(count - 4 * h)), lane);
+    __m256i missing = _mm256_andnot_si256(inside, _mm256_set1_epi64x(-1));
+    if (width > 0) missing = _mm256_or_si256(missing, missing_mask<kMissing>(x, ones));
+    const __m256i steps = prefix_sum4(present_steps<MissingCodes::primary>(x, add, missing));
+    __m256i v;
+    if constexpr (kOrder == 1) {
+      v = _mm256_add_epi64(steps, running_value);
+      running_value = _mm256_add_epi64(running_value, last_lane(steps));
+    } else {
+      const __m256i differences = _mm256_add_epi64(steps, running_difference);
+      running_difference = _mm256_add_epi64(running_difference, last_lane(steps));
+      const __m256i rises = prefix_sum4(_mm256_andnot_si256(missing, differences));
+      v = _mm256_add_epi64(rises, running_value);
+      running_value = _mm256_add_epi64(running_value, last_lane(rises));
+    }
+    store_scaled<true, MissingCodes::primary>(v, missing, s, values + 4 * h);
+  }
+  std::memcpy(out, values, count * sizeof(double));
+  *value = _mm256_extract_epi64(running_value, 0);
+  if constexpr (kOrder == 2) *difference = _mm256_extract_epi64(running_difference, 0);
+}
+
 template <bool kChecked, MissingCodes kMissing>
 VORLAK_AVX2 inline void order1_vector(const std::uint8_t* data, std::uint64_t bit_offset, unsigned width,
                                       std::size_t fast, std::int64_t bias, std::int64_t* value, const Scale4& s,
@@ -344,8 +385,15 @@ VORLAK_AVX2 inline void order1_run(const std::uint8_t* data, std::size_t nbytes,
     }
     if (fast == count) return;
   }
-  const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
-  portable_kernels().runs_order1_scaled(data, nbytes, &tail, 1, kMissing, value, scale, out + fast);
+  if (width > kMaxBlockWidth) {
+    const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
+    portable_kernels().runs_order1_scaled(data, nbytes, &tail, 1, kMissing, value, scale, out + fast);
+    return;
+  }
+  for (std::size_t done = fast; done < count; done += 8) {
+    order_tail<1, kMissing>(data, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
+                            value, nullptr, s, out + done);
+  }
 }
 
 VORLAK_AVX2 void unpack_order1_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
@@ -406,8 +454,15 @@ VORLAK_AVX2 inline void order2_run(const std::uint8_t* data, std::size_t nbytes,
     }
     if (fast == count) return;
   }
-  const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
-  portable_kernels().runs_order2_scaled(data, nbytes, &tail, 1, kMissing, value, difference, scale, out + fast);
+  if (width > kMaxBlockWidth) {
+    const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
+    portable_kernels().runs_order2_scaled(data, nbytes, &tail, 1, kMissing, value, difference, scale, out + fast);
+    return;
+  }
+  for (std::size_t done = fast; done < count; done += 8) {
+    order_tail<2, kMissing>(data, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
+                            value, difference, s, out + done);
+  }
 }
 
 VORLAK_AVX2 void unpack_order2_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
@@ -545,6 +600,39 @@ VORLAK_AVX2 void ieee64_be(const std::uint8_t* data, std::size_t count, double* 
   portable_kernels().ieee64_be(data + 8 * i, count - i, out + i);
 }
 
+// Four samples of `octets` octets from one 16-byte load (broadcast to both
+// halves, whose shuffles pick lanes 0-1 and 2-3), each into its 64-bit lane
+// in the right byte order with zeros above; signed ones sign-extended as
+// ((x AND mask) XOR sign) - sign; then the exact 2^52 conversion.
+VORLAK_AVX2 void samples_scaled(const std::uint8_t* bytes, unsigned octets, bool little_endian, bool is_signed,
+                                unsigned width, std::size_t count, const ScaleFactors& scale, double* out) {
+  alignas(32) std::int8_t order[32];
+  for (unsigned lane = 0; lane < 4; ++lane) {
+    for (unsigned j = 0; j < 8; ++j) {
+      const unsigned from = lane * octets + (little_endian ? j : octets - 1 - j);
+      order[lane * 8 + j] = j < octets ? static_cast<std::int8_t>(from) : static_cast<std::int8_t>(0x80);
+    }
+  }
+  const __m256i shuffle = _mm256_load_si256(reinterpret_cast<const __m256i*>(order));
+  const std::uint64_t sign_bit = is_signed ? std::uint64_t{1} << (width - 1) : 0;
+  const __m256i mask = _mm256_set1_epi64x(is_signed ? static_cast<long long>((std::uint64_t{1} << width) - 1) : -1);
+  const __m256i sign = _mm256_set1_epi64x(static_cast<long long>(sign_bit));
+  const __m256i magic_bits = _mm256_set1_epi64x(0x4338000000000000ll);
+  const __m256d magic = _mm256_set1_pd(6755399441055744.0);
+  const Scale4 s = scale_setup(scale);
+  std::size_t i = 0;
+  // A load reads 16 octets from the first sample of four.
+  for (; i + 4 <= count && i * octets + 16 <= count * octets; i += 4) {
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i * octets));
+    __m256i x = _mm256_shuffle_epi8(_mm256_broadcastsi128_si256(raw), shuffle);
+    x = _mm256_sub_epi64(_mm256_xor_si256(_mm256_and_si256(x, mask), sign), sign);
+    const __m256d d = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(x, magic_bits)), magic);
+    _mm256_storeu_pd(out + i, scale4(d, s));
+  }
+  portable_kernels().samples_scaled(bytes + i * octets, octets, little_endian, is_signed, width, count - i, scale,
+                                    out + i);
+}
+
 constexpr UnpackKernels kAvx2{
     "avx2",
     unpack,
@@ -557,6 +645,7 @@ constexpr UnpackKernels kAvx2{
     runs_step_sums,
     ieee32_be,
     ieee64_be,
+    samples_scaled,
 };
 
 }  // namespace

@@ -27,6 +27,7 @@ void unpack_scaled_as(const std::uint8_t* data, std::size_t nbytes, std::uint64_
   const ScaleFactors s = scale;
   const std::uint64_t ones = kernels::all_ones(width);
   walk_values(data, nbytes, bit_offset, width, count, [out, add, s, ones](std::size_t i, std::uint64_t x) {
+    (void)ones;  // unused without missing values
     const auto v = static_cast<std::int64_t>(x + add);
     const double d = kSmall ? kernels::small_int_to_double(v) : static_cast<double>(v);
     const double scaled = apply_scale(d, s);
@@ -184,6 +185,44 @@ void ieee64_be(const std::uint8_t* data, std::size_t count, double* out) {
   for (std::size_t i = 0; i < count; ++i) out[i] = std::bit_cast<double>(kernels::load_be64(data + 8 * i));
 }
 
+template <unsigned kOctets, bool kLittle, bool kSigned>
+void samples_as(const std::uint8_t* bytes, unsigned width, std::size_t count, const ScaleFactors& scale,
+                double* out) {
+  const ScaleFactors s = scale;
+  const std::uint64_t mask = kSigned ? (std::uint64_t{1} << width) - 1 : 0;
+  const std::uint64_t sign = kSigned ? std::uint64_t{1} << (width - 1) : 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = bytes + i * kOctets;
+    std::uint64_t raw = 0;
+    for (unsigned k = 0; k < kOctets; ++k) raw = (raw << 8) | p[kLittle ? kOctets - 1 - k : k];
+    // (raw AND mask) XOR sign, less sign: the value of a width-bit two's complement number.
+    const auto sample = kSigned ? static_cast<std::int64_t>(((raw & mask) ^ sign) - sign) : static_cast<std::int64_t>(raw);
+    out[i] = apply_scale(kernels::small_int_to_double(sample), s);
+  }
+}
+
+template <unsigned kOctets>
+void samples_by_order(const std::uint8_t* bytes, bool little_endian, bool is_signed, unsigned width,
+                      std::size_t count, const ScaleFactors& scale, double* out) {
+  if (little_endian) {
+    is_signed ? samples_as<kOctets, true, true>(bytes, width, count, scale, out)
+              : samples_as<kOctets, true, false>(bytes, width, count, scale, out);
+  } else {
+    is_signed ? samples_as<kOctets, false, true>(bytes, width, count, scale, out)
+              : samples_as<kOctets, false, false>(bytes, width, count, scale, out);
+  }
+}
+
+void samples_scaled(const std::uint8_t* bytes, unsigned octets, bool little_endian, bool is_signed, unsigned width,
+                    std::size_t count, const ScaleFactors& scale, double* out) {
+  switch (octets) {
+    case 1: samples_by_order<1>(bytes, little_endian, is_signed, width, count, scale, out); break;
+    case 2: samples_by_order<2>(bytes, little_endian, is_signed, width, count, scale, out); break;
+    case 3: samples_by_order<3>(bytes, little_endian, is_signed, width, count, scale, out); break;
+    default: samples_by_order<4>(bytes, little_endian, is_signed, width, count, scale, out); break;
+  }
+}
+
 constexpr UnpackKernels kPortable{
     "portable",
     unpack,
@@ -196,6 +235,7 @@ constexpr UnpackKernels kPortable{
     runs_step_sums,
     ieee32_be,
     ieee64_be,
+    samples_scaled,
 };
 
 }  // namespace

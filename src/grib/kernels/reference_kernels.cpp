@@ -147,6 +147,22 @@ void ieee64_be(const std::uint8_t* data, std::size_t count, double* out) {
   }
 }
 
+void samples_scaled(const std::uint8_t* bytes, unsigned octets, bool little_endian, bool is_signed, unsigned width,
+                    std::size_t count, const ScaleFactors& scale, double* out) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = bytes + i * octets;
+    std::uint64_t raw = 0;
+    for (unsigned k = 0; k < octets; ++k) raw = (raw << 8) | p[little_endian ? octets - 1 - k : k];
+    std::int64_t sample = static_cast<std::int64_t>(raw);
+    if (is_signed) {
+      const std::uint64_t mask = (std::uint64_t{1} << width) - 1;
+      sample = static_cast<std::int64_t>(raw & mask);
+      if ((raw >> (width - 1)) & 1u) sample -= std::int64_t{1} << width;
+    }
+    out[i] = apply_scale(static_cast<double>(sample), scale);
+  }
+}
+
 constexpr UnpackKernels kReference{
     "reference",
     unpack,
@@ -159,6 +175,7 @@ constexpr UnpackKernels kReference{
     runs_step_sums,
     ieee32_be,
     ieee64_be,
+    samples_scaled,
 };
 
 }  // namespace

@@ -97,6 +97,13 @@ struct UnpackKernels {
   // Big-endian IEEE numbers to doubles (single precision widened).
   void (*ieee32_be)(const std::uint8_t* data, std::size_t count, double* out);
   void (*ieee64_be)(const std::uint8_t* data, std::size_t count, double* out);
+
+  // Samples a library has decoded (CCSDS): `count` samples of 1 to 4 octets,
+  // little- or big-endian; signed ones sign-extended from `width` bits (1 to
+  // 32), unsigned ones taken whole; out[i] = scaled(sample). The caller
+  // guarantees count * octets bytes.
+  void (*samples_scaled)(const std::uint8_t* bytes, unsigned octets, bool little_endian, bool is_signed,
+                         unsigned width, std::size_t count, const ScaleFactors& scale, double* out);
 };
 
 // Bit-by-bit loops that state the arithmetic plainly; the yardstick for the others.
