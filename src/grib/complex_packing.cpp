@@ -31,6 +31,7 @@
 // a second pass decodes the pieces side by side. The sums are exact in
 // wrapping 64-bit arithmetic, so the values are those of the one-piece pass.
 #include <algorithm>
+#include <atomic>
 #include <limits>
 
 #include "grib/bit_reader.hpp"
@@ -142,12 +143,13 @@ struct CheckedGroups {
 // Walks the groups as the decoder will: a width past 255 anywhere fails
 // first ("group width overflow"), then the first group that would meet a
 // width above 64 or run out of bits; gives the number of packed points and
-// the groups cut into up to `wanted` pieces of about count / wanted points.
+// the groups cut into pieces, a new piece starting at the first group with
+// points once `cuts[k]` points lie before it.
 Result<CheckedGroups> check_groups(const GroupLayout& layout, const DataRepresentation& drs, const UnpackKernels& k,
-                                   std::uint64_t count, std::size_t wanted) {
+                                   const std::vector<std::uint64_t>& cuts) {
   const std::uint64_t available = std::uint64_t{layout.data.size()} * 8 - layout.values_start;
   CheckedGroups checked;
-  checked.pieces.reserve(wanted);
+  checked.pieces.reserve(cuts.size() + 1);
   checked.pieces.push_back(Piece{0, layout.group_count, layout.values_start, 0});
   std::uint64_t bits = 0;
   std::uint64_t points = 0;
@@ -161,7 +163,7 @@ Result<CheckedGroups> check_groups(const GroupLayout& layout, const DataRepresen
       return false;
     }
     if (error || g.length == 0) return true;
-    if (checked.pieces.size() < wanted && points >= count / wanted * checked.pieces.size()) {
+    if (checked.pieces.size() <= cuts.size() && points >= cuts[checked.pieces.size() - 1]) {
       checked.pieces.back().end_group = index;
       checked.pieces.push_back(Piece{index, layout.group_count, layout.values_start + bits, points});
     }
@@ -418,26 +420,64 @@ Running carry(const SpatialDifferencing& sd, Running r, const StepSums& s) {
   return r;
 }
 
-void decode_pieces(const Field& f, const std::vector<Piece>& pieces, unsigned threads) {
-  std::vector<Running> starts(pieces.size());
-  if (f.differencing) {
-    Running r;
-    r.to_skip = f.differencing->order;
-    starts[0] = r;
-    if (pieces.size() > 1) {
-      std::vector<StepSums> sums(pieces.size());
-      run_jobs(threads, pieces.size() - 1, [&](std::size_t i) {
-        SumSink sink(f);
-        walk_piece(f, pieces[i], sink);
-        sums[i] = sink.finish();
-      });
-      for (std::size_t i = 1; i < pieces.size(); ++i) starts[i] = carry(*f.differencing, starts[i - 1], sums[i - 1]);
-    }
+// Where to cut a field of `count` points for `threads` threads. Without
+// differencing the pieces are equal, a few per thread. With differencing
+// there is one piece per thread: piece k starts only once the steps of the
+// pieces before it are summed, and its thread sums piece k - 1 first, so
+// the later pieces are shorter by the cost of summing their predecessor
+// (about 0.4 of decoding it, measured on operational fields).
+std::vector<std::uint64_t> piece_cuts(std::uint64_t count, unsigned threads, std::size_t pieces, bool differenced) {
+  std::vector<std::uint64_t> cuts;
+  if (!differenced) {
+    for (std::size_t k = 1; k < pieces; ++k) cuts.push_back(count / pieces * k + count % pieces * k / pieces);
+    return cuts;
   }
-  run_jobs(threads, pieces.size(), [&](std::size_t i) {
-    DecodeSink sink(f, pieces[i], starts[i]);
+  constexpr double kSumCost = 0.4;  // summing a point's step against decoding it (measured)
+  std::vector<double> share(threads, 1.0);
+  double total = 1.0;
+  for (unsigned k = 1; k < threads; ++k) {
+    share[k] = std::max(0.0, 1.0 - kSumCost * share[k - 1]);
+    total += share[k];
+  }
+  double before = 0;
+  for (unsigned k = 0; k + 1 < threads; ++k) {
+    before += share[k];
+    cuts.push_back(static_cast<std::uint64_t>(static_cast<double>(count) * (before / total)));
+  }
+  return cuts;
+}
+
+void decode_pieces(const Field& f, const std::vector<Piece>& pieces, unsigned threads) {
+  const auto decode = [&](std::size_t i, const Running& start) {
+    DecodeSink sink(f, pieces[i], start);
     walk_piece(f, pieces[i], sink);
     sink.finish();
+  };
+  Running initial;
+  if (f.differencing) initial.to_skip = f.differencing->order;
+  if (!f.differencing || pieces.size() == 1) {
+    run_jobs(threads, pieces.size(), [&](std::size_t i) { decode(i, initial); });
+    return;
+  }
+  // Job k sums piece k - 1, waits for the sums of the pieces before that
+  // (jobs are taken in order, so each is being summed by a job that waits
+  // for nothing first), carries the running state across them and decodes.
+  std::vector<StepSums> sums(pieces.size());
+  std::vector<std::atomic<bool>> summed(pieces.size());
+  run_jobs(threads, pieces.size(), [&](std::size_t k) {
+    if (k > 0) {
+      SumSink sink(f);
+      walk_piece(f, pieces[k - 1], sink);
+      sums[k - 1] = sink.finish();
+      summed[k - 1].store(true, std::memory_order_release);
+      summed[k - 1].notify_all();
+    }
+    Running start = initial;
+    for (std::size_t j = 0; j < k; ++j) {
+      summed[j].wait(false, std::memory_order_acquire);
+      start = carry(*f.differencing, start, sums[j]);
+    }
+    decode(k, start);
   });
 }
 
@@ -471,7 +511,9 @@ Result<void> unpack_complex_into(Bytes payload, const DataRepresentation& drs, s
                         " values and ", payload.size(), " payload octets can hold"));
   }
   const UnpackKernels& k = active_kernels();
-  auto checked = check_groups(*layout, drs, k, count, split_pieces(options, count));
+  const unsigned threads = split_threads(options, count);
+  auto checked = check_groups(*layout, drs, k,
+                              piece_cuts(count, threads, split_pieces(options, count), differencing.has_value()));
   if (!checked) return fail(checked.error());
 
   const unsigned management = drs.missingValueManagement;
@@ -497,7 +539,7 @@ Result<void> unpack_complex_into(Bytes payload, const DataRepresentation& drs, s
       drs.bitsPerValue == 0 ? 0 : primary - 1,
       out.data(),
   };
-  decode_pieces(f, checked->pieces, split_threads(options, count));
+  decode_pieces(f, checked->pieces, threads);
   // Initial values past the packed points.
   for (std::uint64_t p = checked->points; p < initial_outputs; ++p) {
     out[p] = f.scaled(static_cast<std::uint64_t>(differencing->initial_values[p]));

@@ -145,6 +145,17 @@ inline PackedRun tail_of(std::uint64_t bit_offset, unsigned width, std::size_t c
   return PackedRun{bit_offset + done * width, add, static_cast<std::uint32_t>(count - done), width};
 }
 
+// Up to eight values into xs (the rest zero): whole 64-bit windows while
+// nine bytes remain, exact reads after.
+inline void read_few(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset, unsigned width,
+                     std::size_t n, std::uint64_t* xs) {
+  if (width == 0) return;
+  const std::size_t safe = kernels::window_safe_count(nbytes, bit_offset, width, n);
+  std::size_t i = 0;
+  for (; i < safe; ++i) xs[i] = kernels::read_bits_window(data, bit_offset + i * width, width);
+  for (; i < n; ++i) xs[i] = kernels::read_bits_exact(data, bit_offset + i * width, width);
+}
+
 // One run; `s` is `scale` in vector form, set up once by the caller.
 template <MissingCodes kMissing>
 VORLAK_AVX2 inline void scaled_run(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
@@ -322,13 +333,11 @@ inline std::size_t vector_count(std::size_t nbytes, std::uint64_t bit_offset, un
 // Up to eight values past the blocks of a run: read one by one into lanes,
 // the lanes past the run's end treated as missing (no step, no output).
 template <unsigned kOrder, MissingCodes kMissing>
-VORLAK_AVX2 void order_tail(const std::uint8_t* data, std::uint64_t bit_offset, unsigned width, std::size_t count,
-                            std::int64_t bias, std::int64_t* value, std::int64_t* difference, const Scale4& s,
-                            double* out) {
+VORLAK_AVX2 void order_tail(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset, unsigned width,
+                            std::size_t count, std::int64_t bias, std::int64_t* value, std::int64_t* difference,
+                            const Scale4& s, double* out) {
   alignas(32) std::uint64_t xs[8] = {};
-  for (std::size_t i = 0; i < count; ++i) {
-    xs[i] = width == 0 ? 0 : kernels::read_bits_exact(data, bit_offset + i * width, width);
-  }
+  read_few(data, nbytes, bit_offset, width, count, xs);
   alignas(32) double values[8];
   const __m256i add = _mm256_set1_epi64x(bias);
   const __m256i ones = _mm256_set1_epi64x(static_cast<long long>(kernels::all_ones(width)));
@@ -391,7 +400,7 @@ VORLAK_AVX2 inline void order1_run(const std::uint8_t* data, std::size_t nbytes,
     return;
   }
   for (std::size_t done = fast; done < count; done += 8) {
-    order_tail<1, kMissing>(data, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
+    order_tail<1, kMissing>(data, nbytes, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
                             value, nullptr, s, out + done);
   }
 }
@@ -460,7 +469,7 @@ VORLAK_AVX2 inline void order2_run(const std::uint8_t* data, std::size_t nbytes,
     return;
   }
   for (std::size_t done = fast; done < count; done += 8) {
-    order_tail<2, kMissing>(data, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
+    order_tail<2, kMissing>(data, nbytes, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
                             value, difference, s, out + done);
   }
 }
@@ -519,7 +528,33 @@ VORLAK_AVX2 void step_sums_run(const std::uint8_t* data, std::size_t nbytes, con
   }
   const std::uint64_t start = run.bit_offset + done * width;
   const std::size_t fast = block_count(nbytes, start, width, run.count - done);
-  if (fast > 0) {
+  if (fast > 0 && kMissing == MissingCodes::none && width <= 32) {
+    // Without missing values the steps of the blocks sum in closed form:
+    // the k-th of n steps b + x_k adds to the running sum after itself and
+    // every later one, so the sum of sums grows by n S + b n(n+1)/2 +
+    // sum of (n + 1 - k) x_k = n S + b n(n+1)/2 + (n + 1) X - sum of k x_k,
+    // with X the sum of the x. Values of at most 32 bits multiply exactly.
+    const Block8 b = block_setup(start, width);
+    __m256i total = _mm256_setzero_si256();
+    __m256i weighted = _mm256_setzero_si256();
+    __m256i rank = _mm256_setr_epi64x(1, 2, 3, 4);
+    const __m256i four = _mm256_set1_epi64x(4);
+    const std::uint8_t* p = data + (start >> 3);
+    for (std::size_t i = 0; i < fast; i += 8, p += width) {
+      for (unsigned h = 0; h < 2; ++h) {
+        const __m256i x = block_half(p, b, h);
+        total = _mm256_add_epi64(total, x);
+        weighted = _mm256_add_epi64(weighted, _mm256_mul_epu32(x, rank));
+        rank = _mm256_add_epi64(rank, four);
+      }
+    }
+    const std::uint64_t n = fast, x_sum = horizontal_sum(total), kx_sum = horizontal_sum(weighted);
+    const std::uint64_t triangle = n % 2 == 0 ? (n / 2) * (n + 1) : n * ((n + 1) / 2);
+    s.sum_of_sums += n * s.sum + run.add * triangle + (n + 1) * x_sum - kx_sum;
+    s.sum += n * run.add + x_sum;
+    s.present += n;
+    done += fast;
+  } else if (fast > 0) {
     const Block8 b = block_setup(start, width);
     const __m256i add = _mm256_set1_epi64x(static_cast<long long>(run.add));
     const __m256i ones4 = _mm256_set1_epi64x(static_cast<long long>(ones));
@@ -547,9 +582,37 @@ VORLAK_AVX2 void step_sums_run(const std::uint8_t* data, std::size_t nbytes, con
     s.present += fast - missing_count;
     done += fast;
   }
-  if (done < run.count) {
+  if (done < run.count && width > kMaxBlockWidth) {
     const PackedRun tail = tail_of(run.bit_offset, width, run.count, run.add, done);
     portable_kernels().runs_step_sums(data, nbytes, &tail, 1, kMissing, &s);
+    return;
+  }
+  // The last values, up to eight at a time, read one by one into lanes; the
+  // lanes past the run's end count as missing.
+  const __m256i add = _mm256_set1_epi64x(static_cast<long long>(run.add));
+  const __m256i ones4 = _mm256_set1_epi64x(static_cast<long long>(ones));
+  const __m256i lane = _mm256_setr_epi64x(0, 1, 2, 3);
+  for (; done < run.count; done += 8) {
+    const std::size_t n = std::min<std::size_t>(8, run.count - done);
+    alignas(32) std::uint64_t xs[8] = {};
+    read_few(data, nbytes, run.bit_offset + done * width, width, n, xs);
+    __m256i running = _mm256_set1_epi64x(static_cast<long long>(s.sum));
+    __m256i total = _mm256_setzero_si256();
+    unsigned absent = 0;
+    for (unsigned h = 0; 4 * h < n; ++h) {
+      const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(xs + 4 * h));
+      const __m256i inside = _mm256_cmpgt_epi64(_mm256_set1_epi64x(static_cast<long long>(n - 4 * h)), lane);
+      const __m256i missing =
+          _mm256_or_si256(_mm256_andnot_si256(inside, _mm256_set1_epi64x(-1)), missing_mask<kMissing>(x, ones4));
+      const __m256i steps = prefix_sum4(present_steps<MissingCodes::primary>(x, add, missing));
+      total = _mm256_add_epi64(total, _mm256_andnot_si256(missing, _mm256_add_epi64(steps, running)));
+      running = _mm256_add_epi64(running, last_lane(steps));
+      absent += static_cast<unsigned>(std::popcount(static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(
+          _mm256_and_si256(missing, inside))))));
+    }
+    s.sum = static_cast<std::uint64_t>(_mm256_extract_epi64(running, 0));
+    s.sum_of_sums += horizontal_sum(total);
+    s.present += n - absent;
   }
 }
 
