@@ -36,14 +36,10 @@ unsigned split_threads(const DecodeOptions& options, std::uint64_t count) {
   return std::min(options.threads, kMaxDecodeThreads);
 }
 
-std::uint64_t split_min_piece(const DecodeOptions& options, unsigned threads) {
-  return std::clamp<std::uint64_t>(options.split_threshold / (4 * std::max(threads, 1u)), 1, kMinPiece);
-}
-
 std::size_t split_pieces(const DecodeOptions& options, std::uint64_t count) {
   const unsigned threads = split_threads(options, count);
   if (threads <= 1) return 1;
-  return piece_count(threads, count, split_min_piece(options, threads));
+  return piece_count(threads, count, std::clamp<std::uint64_t>(options.split_threshold / (4 * threads), 1, kMinPiece));
 }
 
 Result<Values> unpack_simple(Bytes payload, const DataRepresentation& drs, std::uint64_t count,

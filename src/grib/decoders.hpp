@@ -52,7 +52,5 @@ Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::u
 // even out among the threads.
 unsigned split_threads(const DecodeOptions& options, std::uint64_t count);
 std::size_t split_pieces(const DecodeOptions& options, std::uint64_t count);
-// The fewest values worth a piece of their own when `threads` share a field.
-std::uint64_t split_min_piece(const DecodeOptions& options, unsigned threads);
 
 }  // namespace vorlak

@@ -7,8 +7,12 @@
 // first octet, the shuffle masks and shifts are worked out once per call.
 // Integers become doubles by the exact 2^52 trick (every sum is below 2^51
 // in magnitude there), and scaling keeps its three separately rounded
-// steps: no fused multiply-add. What the vector loops do not cover goes
-// through the portable code.
+// steps: no fused multiply-add. Missing values are lanes compared with the
+// run's missing codes: their steps are masked out of the running sums and
+// their outputs blended to NaN. The last few values of a differencing run
+// go through the same lanes, the lanes past the run's end treated as
+// missing; what else the vector loops do not cover goes through the
+// portable code.
 #include "grib/kernels/unpack_kernels.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
