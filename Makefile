@@ -6,33 +6,61 @@ ASAN    := build-asan
 FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
-            python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libgtest-dev \
+            python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libpng-dev zlib1g-dev libgtest-dev \
             clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed
 
 export PYTHONDONTWRITEBYTECODE := 1
 
 .DELETE_ON_ERROR:
-.PHONY: all deps build build-asan test test-cpp test-asan test-python test-corpus check-core run bench \
-        test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
+.PHONY: all deps deps-run build build-tests build-bench build-asan test test-cpp test-asan test-python test-corpus \
+        check-core run bench templates tables test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
 
-# Installs only what is missing; a no-op (one dpkg query) when all is there.
+# What `make run` needs of DEB_PKGS: a compiler, meson and ninja, the Python
+# headers, NumPy and the codec libraries (pkg-config: meson finds
+# OpenJPEG through it). The rest of DEB_PKGS serves the tests, fuzzing,
+# the xarray backend and installing with pip.
+RUN_PKGS := meson ninja-build g++ pkg-config python3-dev python3-numpy libopenjp2-7-dev libaec-dev libpng-dev
+
+# Installs only what is missing of the packages named; a no-op (one dpkg
+# query each) when all is there.
+define install_missing
+@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+if [ -n "$$missing" ]; then \
+  echo "installing:" $$missing; \
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+fi
+endef
+
 deps:
-	@missing=$$(for p in $(DEB_PKGS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:" $$missing; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
-	fi
+	$(call install_missing,$(sort $(RUN_PKGS) $(DEB_PKGS)))
+
+deps-run:
+	$(call install_missing,$(RUN_PKGS))
+
+# build/ holds the module, and the C++ tests and benchmarks once a target
+# that runs them has switched them on (`meson configure`): `make run` and
+# `make build` compile the module alone. (Expanded when used: on a fresh
+# machine Python comes with the packages.)
+MODULE = _vorlak$(shell $(PY) -c "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))")
 
 $(BUILD)/build.ninja:
-	meson setup $(BUILD) -Dtests=true -Dbenchmarks=true
+	meson setup $(BUILD)
 
 # Re-running setup picks up added source files (the build lists folders).
-build: deps $(BUILD)/build.ninja
+build: deps-run $(BUILD)/build.ninja
 	@meson setup --reconfigure $(BUILD) >/dev/null
+	ninja -C $(BUILD) $(MODULE)
+	@ln -sf ../$(BUILD)/$(MODULE) vorlak/$(MODULE)
+
+build-tests: deps build
+	@meson configure $(BUILD) -Dtests=true >/dev/null
+	ninja -C $(BUILD) vorlak_tests
+
+build-bench: deps build
+	@meson configure $(BUILD) -Dbenchmarks=true >/dev/null
 	ninja -C $(BUILD)
-	@so=$$(cd $(BUILD) && ls _vorlak*.so 2>/dev/null); if [ -n "$$so" ]; then ln -sf ../$(BUILD)/$$so vorlak/$$so; fi
 
 $(ASAN)/build.ninja:
 	meson setup $(ASAN) -Dtests=true -Dbuildtype=debug -Doptimization=1 \
@@ -45,14 +73,26 @@ build-asan: deps $(ASAN)/build.ninja
 check-core:
 	$(PY) tools/check_core_headers.py
 
-test-cpp: build
+# The parameter, level and centre tables of src/compat/generated, from the code
+# tables in ../shared/tables (tools/gen_tables.py). The generated headers are
+# committed: the build never needs ../shared.
+tables:
+	$(PY) tools/gen_tables.py
+
+# The template layouts (src/grib/generated/template_layouts.cpp and
+# tools/template_layouts.py) from the WMO tables in ../shared/tables; the
+# build uses the committed files and never needs ../shared.
+templates:
+	$(PY) tools/gen_templates.py
+
+test-cpp: build-tests
 	$(BUILD)/vorlak_tests --gtest_brief=1
 
 test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  $(ASAN)/vorlak_tests --gtest_brief=1
 
-test-python: build
+test-python: deps build
 	PYTHONPATH=$(CURDIR) $(PY) -m pytest -q -p no:cacheprovider tests/python
 
 # The malformed-input corpus (tools/make_corpus.py): a fixed slice here,
@@ -69,7 +109,7 @@ test-corpus: build
 # errors in module code. Kept out of `make test`: valgrind and the
 # interpreter together take minutes.
 LEAK_LIFETIMES ?= 40
-test-leaks: build
+test-leaks: deps build
 	$(PY) tools/valgrind_check.py tools/leak_workload.py $(LEAK_LIFETIMES)
 
 test: deps check-core test-cpp test-asan test-python test-corpus fuzz-regress
@@ -82,7 +122,7 @@ run: build $(SAMPLE)
 	PYTHONPATH=$(CURDIR) $(PY) -m vorlak ls $(SAMPLE)
 	PYTHONPATH=$(CURDIR) $(PY) -m vorlak stats $(SAMPLE)
 
-bench: build
+bench: build-bench
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
 	@for p in bench/*.py; do echo "== $$p"; PYTHONPATH=$(CURDIR) $(PY) $$p || exit 1; done
 
@@ -96,6 +136,7 @@ bench: build
 #   make fuzz-seeds    rewrites the seed corpora from the test builders
 #   make fuzz-long     the whole malformed-input corpus, then each target for FUZZ_LONG_SECONDS
 FUZZ_CXX          := clang++-16
+NPROC             := $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS      ?= 60
 FUZZ_LONG_SECONDS ?= 900
 FUZZ_TARGETS      := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
@@ -103,11 +144,13 @@ FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src
                      tests/cpp/support/message_builder.cpp
 FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
-                     -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 \
+                     -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 -I/usr/include/libpng16 \
                      -DVORLAK_SOURCE_ROOT='"$(CURDIR)"'
 FUZZ_SAN          := -fsanitize=address,undefined -fno-sanitize-recover=undefined
-FUZZ_LIBS         := -lopenjp2 -laec -lpthread -Wl,-lstdc++
-FUZZ_RUN_FLAGS    := -rss_limit_mb=3072 -timeout=20 -max_len=65536
+FUZZ_LIBS         := -lopenjp2 -laec -lpng16 -lz -lpthread -Wl,-lstdc++
+# -rss_limit_mb and -timeout are hang guards (memory and seconds per input),
+# far above what any input takes; nothing is asserted on speed.
+FUZZ_RUN_FLAGS    := -rss_limit_mb=3072 -timeout=60 -max_len=65536
 
 $(FUZZ)/obj/%.o: %.cpp
 	@mkdir -p $(dir $@)
@@ -123,8 +166,9 @@ $(FUZZ)/%_fuzz: fuzz/%_fuzz.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp) $(wildcard t
 $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds: $(FUZZ)/%: fuzz/%.cpp $(FUZZ_OBJS) $(wildcard fuzz/*.hpp)
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
+# The core under clang is compiled one file per core, as ninja does.
 fuzz-build: deps
-	@$(MAKE) --no-print-directory $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
+	@$(MAKE) --no-print-directory -j$(NPROC) $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
 
 fuzz-seeds: deps
 	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds

@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
         into2 = best_ns(reps, [&] { into(two); }) / n;
       }
       const double floor = best_ns(reps, [&] {
-                             Values v = make_values(n);
+                             Values v = zeroed_values(n);
                              double* p = v.data();
                              keep(p);
                              for (std::uint64_t i = 0; i < n; ++i) p[i] = 0.5;

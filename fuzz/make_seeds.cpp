@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/payload_encoders.hpp"
+#include "support/png_writer.hpp"
 
 namespace {
 
@@ -175,6 +176,42 @@ void ccsds_seeds() {
   write("decode_ccsds_fuzz", "bad_block", aec_seed({12, 12, 128, 0}, 10, {1, 2, 3}));
 }
 
+void png_seeds() {
+  write("decode_png_fuzz", "grey16", image_seed(16, 3, encode_png({3, 1, 16, 0, {0, 1, 65535}})));
+  std::vector<std::uint32_t> pixels(48);
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint32_t>(i * 349525);
+  write("decode_png_fuzz", "rgb_filters", image_seed(24, 48, encode_png({8, 6, 8, 2, pixels, -1})));
+  for (auto& p : pixels) p |= 0xFF000000u;
+  write("decode_png_fuzz", "rgba_adam7", image_seed(32, 48, encode_png({8, 6, 8, 6, pixels, -1, true})));
+  for (auto& p : pixels) p &= 3;
+  write("decode_png_fuzz", "grey2_adam7", image_seed(2, 48, encode_png({8, 6, 2, 0, pixels, -1, true})));
+  write("decode_png_fuzz", "palette", image_seed(8, 4, encode_png({2, 2, 8, 3, {0, 1, 2, 3}})));
+  write("decode_png_fuzz", "constant", image_seed(0, 10, {}));
+}
+
+Seed run_length_seed(unsigned bits, unsigned mv, const std::vector<std::uint16_t>& levels, int scale, unsigned count,
+                     const ByteVector& payload) {
+  Seed s;
+  s.u8(bits);
+  s.u16(mv);
+  s.u16(static_cast<unsigned>(levels.size()));
+  s.u8(scale < 0 ? 0x80u | static_cast<unsigned>(-scale) : static_cast<unsigned>(scale));
+  s.u16(count);
+  s.u8(static_cast<unsigned>(levels.size()));
+  for (auto v : levels) s.u16(v);
+  s.append(payload);
+  return s;
+}
+
+void run_length_seeds() {
+  write("decode_run_length_fuzz", "worked",
+        run_length_seed(8, 3, {10, 20, 35}, 1, 6321, {0x00, 0x14, 0x1C, 0x01, 0x03, 0x05, 0x02, 0x04, 0x05}));
+  write("decode_run_length_fuzz", "four_bits",
+        run_length_seed(4, 3, {1, 2, 3}, 0, 40, encode_run_length({{1, 7}, {0, 20}, {3, 1}, {2, 12}}, 4, 3)));
+  write("decode_run_length_fuzz", "base_one", run_length_seed(2, 2, {3, 6}, -1, 5, {0b01'11'10'00, 0b11'11'01'00}));
+  write("decode_run_length_fuzz", "overshoot", run_length_seed(8, 3, {1, 2, 3}, 0, 5, {0x02, 0x09}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,5 +221,7 @@ int main(int argc, char** argv) {
   complex_seeds();
   jpeg2000_seeds();
   ccsds_seeds();
+  png_seeds();
+  run_length_seeds();
   return 0;
 }

@@ -38,25 +38,26 @@ enum Key : std::uint8_t {
   kEdition, kEditionNumber, kOffset, kTotalLength, kNumberOfPoints, kNumberOfValues,
   kNumberOfDataPoints, kNx, kNy, kShortName, kName, kUnits, kTypeOfLevel, kLevelType, kLevel,
   kGridType, kGridDefinitionDescription, kDataType, kPackingType, kStepType, kMissingValue,
-  kMessageNumber, kCentre, kCentreDescription, kSubCentre, kDiscipline, kParameterCategory,
-  kParameterNumber, kGridDefinitionTemplateNumber, kProductDefinitionTemplateNumber,
-  kDataRepresentationTemplateNumber, kBitsPerValue, kTable2Version, kIndicatorOfParameter,
-  kGeneratingProcessIdentifier, kParamId, kCfName, kCfVarName, kForecastTime, kEndStep,
-  kStepRange, kStepUnits, kIScansNegatively, kJScansPositively, kJPointsAreConsecutive,
-  kAlternativeRowScanning, kDataDate, kDataTime, kValidityDate, kValidityTime, kKeyCount
+  kMessageNumber, kCentre, kCentreDescription, kSubCentre, kSubCentreDescription, kDiscipline,
+  kParameterCategory, kParameterNumber, kGridDefinitionTemplateNumber,
+  kProductDefinitionTemplateNumber, kDataRepresentationTemplateNumber, kBitsPerValue,
+  kTable2Version, kIndicatorOfParameter, kGeneratingProcessIdentifier, kParamId, kCfName,
+  kCfVarName, kForecastTime, kEndStep, kStepRange, kStepUnits, kIScansNegatively,
+  kJScansPositively, kJPointsAreConsecutive, kAlternativeRowScanning, kDataDate, kDataTime,
+  kValidityDate, kValidityTime, kKeyCount
 };
 
 constexpr std::array<std::string_view, kKeyCount> kKeyNames = {
     "edition", "editionNumber", "offset", "totalLength", "numberOfPoints", "numberOfValues",
     "numberOfDataPoints", "Nx", "Ny", "shortName", "name", "units", "typeOfLevel", "levelType",
     "level", "gridType", "gridDefinitionDescription", "dataType", "packingType", "stepType",
-    "missingValue", "messageNumber", "centre", "centreDescription", "subCentre", "discipline",
-    "parameterCategory", "parameterNumber", "gridDefinitionTemplateNumber",
-    "productDefinitionTemplateNumber", "dataRepresentationTemplateNumber", "bitsPerValue",
-    "table2Version", "indicatorOfParameter", "generatingProcessIdentifier", "paramId", "cfName",
-    "cfVarName", "forecastTime", "endStep", "stepRange", "stepUnits", "iScansNegatively",
-    "jScansPositively", "jPointsAreConsecutive", "alternativeRowScanning", "dataDate", "dataTime",
-    "validityDate", "validityTime"};
+    "missingValue", "messageNumber", "centre", "centreDescription", "subCentre",
+    "subCentreDescription", "discipline", "parameterCategory", "parameterNumber",
+    "gridDefinitionTemplateNumber", "productDefinitionTemplateNumber",
+    "dataRepresentationTemplateNumber", "bitsPerValue", "table2Version", "indicatorOfParameter",
+    "generatingProcessIdentifier", "paramId", "cfName", "cfVarName", "forecastTime", "endStep",
+    "stepRange", "stepUnits", "iScansNegatively", "jScansPositively", "jPointsAreConsecutive",
+    "alternativeRowScanning", "dataDate", "dataTime", "validityDate", "validityTime"};
 
 // The keys in ascending byte-wise name order.
 constexpr std::array<std::uint8_t, kKeyCount> kNameOrder = [] {
@@ -194,7 +195,7 @@ DerivedKeys derive_keys(const MessageRecord& r, bool grid_size_known, std::uint6
   s.set_text(kName, names.name);
   s.set_text(kUnits, names.units);
 
-  const std::string_view level_name = type_of_level_name(r.edition, r.levelType, r.level);
+  const std::string_view level_name = type_of_level_name(r.edition, r.centre, r.levelType, r.level);
   s.set_text(kTypeOfLevel, level_name);
   s.set_text(kLevelType, level_name);
   s.set_double(kLevel, level_value(r));
@@ -221,6 +222,9 @@ DerivedKeys derive_keys(const MessageRecord& r, bool grid_size_known, std::uint6
     s.set_text(kCentreDescription, centre_description(*r.centre));
   }
   s.set_if(kSubCentre, r.subCentre);
+  if (r.centre && r.subCentre) {
+    s.set_text(kSubCentreDescription, sub_centre_description(*r.centre, *r.subCentre));
+  }
   s.set_if(kDiscipline, r.discipline);
   s.set_if(kParameterCategory, r.parameterCategory);
   s.set_if(kParameterNumber, r.parameterNumber);

@@ -1,8 +1,12 @@
-// Level type names by edition (edition 1 table 3, edition 2 code table 4.5,
-// as far as they are named) and the `level` value.
+// Level type names by edition (edition 1 table 3, edition 2 code table 4.5)
+// and the `level` value. The edition 2 names below come first; the other
+// fixed surfaces take generated names: the WMO's for every centre, NCEP's
+// local ones (192-254) for the NOAA centres 7, 8 and 161.
 #include <array>
 
 #include "compat/code_names.hpp"
+#include "compat/generated/fixed_surface_table.hpp"
+#include "compat/sorted_table.hpp"
 
 namespace vorlak {
 namespace {
@@ -77,16 +81,38 @@ constexpr ByCode make_by_code() {
 
 constexpr ByCode kByCode = make_by_code();
 
+using generated::SurfaceRow;
+
+static_assert(rows_strictly_ascending(generated::kWmoSurfaces));
+static_assert(rows_strictly_ascending(generated::kNcepLocalSurfaces));
+
+bool noaa_centre(std::optional<std::uint16_t> centre) {
+  return centre == std::uint16_t{7} || centre == std::uint16_t{8} || centre == std::uint16_t{161};
+}
+
+std::string_view generated_level_name(std::optional<std::uint16_t> centre, std::uint8_t code) {
+  const SurfaceRow* row = nullptr;
+  if (code >= 192 && code <= 254) {
+    if (noaa_centre(centre)) row = find_row(generated::kNcepLocalSurfaces, code);
+  } else {
+    row = find_row(generated::kWmoSurfaces, code);
+  }
+  return row ? generated::kSurfaceTexts[row->name] : kUnknown;
+}
+
 }  // namespace
 
-std::string_view type_of_level_name(Edition edition, std::optional<std::uint8_t> level_type,
+std::string_view type_of_level_name(Edition edition, std::optional<std::uint16_t> centre,
+                                    std::optional<std::uint8_t> level_type,
                                     std::optional<double> level) {
   if (!level_type) return kUnknown;
   switch (edition) {
     case Edition::One: return kByCode.edition1[*level_type];
-    case Edition::Two:
+    case Edition::Two: {
       if (*level_type == 100) return (level && *level >= 100.0) ? "isobaricInhPa" : "isobaricInPa";
-      return kByCode.edition2[*level_type];
+      const std::string_view name = kByCode.edition2[*level_type];
+      return name == kUnknown ? generated_level_name(centre, *level_type) : name;
+    }
     case Edition::Unknown: return kUnknown;
   }
   return kUnknown;

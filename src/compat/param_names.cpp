@@ -1,6 +1,6 @@
 // Key-time parameter naming: a centre row when there is one, else the
-// fallback tables and the record's scan-time names, then paramId and the CF
-// names.
+// fallback tables and the record's scan-time names, then the generated WMO and
+// producer tables for what those leave unnamed, then paramId and the CF names.
 #include "compat/param_rules.hpp"
 #include "compat/param_tables.hpp"
 
@@ -25,11 +25,39 @@ std::string_view fallback_short_name(const MessageRecord& r, const Grib1Fallback
   return refine_short_name(r.shortName, r.levelType, r.level);
 }
 
+// A centre row with "unknown" texts and paramId 0: the centre publishes the
+// combination without naming it. It holds only until a table names it.
+bool names_nothing(const CentreParamRow& row) { return row.shortName == "unknown"; }
+
+std::optional<ParamNames> generated_names(const MessageRecord& r) {
+  if (r.edition != Edition::Two || !r.discipline || !r.parameterCategory || !r.parameterNumber) {
+    return std::nullopt;
+  }
+  return table_param_names(r.centre, *r.discipline, *r.parameterCategory, *r.parameterNumber);
+}
+
+bool unnamed_short_name(std::string_view s) { return s == "unknown"; }
+bool unnamed_name(std::string_view s) { return s == "Unknown" || s == "unknown"; }
+bool unnamed_units(std::string_view s) { return s == "?" || s == "unknown"; }
+
+// The generated tables fill in only what the rows above left unnamed.
+void fill_unnamed(const ParamNames& table, KeyTimeNameViews& out) {
+  if (unnamed_short_name(out.shortName)) out.shortName = table.shortName;
+  if (unnamed_name(out.name)) out.name = table.name;
+  if (unnamed_units(out.units) && !table.units.empty()) out.units = table.units;
+}
+
 }  // namespace
 
 KeyTimeNameViews key_time_name_views(const MessageRecord& r) {
   KeyTimeNameViews out;
-  if (const CentreParamRow* row = centre_row(r)) {
+  const CentreParamRow* row = centre_row(r);
+  std::optional<ParamNames> table;
+  if (row && names_nothing(*row)) {
+    table = generated_names(r);
+    if (table) row = nullptr;
+  }
+  if (row) {
     out.shortName = row->shortName;
     out.name = row->name;
     out.units = row->units;
@@ -46,6 +74,11 @@ KeyTimeNameViews key_time_name_views(const MessageRecord& r) {
       if (!grib1->name.empty()) out.name = grib1->name;
       if (!grib1->units.empty()) out.units = grib1->units;
     }
+    if (!table && (unnamed_short_name(out.shortName) || unnamed_name(out.name) ||
+                   unnamed_units(out.units))) {
+      table = generated_names(r);
+    }
+    if (table) fill_unnamed(*table, out);
     out.paramId = default_param_id(r);
   }
   out.cfName = cf_name(r);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "compat/param_tables.hpp"
 #include "grib/message_record.hpp"
 
 namespace vorlak {
@@ -24,6 +25,17 @@ struct CentreParamRow {
 const CentreParamRow* find_centre_param(std::uint16_t centre, std::uint8_t discipline,
                                         std::uint8_t category, std::uint8_t number,
                                         std::uint8_t level_type, std::optional<double> level);
+
+// Names from the generated WMO and producer tables, by codes. A local
+// discipline, category or number (192-254) is named only by its producer's
+// table: NCEP's for centres 7, 8 and 161, MRMS's for discipline 209 of centre
+// 161; never by another centre's. Any other parameter is named by the WMO
+// table, with NCEP's abbreviation in lower case as short name ("unknown" where
+// NCEP lists none). Units are empty where the table states none. Absent when
+// no table names the parameter.
+std::optional<ParamNames> table_param_names(std::optional<std::uint16_t> centre,
+                                            std::uint8_t discipline, std::uint8_t category,
+                                            std::uint8_t number);
 
 // Edition 2 fallback short name by discipline/category/number, or empty.
 std::string_view grib2_fallback_short_name(std::uint8_t discipline, std::uint8_t category,

@@ -35,6 +35,16 @@ constexpr bool rows_unique(const std::array<Row, N>& rows) {
   return true;
 }
 
+// Rows written already in order (generated tables): ascending by key, no key
+// twice.
+template <class Row, std::size_t N>
+constexpr bool rows_strictly_ascending(const std::array<Row, N>& rows) {
+  for (std::size_t i = 1; i < N; ++i) {
+    if (!(rows[i - 1].key < rows[i].key)) return false;
+  }
+  return true;
+}
+
 template <class Row, std::size_t N, class Key>
 const Row* find_row(const std::array<Row, N>& rows, Key key) {
   const auto it = std::lower_bound(rows.begin(), rows.end(), key,

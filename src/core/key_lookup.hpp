@@ -3,6 +3,7 @@
 // the four typed readers with their conversion rules.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,27 @@ namespace vorlak {
 
 CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key);
 
+// What get_key would answer, described without building it: the kind, and
+// the number of elements of an array (bytes of a text, 1 for a number). The
+// same decoding and the same errors as get_key; an array key costs nothing
+// beyond the decode.
+struct KeyShape {
+  KeyTag tag = KeyTag::Long;
+  std::uint64_t size = 0;
+};
+CodesResult<KeyShape> key_shape(const HandleRecord& handle, std::string_view key);
+
+// The keys whose answer can be an array as large as the grid ("values",
+// the coordinate arrays and axes): worth describing before building.
+bool is_grid_array_key(std::string_view key);
+
+// Writes the elements of a "double_array" key into `out`, which must hold
+// exactly key_shape(handle, key).size elements (the caller's own buffer,
+// so an array is built once). A key of another kind fails as
+// get_double_array does.
+CodesResult<void> read_double_array_into(const HandleRecord& handle, std::string_view key, std::span<double> out);
+
+// The scalar readers refuse an array key from its shape, without building it.
 CodesResult<std::int64_t> get_long(const HandleRecord& handle, std::string_view key);
 CodesResult<double> get_double(const HandleRecord& handle, std::string_view key);
 CodesResult<std::string> get_string(const HandleRecord& handle, std::string_view key);

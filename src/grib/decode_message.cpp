@@ -28,6 +28,33 @@ std::uint64_t count_nan(std::span<const double> values, const DecodeOptions& opt
   return total.load();
 }
 
+// The templates whose decoders give a vector of their own (read only when
+// the caller asks for every template).
+bool own_vector(const DataRepresentation& drs, const DecodeOptions& options) {
+  if (!options.all_templates) return false;
+  switch (drs.dataRepresentationTemplateNumber) {
+    case 41:
+    case 50:
+    case 61:
+    case 200: return true;
+    default: return false;
+  }
+}
+
+Result<Values> decode_own_vector(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+  switch (drs.dataRepresentationTemplateNumber) {
+    case 41: return unpack_png(payload, drs, count);
+    case 50: return unpack_spectral_simple(payload, drs, count);
+    case 61: return unpack_logarithmic(payload, drs, count);
+    default: return unpack_run_length(payload, drs, count);
+  }
+}
+
+std::string not_implemented(std::uint16_t number) {
+  return str_cat("GRIB2 data representation template ", number, " (", data_representation_name(number),
+                 ") is not implemented yet");
+}
+
 Result<void> decode_payload(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
                             const OutputProvider& output, const DecodeOptions& options) {
   switch (const std::uint16_t number = drs.dataRepresentationTemplateNumber) {
@@ -38,8 +65,22 @@ Result<void> decode_payload(Bytes payload, const DataRepresentation& drs, std::u
     case 40: return unpack_jpeg2000_into(payload, drs, count, output, options);
     case 42: return unpack_ccsds_into(payload, drs, count, output, options);
     default:
-      return fail(str_cat("GRIB2 data representation template ", number, " (",
-                          data_representation_name(number), ") is not implemented yet"));
+      if (!own_vector(drs, options)) return fail(not_implemented(number));
+  }
+  // Copied into the caller's memory.
+  auto values = decode_own_vector(payload, drs, count);
+  if (!values) return fail(values.error());
+  std::ranges::copy(*values, output(count).begin());
+  return {};
+}
+
+// Templates whose decoded values carry missing points as NaN.
+bool marks_missing(const DataRepresentation& drs) {
+  switch (drs.dataRepresentationTemplateNumber) {
+    case 2:
+    case 3: return drs.missingValueManagement != 0;
+    case 200: return true;  // level 0
+    default: return false;
   }
 }
 
@@ -111,9 +152,14 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
 
 }  // namespace
 
-Result<std::uint64_t> decode_grib2_values_into(const GridSummary& grid, const DataRepresentation& drs,
-                                               const Bitmap* bitmap, Bytes payload, const OutputProvider& output,
-                                               const DecodeOptions& options) {
+namespace {
+
+struct FieldSize {
+  std::uint64_t count;  // values to decode
+  std::uint64_t size;   // values of the field
+};
+
+Result<FieldSize> field_size(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap) {
   const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
   if (bitmap) {
@@ -125,49 +171,70 @@ Result<std::uint64_t> decode_grib2_values_into(const GridSummary& grid, const Da
   if (auto ok = check_point_count(count); !ok) return fail(ok.error());
   // More values than grid points can only end in the shape check below;
   // failing here spares decoding (and allocating) them first.
-  const std::uint64_t output_size = bitmap ? bitmap->size : count;
-  if (output_size > grid_points) return fail(shape_mismatch(output_size, grid));
+  const std::uint64_t size = bitmap ? bitmap->size : count;
+  if (size > grid_points) return fail(shape_mismatch(size, grid));
+  return FieldSize{count, size};
+}
 
+// The packed values lie at the front of `values`: count the missing ones,
+// spread them over the bitmap in place, check the shape.
+Result<std::uint64_t> finish_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
+                                    FieldSize size, std::span<double> values, const DecodeOptions& options) {
+  std::uint64_t missing = 0;
+  if (marks_missing(drs)) missing = count_nan(values.first(size.count), options);
+  if (bitmap) {
+    missing += bitmap->size - size.count;  // count is the number of present points
+    expand_bitmap_in_place(*bitmap, values, size.count);
+  }
+  if (size.size != std::uint64_t{grid.Ni} * grid.Nj) return fail(shape_mismatch(size.size, grid));
+  return missing;
+}
+
+}  // namespace
+
+Result<std::uint64_t> decode_grib2_values_into(const GridSummary& grid, const DataRepresentation& drs,
+                                               const Bitmap* bitmap, Bytes payload, const OutputProvider& output,
+                                               const DecodeOptions& options) {
+  auto size = field_size(grid, drs, bitmap);
+  if (!size) return fail(size.error());
   // The decoder writes the packed values at the front of the field's own
   // memory, which the bitmap then spreads them over in place.
   std::span<double> values;
   bool handed_out = false;
   const OutputProvider packed = [&](std::uint64_t n) {
-    values = output(output_size);
+    values = output(size->size);
     handed_out = true;
-    return values.first(std::min<std::uint64_t>(n, output_size));
+    return values.first(std::min<std::uint64_t>(n, size->size));
   };
-  if (auto ok = decode_payload(payload, drs, count, packed, options); !ok) return fail(ok.error());
-  if (!handed_out || values.size() != output_size) return fail("the decoder handed back no values");
-
-  std::uint64_t missing = 0;
-  const std::uint16_t number = drs.dataRepresentationTemplateNumber;
-  if ((number == 2 || number == 3) && drs.missingValueManagement != 0) {
-    missing = count_nan(values.first(count), options);
-  }
-  if (bitmap) {
-    missing += bitmap->size - count;  // count is the number of present points
-    expand_bitmap_in_place(*bitmap, values, count);
-  }
-  if (output_size != grid_points) return fail(shape_mismatch(output_size, grid));
-  return missing;
+  if (auto ok = decode_payload(payload, drs, size->count, packed, options); !ok) return fail(ok.error());
+  if (!handed_out || values.size() != size->size) return fail("the decoder handed back no values");
+  return finish_values(grid, drs, bitmap, *size, values, options);
 }
 
 Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
                                         Bytes payload, const DecodeOptions& options) {
   FieldValues field;
+  if (own_vector(drs, options)) {
+    // The decoder's own vector becomes the field's.
+    auto size = field_size(grid, drs, bitmap);
+    if (!size) return fail(size.error());
+    auto values = decode_own_vector(payload, drs, size->count);
+    if (!values) return fail(values.error());
+    field.values = std::move(*values);
+    field.values.resize(size->size);
+    auto missing = finish_values(grid, drs, bitmap, *size, field.values, options);
+    if (!missing) return fail(missing.error());
+    field.missing = *missing;
+    return field;
+  }
   const OutputProvider output = [&](std::uint64_t n) {
-    field.values = make_values(n);
+    field.values = zeroed_values(n);
     return std::span<double>(field.values);
   };
   auto missing = decode_grib2_values_into(grid, drs, bitmap, payload, output, options);
   if (!missing) return fail(missing.error());
   field.missing = *missing;
   return field;
-}
-
-Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record) {
-  return decode_message(message, record, DecodeOptions{});
 }
 
 Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record, const DecodeOptions& options) {

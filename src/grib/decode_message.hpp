@@ -13,17 +13,18 @@
 
 namespace vorlak {
 
-// The codes API's decode: one thread, the templates it has always read.
-Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record);
-Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record, const DecodeOptions& options);
+// The default options decode what the codes API always has, on the
+// calling thread, and refuse the other templates with its texts.
+Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record,
+                                      const DecodeOptions& options = {});
 
 // The values of one edition 2 field from its section 5, the bitmap in
 // effect for it (null: none) and its section 7 payload: one value per
 // bitmap position, else one per packed value, NaN where absent or missing;
 // with the number of missing points. The count to decode follows the
-// bitmap, else numberOfValues, else `grid_points`; a field whose values
-// cannot fill the grid fails with "decoded value count {} does not match
-// grid dimensions {}x{}" (Ni and Nj of `grid`).
+// bitmap, else numberOfValues, else Ni x Nj; a field whose values cannot
+// fill the grid fails with "decoded value count {} does not match grid
+// dimensions {}x{}" (Ni and Nj of `grid`).
 struct FieldValues {
   Values values;
   std::uint64_t missing = 0;

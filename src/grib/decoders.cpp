@@ -18,7 +18,7 @@ Result<Values> into_vector(Into into, Bytes payload, const DataRepresentation& d
   if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
   Values values;
   const OutputProvider output = [&](std::uint64_t n) {
-    values = make_values(n);
+    values = zeroed_values(n);
     return std::span<double>(values);
   };
   if (auto ok = into(payload, drs, count, output, options); !ok) return fail(ok.error());

@@ -47,6 +47,13 @@ Result<Values> unpack_jpeg2000(Bytes payload, const DataRepresentation& drs, std
 Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
                             const DecodeOptions& options = {});
 
+// Decoded only when the caller asks for every template (DecodeOptions::all_templates),
+// on the calling thread into a vector of their own.
+Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uint64_t count);             // 5.41
+Result<Values> unpack_spectral_simple(Bytes payload, const DataRepresentation& drs, std::uint64_t count); // 5.50
+Result<Values> unpack_logarithmic(Bytes payload, const DataRepresentation& drs, std::uint64_t count);     // 5.61
+Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, std::uint64_t count);      // 5.200
+
 // The threads a field of `count` values is split across under `options`
 // (1: not split), and the most pieces to cut it into, so that uneven pieces
 // even out among the threads.

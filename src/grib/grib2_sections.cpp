@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "compat/param_tables.hpp"
+#include "grib/section5_templates.hpp"
 #include "grib/text.hpp"
 
 namespace vorlak {
@@ -255,6 +256,12 @@ Result<DataRepresentation> parse_section5(Bytes s) {
       drs.ccsdsBlockSize = u8_at(s, 23);
       drs.ccsdsReferenceSampleInterval = u16_at(s, 24);
       break;
+    // Templates read only by the field API's decoders. Their parameters are
+    // taken as far as the section holds them; what is missing fails the
+    // decode, not the message.
+    case 50: read_spectral_simple_template(s, drs); break;
+    case 61: read_logarithm_template(s, drs); break;
+    case 200: read_run_length_template(s, drs); break;
     default:
       break;
   }

@@ -26,6 +26,19 @@ struct GridSummary {
   std::optional<std::uint64_t> reduced_point_count;
 };
 
+// Template 200, run-length packing with level values: octet 12 bits per
+// packed value (V), 13-14 the largest level used (MV), 15-16 the largest
+// level (MVL), 17 the decimal scale factor of the level values
+// (sign-magnitude), 18 onward MVL two-octet scaled representative values.
+struct RunLengthLevels {
+  std::uint8_t bitsPerValue = 0;
+  std::uint16_t maxLevelUsed = 0;
+  std::uint16_t maxLevel = 0;
+  std::int8_t decimalScaleFactor = 0;
+  // The values the section holds: MVL of them, fewer when it ends early.
+  std::vector<std::uint16_t> levelValues;
+};
+
 struct DataRepresentation {
   std::uint32_t numberOfValues = 0;
   std::uint16_t dataRepresentationTemplateNumber = 0;
@@ -56,6 +69,13 @@ struct DataRepresentation {
   std::uint8_t ccsdsFlags = 0;  // compression options mask
   std::uint8_t ccsdsBlockSize = 0;
   std::uint16_t ccsdsReferenceSampleInterval = 0;
+  // Templates 50 and 61, octets 21-24 (IEEE single-precision bit pattern):
+  // the real part of the (0,0) coefficient (50), the pre-processing
+  // parameter B (61). Absent when the section ends before octet 24.
+  std::optional<std::uint32_t> realPartOfFirstCoefficient;
+  std::optional<std::uint32_t> preProcessingParameter;
+  // Template 200
+  RunLengthLevels runLength;
 };
 
 // One presence flag per grid point, packed most significant bit first

@@ -108,7 +108,7 @@ Values scale_samples(const std::vector<std::int64_t>& samples, const DataReprese
 
 Values scale_image_samples(const std::int32_t* samples, std::uint32_t precision, std::uint64_t count,
                            const DataRepresentation& drs) {
-  Values values = make_values(count);
+  Values values = zeroed_values(count);
   scale_image_samples_into(samples, precision, values, drs, DecodeOptions{});
   return values;
 }
@@ -132,7 +132,7 @@ Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_
                                          const DataRepresentation& drs) {
   if (auto need = check_sample_buffer(bytes, bytes_per_sample, count); !need) return fail(need.error());
   if (auto ok = check_sign_width(width, is_signed, count); !ok) return fail(ok.error());
-  Values values = make_values(count);
+  Values values = zeroed_values(count);
   scale_sample_bytes_into(bytes.data(), width, bytes_per_sample, little_endian, is_signed, values,
                           scale_factors(drs));
   return values;

@@ -2,25 +2,24 @@
 
 #include <sys/mman.h>
 
-#include <cstddef>
-
 namespace vorlak {
+
 namespace {
 
-constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-// Below two huge pages the advice cannot cover a whole one reliably.
-constexpr std::uint64_t kAdviseFrom = 2 * kHugePage;
+constexpr std::uintptr_t kLargePage = std::uintptr_t{1} << 21;
+// Below this the allocator recycles memory already faulted in; above it a
+// reservation is a fresh mapping that nothing touches until it is written.
+constexpr std::uint64_t kLargeFieldBytes = std::uint64_t{4} << 20;
 
 }  // namespace
 
 void advise_huge_pages(void* data, std::uint64_t bytes) {
 #ifdef MADV_HUGEPAGE
-  if (bytes < kAdviseFrom) return;
+  if (bytes < kLargeFieldBytes) return;
   const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
-  // Advice only: a kernel without transparent huge pages refuses it, and
-  // the memory works as before.
+  const std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+  const std::uintptr_t last = (begin + bytes) & ~(kLargePage - 1);
+  // Advice only: where the kernel declines, the pages come 4 KiB at a time.
   if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #else
   (void)data;
@@ -28,11 +27,16 @@ void advise_huge_pages(void* data, std::uint64_t bytes) {
 #endif
 }
 
-Values make_values(std::uint64_t count) {
+Values reserved_values(std::size_t count) {
   Values values;
-  values.reserve(static_cast<std::size_t>(count));
-  advise_huge_pages(values.data(), count * sizeof(double));
-  values.resize(static_cast<std::size_t>(count));
+  values.reserve(count);
+  advise_huge_pages(values.data(), std::uint64_t{count} * sizeof(double));
+  return values;
+}
+
+Values zeroed_values(std::size_t count) {
+  Values values = reserved_values(count);
+  values.resize(count);
   return values;
 }
 

@@ -84,6 +84,16 @@ PyObject* owned_float64(std::span<const double> values) {
   return array;
 }
 
+PyObject* filled_float64(std::uint64_t size, const std::function<bool(std::span<double>)>& fill) {
+  if (!ensure_numpy()) return nullptr;
+  npy_intp length = static_cast<npy_intp>(size);
+  PyRef array(PyArray_SimpleNew(1, &length, NPY_FLOAT64));
+  if (!array) return nullptr;
+  auto* data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+  if (!fill(std::span<double>(data, static_cast<std::size_t>(size)))) return nullptr;
+  return array.release();
+}
+
 PyObject* owned_float32(std::span<const double> values) {
   return owned<float>(NPY_FLOAT32, values, [](double v) { return static_cast<float>(v); });
 }

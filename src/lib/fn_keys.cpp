@@ -85,6 +85,21 @@ PyObject* owned_array(std::span<const double> values, Kind kind) {
   return owned_float64(values);
 }
 
+// A grid-sized array key as a new float64 array, built once, straight into
+// the array's own storage (the result, or null with the error raised). None
+// when the key is not such an array here: the caller takes the general path.
+std::optional<PyObject*> grid_array_float64(const HandleRecord& record, std::string_view key) {
+  if (!is_grid_array_key(key)) return std::nullopt;
+  const auto shape = key_shape(record, key);
+  if (!shape) return raise(shape.error());
+  if (shape->tag != KeyTag::DoubleArray) return std::nullopt;
+  return filled_float64(shape->size, [&](std::span<double> out) {
+    const auto written = read_double_array_into(record, key, out);
+    if (!written) raise(written.error());
+    return static_cast<bool>(written);
+  });
+}
+
 // One key value in the requested kind, as codes_get and codes_get_array give it.
 PyObject* value_as(const KeyValue& value, Kind kind) {
   switch (value.tag()) {
@@ -150,6 +165,9 @@ PyObject* typed_array(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
     if (!values) return nullptr;
     return view_values ? values_view(call.handle, *values) : make_owned(*values);
   }
+  if (view_values) {  // the float64 reader
+    if (const auto array = grid_array_float64(call.record(), call.key)) return *array;
+  }
   const auto array = get_double_array(call.record(), call.key);
   if (!array) return raise(array.error());
   return make_owned(*array);
@@ -163,6 +181,9 @@ PyObject* array_of(HandleObject* handle, std::string_view key, Kind kind) {
     if (!values) return nullptr;
     if (kind == Kind::Native || kind == Kind::Float) return values_view(handle, *values);
     return owned_array(*values, kind);
+  }
+  if (kind == Kind::Native || kind == Kind::Float) {
+    if (const auto array = grid_array_float64(record, key)) return *array;
   }
   const auto value = get_key(record, key);
   if (!value) return raise(value.error());
@@ -263,15 +284,9 @@ CodesResult<std::uint64_t> size_of(const HandleRecord& record, std::string_view 
     if (grid) return rows * columns;
     return key == "distinctLatitudes" ? rows : columns;
   }
-  const auto value = get_key(record, key);
-  if (!value) return codes_fail(value.error());
-  switch (value->tag()) {
-    case KeyTag::String: return std::get<std::string>(value->value).size();
-    case KeyTag::DoubleArray: return std::get<std::vector<double>>(value->value).size();
-    case KeyTag::Long:
-    case KeyTag::Double: break;
-  }
-  return 1;
+  const auto shape = key_shape(record, key);
+  if (!shape) return codes_fail(shape.error());
+  return shape->size;
 }
 
 }  // namespace
@@ -314,6 +329,9 @@ VORLAK_FUNCTION(codes_get) {
     if (!values) return nullptr;
     return values_view(call.handle, *values);
   }
+  if (*kind == Kind::Native || *kind == Kind::Float) {
+    if (const auto array = grid_array_float64(call.record(), call.key)) return *array;
+  }
   const auto value = get_key(call.record(), call.key);
   if (!value) return raise(value.error());
   return value_as(*value, *kind);
@@ -323,11 +341,12 @@ VORLAK_FUNCTION(codes_get_native_type) {
   static constexpr Params<2> params{"codes_get_native_type", {"msgid", "key"}, 2};
   HandleCall<2> call;
   if (!call.open(params, args, nargs, kwnames) || !call.lock()) return nullptr;
-  const auto value = get_key(call.record(), call.key);
-  if (!value) return raise(value.error());
+  // Told from the key's shape: an array is never built for it.
+  const auto shape = key_shape(call.record(), call.key);
+  if (!shape) return raise(shape.error());
   PyTypeObject* type = &PyFloat_Type;
-  if (value->tag() == KeyTag::Long) type = &PyLong_Type;
-  if (value->tag() == KeyTag::String) type = &PyUnicode_Type;
+  if (shape->tag == KeyTag::Long) type = &PyLong_Type;
+  if (shape->tag == KeyTag::String) type = &PyUnicode_Type;
   return Py_NewRef(reinterpret_cast<PyObject*>(type));
 }
 
@@ -367,9 +386,9 @@ VORLAK_FUNCTION(codes_is_missing) {
   static constexpr Params<2> params{"codes_is_missing", {"msgid", "key"}, 2};
   HandleCall<2> call;
   if (!call.open(params, args, nargs, kwnames) || !call.lock()) return nullptr;
-  // No key value is ever missing; the read happens (and may decode), its
-  // errors do not matter.
-  (void)get_key(call.record(), call.key);
+  // No key value is ever missing; the lookup happens (and may decode), its
+  // errors do not matter. An array is not built for it.
+  (void)key_shape(call.record(), call.key);
   Py_RETURN_FALSE;
 }
 

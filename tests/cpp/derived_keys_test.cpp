@@ -72,7 +72,8 @@ TEST(DerivedKeysRecord, CompleteEdition2FieldInNameOrder) {
       "levelType", "messageNumber", "missingValue", "name", "numberOfDataPoints", "numberOfPoints",
       "numberOfValues", "offset", "packingType", "paramId", "parameterCategory", "parameterNumber",
       "productDefinitionTemplateNumber", "shortName", "stepRange", "stepType", "stepUnits",
-      "subCentre", "totalLength", "typeOfLevel", "units", "validityDate", "validityTime"};
+      "subCentre", "subCentreDescription", "totalLength", "typeOfLevel", "units", "validityDate",
+      "validityTime"};
   EXPECT_EQ(names, expected);
 
   EXPECT_EQ(long_key(keys, "edition"), 2);
@@ -189,6 +190,7 @@ struct LevelCase {
   std::optional<double> level;
   const char* type_of_level;
   double level_key;
+  std::optional<std::uint16_t> centre = std::nullopt;
 };
 
 class DerivedKeysLevel : public ::testing::TestWithParam<LevelCase> {};
@@ -197,6 +199,7 @@ TEST_P(DerivedKeysLevel, NameAndValue) {
   const LevelCase& c = GetParam();
   MessageRecord r;
   r.edition = c.edition;
+  r.centre = c.centre;
   r.levelType = c.level_type;
   r.level = c.level;
   const DerivedKeys keys = derive_keys(r, false, 0);
@@ -219,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
         LevelCase{"ed1_heightAboveGround_105", kEd1, 105, 2.0, "heightAboveGround", 2.0},
         LevelCase{"ed2_hybrid_105", kEd2, 105, 137.0, "hybrid", 137.0},
         LevelCase{"ed1_adiabatic", kEd1, 5, 0.0, "adiabaticCondensation", 0.0},
-        LevelCase{"ed2_5_unlisted", kEd2, 5, 0.0, "unknown", 0.0},
+        LevelCase{"ed2_5_wmo_name", kEd2, 5, 0.0, "levelOfAdiabaticCondensationLiftedFromTheSurface", 0.0},
         LevelCase{"ed2_entire_atmosphere_10", kEd2, 10, 0.0, "entireAtmosphere", 0.0},
         LevelCase{"ed1_10_unlisted", kEd1, 10, 0.0, "unknown", 0.0},
         LevelCase{"ed1_height_above_sea", kEd1, 102, 0.0, "heightAboveSeaLevel", 0.0},
@@ -229,11 +232,37 @@ INSTANTIATE_TEST_SUITE_P(
         LevelCase{"ed1_soil_layer", kEd1, 112, 10.0, "depthBelowLandLayer", 10.0},
         LevelCase{"ed2_depth_below_sea", kEd2, 160, 5.0, "depthBelowSea", 5.0},
         LevelCase{"ed1_high_cloud_layer", kEd1, 234, 0.0, "highCloudLayer", 0.0},
-        LevelCase{"ed2_234_unlisted", kEd2, 234, 0.0, "unknown", 0.0},
+        LevelCase{"ed2_234_local_without_centre", kEd2, 234, 0.0, "unknown", 0.0},
         LevelCase{"ed2_missing_255", kEd2, 255, 0.0, "unknown", 0.0},
         LevelCase{"ed2_absent_type", kEd2, std::nullopt, 7.0, "unknown", 7.0},
         LevelCase{"unknown_edition", Edition::Unknown, 1, 0.0, "unknown", 0.0},
         LevelCase{"unknown_edition_keeps_pa", Edition::Unknown, 100, 50000.0, "unknown", 50000.0}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Fixed surfaces without a name above: the WMO's for every centre (lowerCamelCase
+// of the meaning without its parenthesised part), NCEP's local ones (192-254)
+// for the NOAA centres 7, 8 and 161 only; edition 1 keeps its own table.
+INSTANTIATE_TEST_SUITE_P(
+    Generated, DerivedKeysLevel,
+    ::testing::Values(
+        LevelCase{"ncep_planetary_boundary_layer", kEd2, 220, 0.0, "planetaryBoundaryLayer", 0.0, 7},
+        LevelCase{"nwstg_ordered_sequence", kEd2, 241, 1.0, "orderedSequenceOfData", 1.0, 8},
+        LevelCase{"noaa_oar_freezing_level", kEd2, 204, 0.0, "highestTroposphericFreezingLevel", 0.0, 161},
+        LevelCase{"ncep_low_cloud_bottom", kEd2, 212, 0.0, "lowCloudBottomLevel", 0.0, 7},
+        LevelCase{"ecmwf_local_220_unnamed", kEd2, 220, 0.0, "unknown", 0.0, 98},
+        LevelCase{"ncep_local_without_row", kEd2, 250, 0.0, "unknown", 0.0, 7},
+        LevelCase{"ncep_existing_name_first", kEd2, 200, 0.0, "entireAtmosphere", 0.0, 7},
+        LevelCase{"ncep_surface_not_wmo_text", kEd2, 1, 0.0, "surface", 0.0, 7},
+        LevelCase{"ukmo_cumulonimbus_base", kEd2, 11, 300.0, "cumulonimbusBase", 300.0, 74},
+        LevelCase{"dwd_soil_level", kEd2, 151, 3.0, "soilLevel", 3.0, 78},
+        LevelCase{"wmo_reserved_112", kEd2, 112, 0.0, "unknown", 0.0, 74},
+        // Two meanings that differ only in parentheses keep them apart.
+        LevelCase{"ocean_sigma_theta", kEd2, 169, 0.0,
+                  "oceanLevelDefinedByWaterDensitySigmaThetaDifferenceFromNearSurfaceToLevel", 0.0, 98},
+        LevelCase{"ocean_rho", kEd2, 172, 0.0,
+                  "oceanLevelDefinedByWaterDensityRhoDifferenceFromNearSurfaceToLevel", 0.0, 98},
+        LevelCase{"ed1_ncep_220_unlisted", kEd1, 220, 0.0, "unknown", 0.0, 7},
+        LevelCase{"ed1_ncep_low_cloud_bottom", kEd1, 212, 0.0, "lowCloudBottom", 0.0, 7}),
     [](const auto& info) { return std::string(info.param.label); });
 
 struct GridCase {
@@ -315,7 +344,45 @@ INSTANTIATE_TEST_SUITE_P(
                       CentreCase{78, "Deutscher Wetterdienst"}, CentreCase{79, "Deutscher Wetterdienst"},
                       CentreCase{85, "French Weather Service - Toulouse"},
                       CentreCase{98, "European Centre for Medium-Range Weather Forecasts"},
-                      CentreCase{8, "Unknown"}, CentreCase{65535, "Unknown"}));
+                      // The rest from the WMO's list of centres.
+                      CentreCase{8, "US National Weather Service Telecommunications Gateway (NWSTG)"},
+                      CentreCase{161, "US NOAA Office of Oceanic and Atmospheric Research"},
+                      CentreCase{84, "Toulouse (RSMC)"},
+                      CentreCase{3, "Melbourne"},  // listed as "the same as above"
+                      CentreCase{68, "Unknown"},   // reserved
+                      CentreCase{255, "Unknown"}, CentreCase{4000, "Unknown"},
+                      CentreCase{65535, "Unknown"}));
+
+struct SubCentreCase {
+  std::uint16_t centre;
+  std::optional<std::uint16_t> sub_centre;
+  const char* description;  // null: no key
+};
+
+class DerivedKeysSubCentre : public ::testing::TestWithParam<SubCentreCase> {};
+
+TEST_P(DerivedKeysSubCentre, Description) {
+  const SubCentreCase& c = GetParam();
+  MessageRecord r = gfs_2t();
+  r.centre = c.centre;
+  r.subCentre = c.sub_centre;
+  const DerivedKeys keys = derive_keys(r, true, 1);
+  if (c.description) {
+    EXPECT_EQ(text_key(keys, "subCentreDescription"), c.description);
+  } else {
+    EXPECT_EQ(keys.find("subCentreDescription"), nullptr);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DerivedKeysSubCentre,
+    ::testing::Values(SubCentreCase{7, 4, "Environmental Modeling Center"},
+                      SubCentreCase{161, 7, "National Severe Storms Laboratory"},
+                      SubCentreCase{78, 255, "Unknown"},
+                      SubCentreCase{98, 0, "No sub-centre"},
+                      SubCentreCase{7, 200, "Unknown"},
+                      SubCentreCase{8, 65535, "Unknown"},
+                      SubCentreCase{7, std::nullopt, nullptr}));
 
 struct TimeCase {
   const char* label;

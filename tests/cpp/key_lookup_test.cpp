@@ -238,6 +238,80 @@ TEST(GetKey, OversizedCoordinateArraysAreRefusedBeforeAllocating) {
   EXPECT_EQ(latitudes.error().message(), "latitudes array of 32768 x 16384 points is too large");
 }
 
+// key_shape describes what get_key answers without building it, and
+// read_double_array_into writes what get_double_array gives: on every kind
+// of handle, for every computed key and a few derived and unknown ones.
+struct ShapeCase {
+  const char* name;
+  HandleRecord (*make)();
+};
+
+HandleRecord shape_handle_regular() { return test::handle_from_bytes(regular_grid_message()); }
+HandleRecord shape_handle_failed() {
+  DerivedKeys derived;
+  derived.set("latitudes", KeyValue{std::vector<double>{1, 2}});
+  derived.set("centre", KeyValue{std::string("ecmf")});
+  return test::handle_with(fail("bad data"), derived);
+}
+HandleRecord shape_handle_no_axes() {
+  DerivedKeys derived;
+  derived.set("iDirectionIncrementInDegrees", KeyValue{0.25});
+  return test::handle_with(test::decoded_field({1, 2, 3}, 3, 1), derived);
+}
+HandleRecord shape_handle_one_column() {
+  return test::handle_with(test::decoded_field({1, 2, 3}, 1, 3, test::axes({10, 20, 30}, {5})));
+}
+HandleRecord shape_handle_oversized() {
+  return test::handle_with(test::decoded_field(
+      {1}, 1, 1, test::axes(std::vector<double>(1 << 15, 0.0), std::vector<double>(1 << 14, 0.0))));
+}
+
+class KeyShapes : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(KeyShapes, AgreeWithTheBuiltValues) {
+  const HandleRecord handle = GetParam().make();
+  for (const char* key :
+       {"values", "latitudes", "longitudes", "distinctLatitudes", "distinctLongitudes", "numberOfMissing",
+        "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees", "latitudeOfFirstGridPointInDegrees",
+        "latitudeOfLastGridPointInDegrees", "longitudeOfFirstGridPointInDegrees",
+        "longitudeOfLastGridPointInDegrees", "edition", "centre", "shortName", "noSuchKey"}) {
+    SCOPED_TRACE(key);
+    const auto value = get_key(handle, key);
+    const auto shape = key_shape(handle, key);
+    ASSERT_EQ(static_cast<bool>(value), static_cast<bool>(shape));
+    if (!value) {
+      EXPECT_EQ(shape.error().kind, value.error().kind);
+      EXPECT_EQ(shape.error().message(), value.error().message());
+      continue;
+    }
+    EXPECT_EQ(shape->tag, value->tag());
+    std::uint64_t size = 1;
+    if (value->tag() == KeyTag::String) size = std::get<std::string>(value->value).size();
+    if (value->tag() == KeyTag::DoubleArray) size = std::get<std::vector<double>>(value->value).size();
+    EXPECT_EQ(shape->size, size);
+
+    std::vector<double> out(shape->size, -1.0);
+    const auto written = read_double_array_into(handle, key, out);
+    if (value->tag() != KeyTag::DoubleArray) {
+      ASSERT_FALSE(written);
+      EXPECT_EQ(written.error().message(), get_double_array(handle, key).error().message());
+      continue;
+    }
+    ASSERT_TRUE(written) << written.error().message();
+    EXPECT_EQ(out, std::get<std::vector<double>>(value->value));
+    std::vector<double> wrong(shape->size + 1);
+    EXPECT_FALSE(read_double_array_into(handle, key, wrong)) << "a buffer of the wrong size is refused";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Handles, KeyShapes,
+                         ::testing::Values(ShapeCase{"regular", shape_handle_regular},
+                                           ShapeCase{"failed_decode", shape_handle_failed},
+                                           ShapeCase{"decoded_without_axes", shape_handle_no_axes},
+                                           ShapeCase{"one_column", shape_handle_one_column},
+                                           ShapeCase{"oversized_axes", shape_handle_oversized}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(TypedReaders, ConvertDerivedValuesByTheirRules) {
   DerivedKeys derived;
   derived.set("plus", KeyValue{std::string("+42")});

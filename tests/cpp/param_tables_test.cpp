@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "compat/code_names.hpp"
+#include "compat/param_rules.hpp"
 #include "compat/param_tables.hpp"
 #include "support/message_records.hpp"
 
@@ -211,16 +213,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "2 metre temperature", "K", 167, "air_temperature", "t2m"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-// Rows NCEP publishes without a name stay unnamed, with paramId 0.
+// Rows NCEP publishes without a name hold only until a table names the
+// parameter; then the field is named as if the row were not there.
 INSTANTIATE_TEST_SUITE_P(
     UnnamedRows, ParamKeyTimeNames,
     ::testing::Values(
-        KeyTimeCase{"ncep_0_20_0", grib2_record(7, 0, 20, 0, kHeight, 2.0), "unknown", "unknown",
-                    "unknown", 0, no, "unknown"},
-        KeyTimeCase{"ncep_0_5_4_nominal_top", grib2_record(7, 0, 5, 4, 8, 0.0), "unknown", "unknown",
-                    "unknown", 0, no, "unknown"},
-        KeyTimeCase{"ncep_0_1_82", grib2_record(7, 0, 1, 82, kIsobaric, 50000.0), "unknown", "unknown",
-                    "unknown", 0, no, "unknown"}),
+        KeyTimeCase{"ncep_0_20_0", grib2_record(7, 0, 20, 0, kHeight, 2.0), "massden",
+                    "Mass density (concentration)", "kg m-3", 20000, no, "massden"},
+        KeyTimeCase{"ncep_0_5_4_nominal_top", grib2_record(7, 0, 5, 4, 8, 0.0), "ulwrf",
+                    "Upward long-wave radiation flux", "W m-2", 5004, no, "ulwrf"},
+        KeyTimeCase{"ncep_0_1_82", grib2_record(7, 0, 1, 82, kIsobaric, 50000.0), "cimixr",
+                    "Cloud ice mixing-ratio", "kg/kg", 1082, no, "cimixr"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Without a centre row: the edition 2 fallback, the refinements, the
@@ -232,8 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "air_temperature", "t2m"},
         KeyTimeCase{"ukmo_t_isobaric", grib2_record(74, 0, 0, 0, kIsobaric, 50000.0), "t",
                     "Temperature", "K", 130, "air_temperature", "t"},
-        KeyTimeCase{"ukmo_dlwrf", grib2_record(74, 0, 5, 3, kSurface, 0.0), "dlwrf", "Unknown", "?",
-                    5003, no, "dlwrf"},
+        KeyTimeCase{"ukmo_dlwrf", grib2_record(74, 0, 5, 3, kSurface, 0.0), "dlwrf",
+                    "Downward long-wave radiation flux", "W m-2", 5003, no, "dlwrf"},
         KeyTimeCase{"ukmo_2d", grib2_record(74, 0, 0, 6, kHeight, 2.0), "2d", "Dewpoint Temperature",
                     "K", 168, "dew_point_temperature", "d2m"},
         KeyTimeCase{"ukmo_dpt_isobaric", grib2_record(74, 0, 0, 6, kIsobaric, 85000.0), "dpt",
@@ -254,26 +257,97 @@ INSTANTIATE_TEST_SUITE_P(
                     "U-Component of Wind", "m/s", 131, "eastward_wind", "u"},
         KeyTimeCase{"ukmo_vorticity_named_d", grib2_record(74, 0, 2, 12, kIsobaric, 50000.0), "d",
                     "Relative Vorticity", "1/s", 2012, no, "d"},
-        KeyTimeCase{"ukmo_land_sea_mask", grib2_record(74, 2, 0, 0, kSurface, 0.0), "lsm", "Unknown",
-                    "?", 172, "land_binary_mask", "lsm"},
-        KeyTimeCase{"ukmo_roughness", grib2_record(74, 2, 0, 1, kSurface, 0.0), "sfcr", "Unknown", "?",
-                    244, no, "sfcr"},
-        KeyTimeCase{"ukmo_wave_height", grib2_record(74, 10, 0, 3, kSurface, 0.0), "swh", "Unknown",
-                    "?", 1000003, "sea_surface_wave_significant_height", "swh"},
+        KeyTimeCase{"ukmo_land_sea_mask", grib2_record(74, 2, 0, 0, kSurface, 0.0), "lsm",
+                    "Land cover (0 = sea, 1 = land)", "Proportion", 172, "land_binary_mask", "lsm"},
+        KeyTimeCase{"ukmo_roughness", grib2_record(74, 2, 0, 1, kSurface, 0.0), "sfcr",
+                    "Surface roughness", "m", 244, no, "sfcr"},
+        KeyTimeCase{"ukmo_wave_height", grib2_record(74, 10, 0, 3, kSurface, 0.0), "swh",
+                    "Significant height of combined wind waves and swell", "m", 1000003,
+                    "sea_surface_wave_significant_height", "swh"},
         KeyTimeCase{"ukmo_tp", grib2_record(74, 0, 1, 8, kSurface, 0.0), "tp", "Total Precipitation",
                     "kg/m^2", 228228, "precipitation_amount", "tp"},
         KeyTimeCase{"ukmo_visibility_0_19_0", grib2_record(74, 0, 19, 0, kSurface, 0.0), "vis",
                     "Visibility", "m", 3020, no, "vis"},
-        KeyTimeCase{"dwd_cloud_category_20", grib2_record(78, 0, 20, 5, kSurface, 0.0), "unknown",
-                    "Unknown", "?", 20005, no, "unknown"},
-        KeyTimeCase{"space_weather", grib2_record(74, 4, 2, 3, kSurface, 0.0), "unknown", "Unknown",
-                    "?", 402003, no, "unknown"},
+        KeyTimeCase{"dwd_chemistry_category_20", grib2_record(78, 0, 20, 5, kSurface, 0.0), "anpemflx",
+                    "Atmosphere net production and emission mass flux", "kg m-2 s-1", 20005, no,
+                    "anpemflx"},
+        KeyTimeCase{"space_weather", grib2_record(74, 4, 2, 3, kSurface, 0.0), "ionden", "Ion density",
+                    "m-3", 402003, no, "ionden"},
+        KeyTimeCase{"space_weather_reserved", grib2_record(74, 4, 2, 100, kSurface, 0.0), "unknown",
+                    "Unknown", "?", 402100, no, "unknown"},
         KeyTimeCase{"no_discipline_gives_number", without_discipline(grib2_record(74, 0, 2, 2, kHeight, 10.0)),
                     "10u", "U-Component of Wind", "m/s", 2, no, "10u"},
         KeyTimeCase{"no_number_no_param_id", without_number(grib2_record(74, 0, 0, 0, kHeight, 2.0)),
                     "2t", "Temperature", "K", no, no, "2t"},
         KeyTimeCase{"unknown_edition", unknown_edition(grib2_record(74, 0, 0, 0, kHeight, 2.0)), "2t",
                     "Temperature", "K", no, no, "2t"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// The generated tables: WMO parameters for every centre (NCEP's abbreviation
+// as short name), local numbers only from their producer's table (NCEP for
+// centres 7, 8 and 161, MRMS for discipline 209 of centre 161). Units as the
+// tables state them.
+INSTANTIATE_TEST_SUITE_P(
+    Tables, ParamKeyTimeNames,
+    ::testing::Values(
+        KeyTimeCase{"wavewatch_wave_period", grib2_record(7, 10, 0, 6, kSurface, 0.0), "wvper",
+                    "Mean period of wind waves", "s", 1000006, no, "wvper"},
+        KeyTimeCase{"meteofrance_primary_wave_period", grib2_record(85, 10, 0, 11, kSurface, 0.0),
+                    "perpw", "Primary wave mean period", "s", 1000011, no, "perpw"},
+        KeyTimeCase{"wavewatch_swell_ordered_sequence", grib2_record(7, 10, 0, 7, 241, 1.0), "swdir",
+                    "Direction of swell waves", "degree true", 1000007, no, "swdir"},
+        KeyTimeCase{"icon_precipitation_rate", grib2_record(78, 0, 1, 52, kSurface, 0.0), "tprate",
+                    "Total precipitation rate", "kg m-2 s-1", 1052, no, "tprate"},
+        KeyTimeCase{"nbm_total_snowfall", grib2_record(7, 0, 1, 29, kSurface, 0.0), "asnow",
+                    "Total snowfall", "m", 1029, no, "asnow"},
+        KeyTimeCase{"ecmwf_snow_density", grib2_record(98, 0, 1, 61, kSurface, 0.0), "sden",
+                    "Snow density", "kg m-3", 1061, no, "sden"},
+        KeyTimeCase{"aqm_ozone_local", grib2_record(7, 0, 14, 193, 104, 1.0), "ozcon",
+                    "Ozone Concentration", "ppb", 14193, no, "ozcon"},
+        KeyTimeCase{"ncep_minimum_rh_local", grib2_record(7, 0, 1, 198, kHeight, 2.0), "minrh",
+                    "Minimum Relative Humidity", "%", 1198, no, "minrh"},
+        KeyTimeCase{"hrrr_max_updraft_local", grib2_record(7, 0, 2, 220, 108, 10000.0), "maxuvv",
+                    "Hourly Maximum of Upward Vertical Velocity", "m s-1", 2220, no, "maxuvv"},
+        KeyTimeCase{"gdas_ventilation_rate_local", grib2_record(7, 0, 2, 224, 220, 0.0), "vrate",
+                    "Ventilation Rate", "m2 s-1", 2224, no, "vrate"},
+        KeyTimeCase{"ndfd_gateway_local", grib2_record(8, 0, 1, 198, kSurface, 0.0), "minrh",
+                    "Minimum Relative Humidity", "%", 1198, no, "minrh"},
+        KeyTimeCase{"noaa_oar_local_category", grib2_record(161, 0, 3, 192, kSurface, 0.0), "mslet",
+                    "MSLP (Eta model reduction)", "Pa", 3192, no, "mslet"},
+        KeyTimeCase{"mrms_rhohv", grib2_record(161, 209, 9, 3, 102, 500.0), "MergedRhoHV",
+                    "3D RhoHV Mosaic - 33 CAPPIS (500-19000m)", "non-dim", 20909003, no,
+                    "MergedRhoHV"},
+        // Local numbers of other centres never take NCEP's or MRMS's names.
+        KeyTimeCase{"ecmwf_local_not_ncep", grib2_record(98, 0, 14, 193, kSurface, 0.0), "unknown",
+                    "Unknown", "?", 14193, no, "unknown"},
+        KeyTimeCase{"jma_local_not_ncep", grib2_record(34, 0, 1, 198, kSurface, 0.0), "unknown",
+                    "Unknown", "?", 1198, no, "unknown"},
+        KeyTimeCase{"dwd_discipline_209_not_mrms", grib2_record(78, 209, 9, 3, kSurface, 0.0),
+                    "unknown", "Unknown", "?", 20909003, no, "unknown"},
+        KeyTimeCase{"ncep_local_without_row", grib2_record(7, 0, 192, 192, kSurface, 0.0), "unknown",
+                    "Unknown", "?", 192192, no, "unknown"},
+        KeyTimeCase{"wmo_reserved_number", grib2_record(7, 0, 0, 33, kSurface, 0.0), "unknown",
+                    "Unknown", "?", 33, no, "unknown"},
+        KeyTimeCase{"missing_number", grib2_record(74, 0, 0, 255, kSurface, 0.0), "unknown",
+                    "Unknown", "?", 255, no, "unknown"},
+        // A WMO parameter NCEP does not abbreviate is named but keeps no short name.
+        KeyTimeCase{"wmo_without_abbreviation", grib2_record(74, 0, 21, 1, kSurface, 0.0), "unknown",
+                    "Column integrated kinetic energy", "J m-2", 21001, no, "unknown"},
+        // The rows above the tables keep their texts; the tables fill only the rest.
+        KeyTimeCase{"fallback_short_name_kept", grib2_record(98, 0, 1, 19, kSurface, 0.0), "prate",
+                    "Precipitation type", "(Code table 4.201)", 1019, "precipitation_flux", "prate"},
+        KeyTimeCase{"scan_row_kept", grib2_record(74, 0, 1, 7, kSurface, 0.0), "prate",
+                    "Precipitation Rate", "kg/m^2/s", 1007, no, "prate"},
+        KeyTimeCase{"ncep_row_kept", grib2_record(7, 0, 1, 193, kSurface, 0.0), "cfrzr",
+                    "Categorical freezing rain", "(Code table 4.222)", 260030, no, "cfrzr"},
+        KeyTimeCase{"ncep_local_at_other_level", grib2_record(7, 0, 1, 193, kHeight, 2.0), "cfrzr",
+                    "Categorical Freezing Rain", "Code table 4.222", 1193, no, "cfrzr"},
+        KeyTimeCase{"wmo_units_unstated", grib2_record(74, 3, 1, 23, kSurface, 0.0), "angcoe",
+                    "Angstrom coefficient", "?", 301023, no, "angcoe"},
+        KeyTimeCase{"utf8_text", grib2_record(74, 3, 1, 20, kSurface, 0.0), "aot06",
+                    "Aerosol optical thickness at 0.635 \xce\xbcm", "?", 301020, no, "aot06"},
+        KeyTimeCase{"grib1_other_centre_keeps_texts", grib1_record(7, 2, 61), "grib1",
+                    "GRIB1 parameter", "?", 61, no, "grib1"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 MessageRecord height_level(MessageRecord r, double level) {
@@ -315,6 +389,55 @@ INSTANTIATE_TEST_SUITE_P(
         KeyTimeCase{"record_name_refined", height_level(grib1_record(98, 3, 130), 2.0), "2t",
                     "Temperature", "K", 130, no, "2t"}),
     [](const auto& info) { return std::string(info.param.label); });
+
+bool local_code(unsigned code) { return code >= 192 && code <= 254; }
+
+// Every category and number of a few disciplines under several centres: the
+// WMO names do not depend on the centre, local numbers are named for the NOAA
+// centres only, and whatever is named has a name.
+TEST(ParamTables, LocalNumbersOnlyForTheirProducers) {
+  const std::optional<std::uint16_t> centres[] = {7, 8, 161, 98, 34, std::nullopt};
+  std::size_t named = 0, wrong = 0;
+  for (const unsigned d : {0u, 2u, 3u, 10u, 20u, 209u, 255u}) {
+    for (unsigned c = 0; c < 256; ++c) {
+      for (unsigned n = 0; n < 256; ++n) {
+        const bool local = local_code(d) || local_code(c) || local_code(n);
+        const auto wmo = table_param_names(74, d, c, n);
+        for (const auto centre : centres) {
+          const auto got = table_param_names(centre, d, c, n);
+          if (!got) continue;
+          ++named;
+          const bool noaa = centre == 7 || centre == 8 || centre == 161;
+          if (got->shortName.empty() || got->name.empty() || (local && !noaa) ||
+              (!local && got->name != wmo->name)) {
+            ++wrong;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(named, 2000u);
+  EXPECT_EQ(wrong, 0u);
+}
+
+// Every level type under several centres has a name, and the local ones
+// (192-254) differ from "unknown" for the NOAA centres only, except where the
+// fixed names already cover the code.
+TEST(ParamTables, LocalLevelTypesOnlyForTheirProducers) {
+  for (unsigned code = 0; code < 256; ++code) {
+    const auto type = static_cast<std::uint8_t>(code);
+    const std::string_view other = type_of_level_name(Edition::Two, 98, type, 0.0);
+    const std::string_view noaa = type_of_level_name(Edition::Two, 7, type, 0.0);
+    EXPECT_FALSE(other.empty()) << code;
+    if (code == 200 || !local_code(code)) {
+      EXPECT_EQ(noaa, other) << code;
+    } else {
+      EXPECT_EQ(other, "unknown") << code;
+      EXPECT_EQ(type_of_level_name(Edition::Two, 8, type, 0.0), noaa) << code;
+      EXPECT_EQ(type_of_level_name(Edition::Two, 161, type, 0.0), noaa) << code;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace vorlak

@@ -15,6 +15,9 @@ import gribbuild as g  # noqa: E402
 from vorlak import _vorlak as v  # noqa: E402
 
 TESTDATA = os.path.join(os.path.dirname(ROOT), "shared", "testdata")
+# Hang guard for the tests that run a fresh interpreter: far above any honest
+# run on a loaded machine, it only stops a hung child. No test limits speed.
+HANG_GUARD_SECONDS = 300
 DEFAULT_MAX_ENTRIES = 32
 DEFAULT_MAX_BYTES = 512 * 1024 * 1024
 

@@ -9,7 +9,7 @@ import textwrap
 import numpy as np
 import pytest
 
-from conftest import DEFAULT_MAX_BYTES, DEFAULT_MAX_ENTRIES, ROOT, latlon_message, write
+from conftest import DEFAULT_MAX_BYTES, DEFAULT_MAX_ENTRIES, HANG_GUARD_SECONDS, ROOT, latlon_message, write
 from vorlak import _vorlak as v
 
 pytestmark = pytest.mark.usefixtures("fresh_cache")
@@ -203,7 +203,7 @@ def run_with_env(env_vars, code):
     env = {k: val for k, val in os.environ.items() if not k.startswith("VORLAK_GRIB_CACHE")}
     env.update(env_vars, PYTHONPATH=ROOT)
     result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True,
-                            text=True, timeout=120)
+                            text=True, timeout=HANG_GUARD_SECONDS)
     assert result.returncode == 0, result.stderr
     return result.stdout.strip()
 

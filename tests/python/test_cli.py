@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import gribsets as gs
-from conftest import ROOT, write
+from conftest import HANG_GUARD_SECONDS, ROOT, write
 from conftest import testdata as real_file
 from vorlak import _vorlak as v
 from vorlak.cli.app import main
@@ -232,8 +232,8 @@ def test_ls_and_stats_of_the_wave_file(capsys):
 def test_module_entry_point_runs(mixed):
     env = dict(os.environ, PYTHONPATH=ROOT)
     done = subprocess.run([sys.executable, "-m", "vorlak", "ls", mixed], capture_output=True, text=True,
-                          env=env, cwd=ROOT, timeout=60)
+                          env=env, cwd=ROOT, timeout=HANG_GUARD_SECONDS)
     assert done.returncode == 0 and done.stdout.splitlines()[-1] == "10 messages"
     done = subprocess.run([sys.executable, "-m", "vorlak", "stats", "--help"], capture_output=True, text=True,
-                          env=env, cwd=ROOT, timeout=60)
+                          env=env, cwd=ROOT, timeout=HANG_GUARD_SECONDS)
     assert done.returncode == 0 and "missing" in done.stdout

@@ -11,11 +11,11 @@ import threading
 import numpy as np
 import pytest
 
-from conftest import ROOT, latlon_message, write
+from conftest import HANG_GUARD_SECONDS, ROOT, latlon_message, write
 from vorlak import _vorlak as v
 
 
-def run_python(code, preexec_fn=None, timeout=120):
+def run_python(code, preexec_fn=None, timeout=HANG_GUARD_SECONDS):
     """`code` in a fresh interpreter with the module importable; returns
     the completed process (stdout holds what it printed)."""
     env = dict(os.environ, PYTHONPATH=ROOT)
@@ -347,7 +347,7 @@ def test_allocation_failure_is_a_memory_error_not_a_crash():
         print(v.codes_get_long(h, "numberOfPoints"))
         """
     done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          env=dict(os.environ, PYTHONPATH=ROOT), cwd=ROOT, timeout=120)
+                          env=dict(os.environ, PYTHONPATH=ROOT), cwd=ROOT, timeout=HANG_GUARD_SECONDS)
     assert done.returncode == 0, done.stderr[-800:]
     assert done.stdout.split() == ["MemoryError", "MemoryError", str(1 << 27)]
 

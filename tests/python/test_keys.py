@@ -1,13 +1,16 @@
 """Key reads: typed readers, codes_get with a requested kind, arrays and who
 owns them, elements, sizes, the two predicates and the exact error texts."""
 import gc
+import json
 import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
 
 import gribbuild as g
-from conftest import grid_values, latlon_message, write
+from conftest import HANG_GUARD_SECONDS, ROOT, grid_values, latlon_message, write
 from vorlak import _vorlak as v
 
 NO_COERCION = "string and bytes array coercions are not implemented"
@@ -447,8 +450,6 @@ def test_decoding_starts_no_threads():
     """The codes API decodes every template, large fields included, on the
     calling thread: a fresh interpreter has as many threads after decoding
     every real file as before."""
-    import subprocess
-    import sys
     from conftest import ROOT, TESTDATA
     if not os.path.isdir(TESTDATA):
         pytest.skip(f"no {TESTDATA}")
@@ -498,7 +499,7 @@ except Exception as e:
     print(type(e).__name__, e)
 """
     result = subprocess.run([sys.executable, "-c", code], env=dict(os.environ, PYTHONPATH=ROOT),
-                            capture_output=True, text=True, timeout=120)
+                            capture_output=True, text=True, timeout=HANG_GUARD_SECONDS)
     assert result.stdout.splitlines() == ["2", "ImportError Failed to access NumPy array API capsule"], \
         result.stderr
 
@@ -524,22 +525,23 @@ REAL_FILES = ["20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2",
               "s2s-pdt12-pdt107-anomaly.grib2", "s2s-pdt9-pdt10-pdt12.grib2"]
 
 SHORT_NAMES = {
-    (54, 0, 7, 6, 1): "cape", (54, 0, 0, 0, 100): "t", (161, 209, 9, 3, 102): "unknown",
-    (7, 0, 14, 193, 104): "unknown", (98, 0, 19, 192, 1): "unknown", (98, 0, 1, 19, 1): "prate",
-    (98, 0, 1, 61, 1): "unknown", (98, 0, 1, 254, 1): "unknown", (98, 0, 6, 192, 1): "unknown",
-    (98, 0, 1, 52, 1): "unknown", (7, 0, 3, 5, 105): "gh", (7, 0, 2, 224, 220): "unknown",
-    (7, 0, 0, 0, 109): "t", (7, 0, 2, 2, 103): "10u", (78, 0, 1, 52, 1): "unknown",
+    (54, 0, 7, 6, 1): "cape", (54, 0, 0, 0, 100): "t", (161, 209, 9, 3, 102): "MergedRhoHV",
+    (7, 0, 14, 193, 104): "ozcon", (98, 0, 19, 192, 1): "unknown", (98, 0, 1, 19, 1): "prate",
+    (98, 0, 1, 61, 1): "sden", (98, 0, 1, 254, 1): "unknown", (98, 0, 6, 192, 1): "unknown",
+    (98, 0, 1, 52, 1): "tprate", (7, 0, 3, 5, 105): "gh", (7, 0, 2, 224, 220): "vrate",
+    (7, 0, 0, 0, 109): "t", (7, 0, 2, 2, 103): "10u", (78, 0, 1, 52, 1): "tprate",
     (34, 0, 13, 193, 1): "unknown", (34, 0, 2, 3, 100): "v", (34, 0, 193, 0, 1): "unknown",
     (85, 0, 6, 1, 1): "tcc", (7, 0, 2, 1, 1): "ws", (7, 0, 2, 0, 1): "wdir", (7, 0, 2, 2, 1): "u",
     (7, 0, 2, 3, 1): "v", (7, 10, 0, 3, 1): "swh", (7, 10, 0, 4, 1): "mwp", (7, 10, 0, 5, 1): "mwd",
-    (7, 10, 0, 6, 1): "unknown", (7, 10, 0, 7, 241): "unknown", (7, 10, 0, 8, 241): "unknown",
-    (7, 10, 0, 9, 241): "unknown", (7, 10, 0, 10, 1): "unknown", (7, 10, 0, 11, 1): "unknown",
+    (7, 10, 0, 6, 1): "wvper", (7, 10, 0, 7, 241): "swdir", (7, 10, 0, 8, 241): "swell",
+    (7, 10, 0, 9, 241): "swper", (7, 10, 0, 10, 1): "dirpw", (7, 10, 0, 11, 1): "perpw",
     (8, 0, 192, 192, 1): "unknown", (7, 0, 0, 0, 103): "2t", (7, 0, 0, 0, 100): "t",
     (128, 39): "swvl1", (128, 40): "swvl2", (128, 41): "swvl3", (128, 42): "swvl4", (128, 139): "stl1",
     (128, 170): "stl2", (128, 183): "stl3", (128, 236): "stl4", (2, 33): "u",
 }
 LEVEL_NAMES_2 = {1: "surface", 100: "isobaricInhPa", 102: "heightAboveSea", 103: "heightAboveGround",
-                 104: "sigma", 105: "hybrid", 109: "potentialVorticity"}
+                 104: "sigma", 105: "hybrid", 109: "potentialVorticity", 220: "planetaryBoundaryLayer",
+                 241: "orderedSequenceOfData"}
 LEVEL_NAMES_1 = {100: "isobaricInhPa", 112: "depthBelowLandLayer"}
 GRID_TYPES = {0: "regular_ll", 1: "rotated_ll", 10: "mercator", 20: "polar_stereographic", 30: "lambert",
               40: "regular_gg"}
@@ -646,3 +648,103 @@ def test_real_file_keys_match_their_octets(name):
             assert got == pytest.approx(expected), f"message {number}"
             assert v.codes_get_message(h) == msg
         assert v.codes_grib_new_from_file(f) is None
+
+
+# ------------------------------------- work of array keys, rewritten Gaussian rows
+
+def gaussian_message(ni, n, nj=None, bits=12):
+    """A global Gaussian grid of `ni` x 2n points; `nj` rewrites the row
+    count the grid states (the values still fill 2n rows). bits=0 makes a
+    constant field of no payload."""
+    lats = g.gaussian_latitudes(n)
+    grid = bytearray(g.section3_gaussian(ni=ni, nj=2 * n, n=n, la1=lats[0], lo1=0, la2=lats[-1],
+                                         lo2=360 - 360 / ni, di=360 / ni))
+    if nj is not None:
+        grid[34:38] = nj.to_bytes(4, "big")  # octets 35-38
+    count = ni * 2 * n
+    if bits:
+        fields = g.field_simple([float(k % 97) for k in range(count)], bits=bits)
+    else:
+        fields = [g.section4(), g.section5(0, count, 1.0), g.section6(), g.section7(b"")]
+    return g.grib2_message([g.section1(), bytes(grid), *fields])
+
+
+@pytest.mark.parametrize("nj", [2 ** 24, 2 ** 32 - 1, 1, 0])
+def test_gaussian_rows_rewritten_decode_the_rows_the_values_fill(nj):
+    # The values fill 2N rows whatever Nj says: the field, its axes and its
+    # coordinate arrays are those of the honest grid; the header keys keep
+    # what the header says.
+    honest = v.codes_new_from_message(gaussian_message(16, 4))
+    h = v.codes_new_from_message(gaussian_message(16, 4, nj=nj))
+    assert v.codes_get(h, "Ny") == nj
+    assert v.codes_get(h, "numberOfPoints") == v.codes_get_size(h, "values") == 16 * nj
+    for key in ("values", "latitudes", "longitudes", "distinctLatitudes", "distinctLongitudes"):
+        np.testing.assert_array_equal(v.codes_get_array(h, key), v.codes_get_array(honest, key))
+    assert v.codes_get_size(h, "latitudes") == 16 * 8
+
+
+# Run in a fresh interpreter whose allocator maps every large block afresh
+# (a fixed mmap threshold), so that the peak resident set shows the large
+# arrays a call builds. Prints, per step, the bytes the peak grew by.
+WORK_PROBE = """
+import json, sys
+sys.path.insert(0, "tools")
+sys.path.insert(0, "tests/python")
+from test_keys import gaussian_message
+from vorlak import _vorlak as v
+
+
+def peak_growth(action):
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")  # resets the peak resident set to the current one
+
+    def status(field):
+        with open("/proc/self/status") as f:
+            return next(int(line.split()[1]) * 1024 for line in f if line.startswith(field))
+
+    before = status("VmRSS:")
+    kept = action()
+    grown = status("VmHWM:") - before
+    del kept
+    return grown
+
+
+h = v.codes_new_from_message(gaussian_message(2048, 512, bits=0))
+v.codes_get_values(h)  # decoded once, before measuring
+
+
+def describe():
+    for key in ("values", "latitudes", "longitudes"):
+        v.codes_get_native_type(h, key)
+        v.codes_is_missing(h, key)
+        v.codes_get_size(h, key)
+        for read in (v.codes_get_string, v.codes_get_long, v.codes_get_double):
+            try:
+                read(h, key)
+            except v.InvalidTypeError:
+                pass
+
+
+grown = {"describe": peak_growth(describe)}
+for read in (v.codes_get, v.codes_get_array, v.codes_get_double_array):
+    for key in ("latitudes", "longitudes"):
+        grown[read.__name__ + " " + key] = peak_growth(lambda: read(h, key))
+print(json.dumps(grown))
+"""
+
+
+def test_array_keys_are_built_once_and_only_when_asked_for():
+    # A work bound, not a time bound: on a 2^21-point field (16 MiB an
+    # array) the reads that only describe a key build no array, and each
+    # array read builds its array once, in the array handed out.
+    if not os.access("/proc/self/clear_refs", os.W_OK):
+        pytest.skip("the peak resident set cannot be reset here")
+    env = dict(os.environ, PYTHONPATH=ROOT, MALLOC_MMAP_THRESHOLD_=str(1 << 20))
+    done = subprocess.run([sys.executable, "-c", WORK_PROBE], capture_output=True, text=True, env=env, cwd=ROOT,
+                          timeout=HANG_GUARD_SECONDS)
+    assert done.returncode == 0, done.stderr[-800:]
+    grown = json.loads(done.stdout)
+    array_bytes = 16 << 20
+    assert grown.pop("describe") < array_bytes // 4
+    for step, size in grown.items():
+        assert array_bytes * 0.9 < size < array_bytes * 1.4, (step, size)

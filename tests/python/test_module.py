@@ -8,6 +8,7 @@ import textwrap
 
 import pytest
 
+from conftest import HANG_GUARD_SECONDS
 from vorlak import _vorlak as v
 
 ATTRIBUTES = [
@@ -129,7 +130,7 @@ def run_fresh(code):
     """Runs code in a new interpreter with this checkout importable."""
     env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(os.path.dirname(__file__))))
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env,
-                          capture_output=True, text=True, timeout=120)
+                          capture_output=True, text=True, timeout=HANG_GUARD_SECONDS)
 
 
 def test_table_has_eighty_functions():

@@ -44,7 +44,16 @@ inline constexpr std::uint64_t kExercisePointLimit = std::uint64_t{1} << 16;
 
 inline void read_key(const HandleRecord& handle, std::string_view key, ExerciseTotals& totals) {
   ++totals.keys_read;
-  if (auto v = get_key(handle, key); !v) ++totals.refused;
+  const auto value = get_key(handle, key);
+  if (!value) ++totals.refused;
+  // The shape of a key describes the value get_key builds.
+  const auto shape = key_shape(handle, key);
+  if (static_cast<bool>(shape) != static_cast<bool>(value)) __builtin_trap();
+  if (value && shape->tag != value->tag()) __builtin_trap();
+  if (value && value->tag() == KeyTag::DoubleArray &&
+      shape->size != std::get<std::vector<double>>(value->value).size()) {
+    __builtin_trap();
+  }
   if (auto v = get_long(handle, key); !v) ++totals.refused;
   if (auto v = get_double(handle, key); !v) ++totals.refused;
   if (auto v = get_string(handle, key); !v) ++totals.refused;

@@ -251,6 +251,28 @@ ByteVec g2_section5_jpeg(std::uint32_t count, float reference, int E, int D, std
                       .bits = bits, .tail = {compression, ratio}});
 }
 
+ByteVec g2_section5_png(std::uint32_t count, float reference, int E, int D, std::uint8_t bits) {
+  return g2_section5({.template_number = 41, .count = count, .reference = reference, .E = E, .D = D,
+                      .bits = bits, .tail = {}});
+}
+
+ByteVec g2_section5_with_float(std::uint16_t template_number, std::uint32_t count, float reference, int E, int D,
+                               std::uint8_t bits, float extra) {
+  Writer w;
+  w.u32(count).u16(template_number).f32(reference).sm16(E).sm16(D).u8(bits).f32(extra);
+  return g2_section(5, w.take());
+}
+
+ByteVec g2_section5_run_length(std::uint32_t count, std::uint8_t bits, std::uint16_t mv,
+                               const std::vector<std::uint16_t>& levels, int scale,
+                               std::optional<std::uint16_t> mvl) {
+  Writer w;
+  w.u32(count).u16(200).u8(bits).u16(mv).u16(mvl.value_or(static_cast<std::uint16_t>(levels.size())));
+  w.u8(scale < 0 ? 0x80u | static_cast<unsigned>(-scale) : static_cast<unsigned>(scale));
+  for (auto v : levels) w.u16(v);
+  return g2_section(5, w.take());
+}
+
 ByteVec g2_section5_ccsds(std::uint32_t count, float reference, int E, int D, std::uint8_t bits,
                           std::uint8_t flags, std::uint8_t block_size, std::uint16_t rsi) {
   return g2_section5({.template_number = 42, .count = count, .reference = reference, .E = E, .D = D,

@@ -171,6 +171,19 @@ ByteVec g2_section5_ccsds(std::uint32_t count, float reference, int E, int D, st
                           std::uint8_t flags = 14, std::uint8_t block_size = 32,
                           std::uint16_t rsi = 128);  // 25 octets
 
+// Template 41 (PNG): octets 12-21 as for simple packing, 21 octets.
+ByteVec g2_section5_png(std::uint32_t count, float reference, int E, int D, std::uint8_t bits);
+// Templates 50 and 61: octets 12-20 as for simple packing, then `extra` as
+// an IEEE single-precision number in octets 21-24 (the real part of the
+// (0,0) coefficient, or the pre-processing parameter B).
+ByteVec g2_section5_with_float(std::uint16_t template_number, std::uint32_t count, float reference, int E, int D,
+                               std::uint8_t bits, float extra);
+// Template 200: V (octet 12), MV, MVL, the level scale factor
+// (sign-magnitude) and the level values; MVL is levels.size() unless given.
+ByteVec g2_section5_run_length(std::uint32_t count, std::uint8_t bits, std::uint16_t mv,
+                               const std::vector<std::uint16_t>& levels, int scale = 0,
+                               std::optional<std::uint16_t> mvl = {});
+
 ByteVec g2_section6_bitmap(const std::vector<bool>& present);
 ByteVec g2_section6_none();                          // indicator 255
 ByteVec g2_section6_indicator(std::uint8_t indicator, const ByteVec& bits = {});

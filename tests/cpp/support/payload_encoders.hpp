@@ -346,4 +346,36 @@ inline DataRepresentation ccsds_drs(const AecSettings& s, float reference = 0.0f
   return drs;
 }
 
+// ---- run-length packing (5.200) ------------------------------------------
+
+struct LevelRun {
+  std::uint32_t level;
+  std::uint64_t length;
+};
+
+// Each run as its level, then the digits of length - 1 in base
+// 2^bits - 1 - mv, least significant first, each written as digit + mv + 1.
+inline ByteVector encode_run_length(const std::vector<LevelRun>& runs, unsigned bits, std::uint32_t mv) {
+  const std::uint64_t base = (std::uint64_t{1} << bits) - 1 - mv;
+  BitWriter w;
+  for (const LevelRun& run : runs) {
+    if (base < 2 && run.length > 1) throw std::invalid_argument("runs longer than 1 need a base of at least 2");
+    w.put(run.level, bits);
+    for (std::uint64_t rest = run.length - 1; rest > 0; rest /= base) w.put(rest % base + mv + 1, bits);
+  }
+  return w.take();
+}
+
+inline DataRepresentation run_length_drs(unsigned bits, std::uint16_t mv, std::vector<std::uint16_t> levels,
+                                         std::int8_t scale = 0) {
+  DataRepresentation drs;
+  drs.dataRepresentationTemplateNumber = 200;
+  drs.runLength.bitsPerValue = static_cast<std::uint8_t>(bits);
+  drs.runLength.maxLevelUsed = mv;
+  drs.runLength.maxLevel = static_cast<std::uint16_t>(levels.size());
+  drs.runLength.decimalScaleFactor = scale;
+  drs.runLength.levelValues = std::move(levels);
+  return drs;
+}
+
 }  // namespace vorlak::test
