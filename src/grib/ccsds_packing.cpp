@@ -6,6 +6,8 @@
 #include <libaec.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -15,6 +17,7 @@
 #include "grib/sample_bytes.hpp"
 #include "grib/text.hpp"
 #include "grib/value_count.hpp"
+#include "grib/worker_pool.hpp"
 
 namespace vorlak {
 namespace {
@@ -23,7 +26,7 @@ constexpr unsigned kSignedSamples = AEC_DATA_SIGNED;     // 1
 constexpr unsigned kThreeByteSamples = AEC_DATA_3BYTE;   // 2
 constexpr unsigned kMostSignificantFirst = AEC_DATA_MSB;  // 4
 constexpr unsigned kLibraryFlagMask = 0x3F;
-constexpr std::size_t kChunkOctets = std::size_t{1} << 15;
+constexpr std::size_t kChunkOctets = std::size_t{1} << 16;
 
 std::string aec_failed(const std::string& why) { return str_cat("ccsds/aec decode failed: ", why); }
 
@@ -53,6 +56,141 @@ struct AecDecoder {
     if (stream.state) aec_decode_end(&stream);
   }
 };
+
+// Whole samples of a chunk into their values.
+struct Converter {
+  unsigned bits;
+  std::size_t octets;
+  bool little_endian;
+  bool is_signed;
+  ScaleFactors scale;
+  std::span<double> out;
+  void operator()(const std::uint8_t* chunk, std::uint64_t first, std::size_t samples) const {
+    scale_sample_bytes_into(chunk, bits, octets, little_endian, is_signed, out.subspan(first, samples), scale);
+  }
+};
+
+// One step of the library into `chunk`, which holds `partial` octets of an
+// incomplete sample at its start: the octets it holds afterwards, or the
+// library's error.
+Result<std::size_t> decode_chunk(aec_stream& s, std::uint8_t* chunk, std::size_t partial, std::size_t room) {
+  s.next_out = chunk + partial;
+  s.avail_out = room - partial;
+  if (int status = aec_decode(&s, AEC_FLUSH); status != AEC_OK) return fail(aec_failed(describe_aec_status(status)));
+  return static_cast<std::size_t>(s.next_out - chunk);
+}
+
+std::size_t chunk_room(std::size_t octets, std::uint64_t left) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>(kChunkOctets / octets, left)) * octets;
+}
+
+// On the calling thread: the library writes a chunk of samples at a time
+// into a small buffer, and each chunk becomes values while it is in cache.
+// Gives the number of samples decoded.
+Result<std::uint64_t> decode_alone(aec_stream& s, const Converter& convert, std::uint64_t count) {
+  const auto chunk = std::make_unique_for_overwrite<std::uint8_t[]>(kChunkOctets);
+  std::uint64_t done = 0;   // samples turned into values
+  std::size_t partial = 0;  // octets of an incomplete sample at the chunk's start
+  while (done < count) {
+    auto have = decode_chunk(s, chunk.get(), partial, chunk_room(convert.octets, count - done));
+    if (!have) return fail(have.error());
+    if (*have == partial) break;  // the stream has ended
+    const std::size_t samples = *have / convert.octets;
+    convert(chunk.get(), done, samples);
+    done += samples;
+    partial = *have - samples * convert.octets;
+    std::memmove(chunk.get(), chunk.get() + samples * convert.octets, partial);
+  }
+  return done;
+}
+
+// Two threads: the calling thread's job runs the library into a ring of
+// chunks, another job turns full chunks into values meanwhile. The decoding
+// job never waits: when the next chunk is still full it converts that one
+// itself, so the work completes whether or not the other job runs beside it.
+Result<std::uint64_t> decode_beside(aec_stream& s, const Converter& convert, std::uint64_t count) {
+  enum : int { kFree, kFull, kBusy };
+  constexpr std::size_t kSlots = 4;
+  struct Slot {
+    std::unique_ptr<std::uint8_t[]> bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kChunkOctets);
+    std::uint64_t first = 0;
+    std::size_t samples = 0;
+    std::atomic<int> state{kFree};
+  };
+  std::array<Slot, kSlots> ring;
+  std::atomic<bool> finished{false};
+  // Counts the decoding job's news (a chunk published, the end), for the
+  // converting job to wait on.
+  std::atomic<std::uint32_t> news{0};
+  const auto tell = [&] {
+    news.fetch_add(1, std::memory_order_release);
+    news.notify_all();
+  };
+  // Converts a full slot if this thread is the one to claim it.
+  const auto claim = [&](Slot& slot) {
+    int full = kFull;
+    if (!slot.state.compare_exchange_strong(full, kBusy, std::memory_order_acquire)) return false;
+    convert(slot.bytes.get(), slot.first, slot.samples);
+    slot.state.store(kFree, std::memory_order_release);
+    slot.state.notify_all();
+    return true;
+  };
+  Result<std::uint64_t> result = std::uint64_t{0};
+  run_jobs(2, 2, [&](std::size_t job) {
+    if (job == 0) {
+      std::uint64_t done = 0;
+      std::size_t partial = 0, at = 0;
+      while (done < count) {
+        Slot& slot = ring[at];
+        auto have = decode_chunk(s, slot.bytes.get(), partial, chunk_room(convert.octets, count - done));
+        if (!have) {
+          result = fail(have.error());
+          break;
+        }
+        if (*have == partial) break;
+        const std::size_t samples = *have / convert.octets;
+        partial = *have - samples * convert.octets;
+        // The next slot to write must be free: convert it here if it is
+        // still full, wait only while the other job is converting it.
+        Slot& next = ring[(at + 1) % kSlots];
+        for (int state; (state = next.state.load(std::memory_order_acquire)) != kFree;) {
+          if (state == kFull) {
+            claim(next);
+          } else {
+            next.state.wait(kBusy, std::memory_order_acquire);
+          }
+        }
+        std::memcpy(next.bytes.get(), slot.bytes.get() + samples * convert.octets, partial);
+        slot.first = done;
+        slot.samples = samples;
+        slot.state.store(kFull, std::memory_order_release);
+        tell();
+        done += samples;
+        at = (at + 1) % kSlots;
+      }
+      if (result) result = done;
+      finished.store(true, std::memory_order_release);
+      tell();
+      return;
+    }
+    // Full chunks in ring order, until decoding has finished and none is left.
+    for (std::size_t at = 0;; at = (at + 1) % kSlots) {
+      Slot& slot = ring[at];
+      for (;;) {
+        const std::uint32_t seen = news.load(std::memory_order_acquire);
+        if (slot.state.load(std::memory_order_acquire) != kFree || finished.load(std::memory_order_acquire)) break;
+        news.wait(seen, std::memory_order_acquire);
+      }
+      if (claim(slot)) continue;
+      if (finished.load(std::memory_order_acquire)) {
+        bool left = false;
+        for (Slot& other : ring) left = claim(other) || left;
+        if (!left) return;
+      }
+    }
+  });
+  return result;
+}
 
 }  // namespace
 
@@ -92,33 +230,14 @@ Result<void> unpack_ccsds_into(Bytes payload, const DataRepresentation& drs, std
   s.rsi = rsi;
   s.flags = flags;
   if (int status = aec_decode_init(&s); status != AEC_OK) return fail(aec_failed(describe_aec_status(status)));
-  // The library writes a chunk of samples at a time into a small buffer,
-  // and each chunk becomes values in the output while it is in cache.
-  const bool little_endian = (flags & kMostSignificantFirst) == 0;
-  const bool is_signed = (flags & kSignedSamples) != 0;
-  const ScaleFactors scale = scale_factors(drs);
-  alignas(64) std::uint8_t chunk[kChunkOctets];
-  const std::size_t chunk_samples = kChunkOctets / octets;
-  std::uint64_t done = 0;  // samples turned into values
-  std::size_t partial = 0;  // octets of an incomplete sample at the chunk's start
-  while (done < count) {
-    const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_samples, count - done)) * octets;
-    s.next_out = chunk + partial;
-    s.avail_out = room - partial;
-    if (int status = aec_decode(&s, AEC_FLUSH); status != AEC_OK) {
-      return fail(aec_failed(describe_aec_status(status)));
-    }
-    const std::size_t have = static_cast<std::size_t>(s.next_out - chunk);
-    if (have == partial) break;  // the stream has ended
-    const std::size_t samples = have / octets;
-    scale_sample_bytes_into(chunk, bits, octets, little_endian, is_signed, out.subspan(done, samples), scale);
-    done += samples;
-    partial = have - samples * octets;
-    std::memmove(chunk, chunk + samples * octets, partial);
-  }
+  const Converter convert{bits, octets, (flags & kMostSignificantFirst) == 0, (flags & kSignedSamples) != 0,
+                          scale_factors(drs), out};
+  const unsigned threads = split_threads(options, count);
+  const auto decoded = threads > 1 ? decode_beside(s, convert, count) : decode_alone(s, convert, count);
+  if (!decoded) return fail(decoded.error());
   // Only what the library wrote counts: a stream that ends early is short,
   // not padded with whatever the buffer held.
-  if (done < count) return fail(short_sample_payload_text(s.total_out, out_size, count));
+  if (*decoded < count) return fail(short_sample_payload_text(s.total_out, out_size, count));
   return {};
 }
 

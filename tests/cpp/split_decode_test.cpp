@@ -303,7 +303,7 @@ TEST(SplitCcsds, SampleSizesFlagsAndBrokenStreams) {
       {32, 8, 32, AEC_DATA_PREPROCESS | AEC_DATA_MSB},
   };
   for (const auto& s : settings) {
-    for (std::size_t n : {50u, 5001u}) {
+    for (std::size_t n : {50u, 5001u, 100'000u}) {
       std::vector<std::int64_t> samples(n);
       for (auto& v : samples) v = static_cast<std::int64_t>(rng() % (1ull << std::min(s.bits, 31u)));
       ByteVector payload = test::encode_ccsds(samples, s);
@@ -314,6 +314,22 @@ TEST(SplitCcsds, SampleSizesFlagsAndBrokenStreams) {
       payload.resize(payload.size() * 2 / 3);
       check_routes(unpack_ccsds, payload, drs, n, what + ", cut short");
     }
+  }
+}
+
+// The decoding and converting jobs hand chunks over many times: the same
+// values every time, whichever job converts which chunk.
+TEST(SplitCcsds, ChunksHandedOverRepeatedly) {
+  std::mt19937_64 rng(9);
+  const test::AecSettings s{8, 16, 64, AEC_DATA_PREPROCESS};
+  std::vector<std::int64_t> samples(300'000);
+  for (auto& v : samples) v = static_cast<std::int64_t>(rng() % 200);
+  const ByteVector payload = test::encode_ccsds(samples, s);
+  const DataRepresentation drs = test::ccsds_drs(s, 1.0f, 0, 0);
+  const auto whole = unpack_ccsds(payload, drs, samples.size());
+  ASSERT_TRUE(whole) << whole.error();
+  for (int round = 0; round < 40; ++round) {
+    expect_same(whole, unpack_ccsds(payload, drs, samples.size(), split(2)), str_cat("round ", round));
   }
 }
 
