@@ -14,36 +14,34 @@ namespace vorlak {
 void expand_bitmap_in_place(const Bitmap& bitmap, std::span<double> out, std::uint64_t packed) {
   constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
   const std::uint64_t size = std::min<std::uint64_t>(bitmap.size, out.size());
+  const std::uint8_t* bits = bitmap.bits.data();
   const auto present = [&](std::uint64_t i) { return (i >> 3) < bitmap.bits.size() && bitmap.present(i); };
-  // Present points up to the end: the position after the last packed value used.
-  std::uint64_t next = 0;  // one past the packed value of the last present point
+  // The number of present points: one past the packed value of the last.
+  std::uint64_t next = 0;
   const std::uint64_t whole_octets = std::min<std::uint64_t>(size / 8, bitmap.bits.size());
-  for (std::uint64_t octet = 0; octet < whole_octets; ++octet) next += std::popcount(bitmap.bits[octet]);
+  for (std::uint64_t octet = 0; octet < whole_octets; ++octet) next += std::popcount(bits[octet]);
   for (std::uint64_t i = whole_octets * 8; i < size; ++i) next += present(i);
   double* p = out.data();
   // Present points past the packed values stay missing: `next` runs down
   // through the present points, and only those below `packed` have a value.
   std::uint64_t i = size;
-  const auto one = [&](std::uint64_t at) {
-    if (present(at)) {
-      --next;
-      p[at] = next < packed ? p[next] : kMissing;
-    } else {
-      p[at] = kMissing;
-    }
-  };
-  while (i > whole_octets * 8) one(--i);
-  while (i > 0) {
-    const std::uint8_t flags = bitmap.bits[(i - 1) >> 3];
+  for (; i > whole_octets * 8; --i) {
+    p[i - 1] = present(i - 1) && --next < packed ? p[next] : kMissing;
+  }
+  for (std::uint64_t octet = whole_octets; octet-- > 0;) {
+    const std::uint8_t flags = bits[octet];
+    i = octet * 8;
     if (flags == 0xFF && next <= packed) {
       next -= 8;
-      i -= 8;
       std::memmove(p + i, p + next, 8 * sizeof(double));
     } else if (flags == 0) {
-      i -= 8;
       std::fill_n(p + i, 8, kMissing);
     } else {
-      for (int k = 0; k < 8; ++k) one(--i);
+      for (unsigned k = 8; k-- > 0;) {
+        const bool on = (flags >> (7 - k)) & 1u;
+        if (on) --next;
+        p[i + k] = on && next < packed ? p[next] : kMissing;
+      }
     }
   }
 }

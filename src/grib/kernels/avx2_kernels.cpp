@@ -9,10 +9,9 @@
 // in magnitude there), and scaling keeps its three separately rounded
 // steps: no fused multiply-add. Missing values are lanes compared with the
 // run's missing codes: their steps are masked out of the running sums and
-// their outputs blended to NaN. The last few values of a differencing run
-// go through the same lanes, the lanes past the run's end treated as
-// missing; what else the vector loops do not cover goes through the
-// portable code.
+// their outputs blended to NaN. What the vector loops do not cover (the
+// last few values of a run) goes through the portable code, which is
+// faster there than partly filled vectors.
 #include "grib/kernels/unpack_kernels.hpp"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -147,17 +146,6 @@ VORLAK_AVX2 inline __m256d blend_missing(__m256d values, __m256i missing) {
 inline PackedRun tail_of(std::uint64_t bit_offset, unsigned width, std::size_t count, std::uint64_t add,
                          std::size_t done) {
   return PackedRun{bit_offset + done * width, add, static_cast<std::uint32_t>(count - done), width};
-}
-
-// Up to eight values into xs (the rest zero): whole 64-bit windows while
-// nine bytes remain, exact reads after.
-inline void read_few(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset, unsigned width,
-                     std::size_t n, std::uint64_t* xs) {
-  if (width == 0) return;
-  const std::size_t safe = kernels::window_safe_count(nbytes, bit_offset, width, n);
-  std::size_t i = 0;
-  for (; i < safe; ++i) xs[i] = kernels::read_bits_window(data, bit_offset + i * width, width);
-  for (; i < n; ++i) xs[i] = kernels::read_bits_exact(data, bit_offset + i * width, width);
 }
 
 // One run; `s` is `scale` in vector form, set up once by the caller.
@@ -334,44 +322,6 @@ inline std::size_t vector_count(std::size_t nbytes, std::uint64_t bit_offset, un
   return width == 0 ? count / 8 * 8 : block_count(nbytes, bit_offset, width, count);
 }
 
-// Up to eight values past the blocks of a run: read one by one into lanes,
-// the lanes past the run's end treated as missing (no step, no output).
-template <unsigned kOrder, MissingCodes kMissing>
-VORLAK_AVX2 void order_tail(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset, unsigned width,
-                            std::size_t count, std::int64_t bias, std::int64_t* value, std::int64_t* difference,
-                            const Scale4& s, double* out) {
-  alignas(32) std::uint64_t xs[8] = {};
-  read_few(data, nbytes, bit_offset, width, count, xs);
-  alignas(32) double values[8];
-  const __m256i add = _mm256_set1_epi64x(bias);
-  const __m256i ones = _mm256_set1_epi64x(static_cast<long long>(kernels::all_ones(width)));
-  const __m256i lane = _mm256_setr_epi64x(0, 1, 2, 3);
-  __m256i running_value = _mm256_set1_epi64x(*value);
-  __m256i running_difference = _mm256_set1_epi64x(kOrder == 2 ? *difference : 0);
-  for (unsigned h = 0; 4 * h < count; ++h) {
-    const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(xs + 4 * h));
-    const __m256i inside = _mm256_cmpgt_epi64(_mm256_set1_epi64x(static_cast<long long>(count - 4 * h)), lane);
-    __m256i missing = _mm256_andnot_si256(inside, _mm256_set1_epi64x(-1));
-    if (width > 0) missing = _mm256_or_si256(missing, missing_mask<kMissing>(x, ones));
-    const __m256i steps = prefix_sum4(present_steps<MissingCodes::primary>(x, add, missing));
-    __m256i v;
-    if constexpr (kOrder == 1) {
-      v = _mm256_add_epi64(steps, running_value);
-      running_value = _mm256_add_epi64(running_value, last_lane(steps));
-    } else {
-      const __m256i differences = _mm256_add_epi64(steps, running_difference);
-      running_difference = _mm256_add_epi64(running_difference, last_lane(steps));
-      const __m256i rises = prefix_sum4(_mm256_andnot_si256(missing, differences));
-      v = _mm256_add_epi64(rises, running_value);
-      running_value = _mm256_add_epi64(running_value, last_lane(rises));
-    }
-    store_scaled<true, MissingCodes::primary>(v, missing, s, values + 4 * h);
-  }
-  std::memcpy(out, values, count * sizeof(double));
-  *value = _mm256_extract_epi64(running_value, 0);
-  if constexpr (kOrder == 2) *difference = _mm256_extract_epi64(running_difference, 0);
-}
-
 template <bool kChecked, MissingCodes kMissing>
 VORLAK_AVX2 inline void order1_vector(const std::uint8_t* data, std::uint64_t bit_offset, unsigned width,
                                       std::size_t fast, std::int64_t bias, std::int64_t* value, const Scale4& s,
@@ -398,15 +348,8 @@ VORLAK_AVX2 inline void order1_run(const std::uint8_t* data, std::size_t nbytes,
     }
     if (fast == count) return;
   }
-  if (width > kMaxBlockWidth) {
-    const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
-    portable_kernels().runs_order1_scaled(data, nbytes, &tail, 1, kMissing, value, scale, out + fast);
-    return;
-  }
-  for (std::size_t done = fast; done < count; done += 8) {
-    order_tail<1, kMissing>(data, nbytes, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
-                            value, nullptr, s, out + done);
-  }
+  const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
+  portable_kernels().runs_order1_scaled(data, nbytes, &tail, 1, kMissing, value, scale, out + fast);
 }
 
 VORLAK_AVX2 void unpack_order1_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
@@ -467,15 +410,8 @@ VORLAK_AVX2 inline void order2_run(const std::uint8_t* data, std::size_t nbytes,
     }
     if (fast == count) return;
   }
-  if (width > kMaxBlockWidth) {
-    const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
-    portable_kernels().runs_order2_scaled(data, nbytes, &tail, 1, kMissing, value, difference, scale, out + fast);
-    return;
-  }
-  for (std::size_t done = fast; done < count; done += 8) {
-    order_tail<2, kMissing>(data, nbytes, bit_offset + done * width, width, std::min<std::size_t>(8, count - done), bias,
-                            value, difference, s, out + done);
-  }
+  const PackedRun tail = tail_of(bit_offset, width, count, static_cast<std::uint64_t>(bias), fast);
+  portable_kernels().runs_order2_scaled(data, nbytes, &tail, 1, kMissing, value, difference, scale, out + fast);
 }
 
 VORLAK_AVX2 void unpack_order2_scaled(const std::uint8_t* data, std::size_t nbytes, std::uint64_t bit_offset,
@@ -586,37 +522,9 @@ VORLAK_AVX2 void step_sums_run(const std::uint8_t* data, std::size_t nbytes, con
     s.present += fast - missing_count;
     done += fast;
   }
-  if (done < run.count && width > kMaxBlockWidth) {
+  if (done < run.count) {
     const PackedRun tail = tail_of(run.bit_offset, width, run.count, run.add, done);
     portable_kernels().runs_step_sums(data, nbytes, &tail, 1, kMissing, &s);
-    return;
-  }
-  // The last values, up to eight at a time, read one by one into lanes; the
-  // lanes past the run's end count as missing.
-  const __m256i add = _mm256_set1_epi64x(static_cast<long long>(run.add));
-  const __m256i ones4 = _mm256_set1_epi64x(static_cast<long long>(ones));
-  const __m256i lane = _mm256_setr_epi64x(0, 1, 2, 3);
-  for (; done < run.count; done += 8) {
-    const std::size_t n = std::min<std::size_t>(8, run.count - done);
-    alignas(32) std::uint64_t xs[8] = {};
-    read_few(data, nbytes, run.bit_offset + done * width, width, n, xs);
-    __m256i running = _mm256_set1_epi64x(static_cast<long long>(s.sum));
-    __m256i total = _mm256_setzero_si256();
-    unsigned absent = 0;
-    for (unsigned h = 0; 4 * h < n; ++h) {
-      const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(xs + 4 * h));
-      const __m256i inside = _mm256_cmpgt_epi64(_mm256_set1_epi64x(static_cast<long long>(n - 4 * h)), lane);
-      const __m256i missing =
-          _mm256_or_si256(_mm256_andnot_si256(inside, _mm256_set1_epi64x(-1)), missing_mask<kMissing>(x, ones4));
-      const __m256i steps = prefix_sum4(present_steps<MissingCodes::primary>(x, add, missing));
-      total = _mm256_add_epi64(total, _mm256_andnot_si256(missing, _mm256_add_epi64(steps, running)));
-      running = _mm256_add_epi64(running, last_lane(steps));
-      absent += static_cast<unsigned>(std::popcount(static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(
-          _mm256_and_si256(missing, inside))))));
-    }
-    s.sum = static_cast<std::uint64_t>(_mm256_extract_epi64(running, 0));
-    s.sum_of_sums += horizontal_sum(total);
-    s.present += n - absent;
   }
 }
 
