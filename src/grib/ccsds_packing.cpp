@@ -6,8 +6,6 @@
 #include <libaec.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -17,7 +15,6 @@
 #include "grib/sample_bytes.hpp"
 #include "grib/text.hpp"
 #include "grib/value_count.hpp"
-#include "grib/worker_pool.hpp"
 
 namespace vorlak {
 namespace {
@@ -104,94 +101,6 @@ Result<std::uint64_t> decode_alone(aec_stream& s, const Converter& convert, std:
   return done;
 }
 
-// Two threads: the calling thread's job runs the library into a ring of
-// chunks, another job turns full chunks into values meanwhile. The decoding
-// job never waits: when the next chunk is still full it converts that one
-// itself, so the work completes whether or not the other job runs beside it.
-Result<std::uint64_t> decode_beside(aec_stream& s, const Converter& convert, std::uint64_t count) {
-  enum : int { kFree, kFull, kBusy };
-  constexpr std::size_t kSlots = 4;
-  struct Slot {
-    std::unique_ptr<std::uint8_t[]> bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kChunkOctets);
-    std::uint64_t first = 0;
-    std::size_t samples = 0;
-    std::atomic<int> state{kFree};
-  };
-  std::array<Slot, kSlots> ring;
-  std::atomic<bool> finished{false};
-  // Counts the decoding job's news (a chunk published, the end), for the
-  // converting job to wait on.
-  std::atomic<std::uint32_t> news{0};
-  const auto tell = [&] {
-    news.fetch_add(1, std::memory_order_release);
-    news.notify_all();
-  };
-  // Converts a full slot if this thread is the one to claim it.
-  const auto claim = [&](Slot& slot) {
-    int full = kFull;
-    if (!slot.state.compare_exchange_strong(full, kBusy, std::memory_order_acquire)) return false;
-    convert(slot.bytes.get(), slot.first, slot.samples);
-    slot.state.store(kFree, std::memory_order_release);
-    slot.state.notify_all();
-    return true;
-  };
-  Result<std::uint64_t> result = std::uint64_t{0};
-  run_jobs(2, 2, [&](std::size_t job) {
-    if (job == 0) {
-      std::uint64_t done = 0;
-      std::size_t partial = 0, at = 0;
-      while (done < count) {
-        Slot& slot = ring[at];
-        auto have = decode_chunk(s, slot.bytes.get(), partial, chunk_room(convert.octets, count - done));
-        if (!have) {
-          result = fail(have.error());
-          break;
-        }
-        if (*have == partial) break;
-        const std::size_t samples = *have / convert.octets;
-        partial = *have - samples * convert.octets;
-        // The next slot to write must be free: convert it here if it is
-        // still full, wait only while the other job is converting it.
-        Slot& next = ring[(at + 1) % kSlots];
-        for (int state; (state = next.state.load(std::memory_order_acquire)) != kFree;) {
-          if (state == kFull) {
-            claim(next);
-          } else {
-            next.state.wait(kBusy, std::memory_order_acquire);
-          }
-        }
-        std::memcpy(next.bytes.get(), slot.bytes.get() + samples * convert.octets, partial);
-        slot.first = done;
-        slot.samples = samples;
-        slot.state.store(kFull, std::memory_order_release);
-        tell();
-        done += samples;
-        at = (at + 1) % kSlots;
-      }
-      if (result) result = done;
-      finished.store(true, std::memory_order_release);
-      tell();
-      return;
-    }
-    // Full chunks in ring order, until decoding has finished and none is left.
-    for (std::size_t at = 0;; at = (at + 1) % kSlots) {
-      Slot& slot = ring[at];
-      for (;;) {
-        const std::uint32_t seen = news.load(std::memory_order_acquire);
-        if (slot.state.load(std::memory_order_acquire) != kFree || finished.load(std::memory_order_acquire)) break;
-        news.wait(seen, std::memory_order_acquire);
-      }
-      if (claim(slot)) continue;
-      if (finished.load(std::memory_order_acquire)) {
-        bool left = false;
-        for (Slot& other : ring) left = claim(other) || left;
-        if (!left) return;
-      }
-    }
-  });
-  return result;
-}
-
 }  // namespace
 
 Result<void> unpack_ccsds_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
@@ -232,8 +141,11 @@ Result<void> unpack_ccsds_into(Bytes payload, const DataRepresentation& drs, std
   if (int status = aec_decode_init(&s); status != AEC_OK) return fail(aec_failed(describe_aec_status(status)));
   const Converter convert{bits, octets, (flags & kMostSignificantFirst) == 0, (flags & kSignedSamples) != 0,
                           scale_factors(drs), out};
-  const unsigned threads = split_threads(options, count);
-  const auto decoded = threads > 1 ? decode_beside(s, convert, count) : decode_alone(s, convert, count);
+  // The library decodes on one thread; turning its samples into values
+  // costs a tenth of that at most, too little to hand to another thread
+  // chunk by chunk without losing more than it saves.
+  (void)options;
+  const auto decoded = decode_alone(s, convert, count);
   if (!decoded) return fail(decoded.error());
   // Only what the library wrote counts: a stream that ends early is short,
   // not padded with whatever the buffer held.

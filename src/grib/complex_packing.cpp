@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <optional>
 
 #include "grib/bit_reader.hpp"
 #include "grib/complex_packing.hpp"
@@ -221,7 +222,8 @@ struct Field {
 // missing, sink.constant(reference, n) for another constant group of 5.2,
 // sink.run(bit_position, add, n, width) for packed values (and under 5.3
 // for constant groups, as runs of width 0), add being the reference under
-// 5.2 and the reference plus the overall minimum under 5.3.
+// 5.2 and the reference plus the overall minimum under 5.3; until
+// sink.stopped().
 template <class Sink>
 void walk_piece(const Field& f, const Piece& piece, Sink& sink) {
   std::uint64_t position = piece.bit_position;
@@ -237,7 +239,7 @@ void walk_piece(const Field& f, const Piece& piece, Sink& sink) {
       sink.run(position, g.reference + minimum, g.length, static_cast<unsigned>(g.width));
       position += g.width * g.length;
     }
-    return true;
+    return !sink.stopped();
   });
 }
 
@@ -265,13 +267,7 @@ class RunBatch {
   std::uint64_t values_ = 0;
 };
 
-// The state a piece of a 5.3 field starts from: the running value and
-// difference, and how many present points still stand for initial values.
-struct Running {
-  std::uint64_t value = 0;
-  std::uint64_t difference = 0;
-  std::uint64_t to_skip = 0;
-};
+using Running = DifferencingState;
 
 // Writes a piece's values.
 class DecodeSink {
@@ -299,6 +295,9 @@ class DecodeSink {
     if (batch_.full()) flush();
   }
   void finish() { flush(); }
+  bool stopped() const { return false; }
+  // The running state after the values written so far.
+  const Running& state() const { return state_; }
 
  private:
   // The first values of a run while present points still stand for initial
@@ -344,20 +343,6 @@ class DecodeSink {
     batch_.clear();
   }
 
- public:
-  // The running state once the initial values have been given out.
-  static Running after_initial_values(const SpatialDifferencing& sd) {
-    Running r;
-    const auto first = static_cast<std::uint64_t>(sd.initial_values[0]);
-    r.value = first;
-    if (sd.order == 2) {
-      const auto second = static_cast<std::uint64_t>(sd.initial_values[1]);
-      r.value = second;
-      r.difference = second - first;
-    }
-    return r;
-  }
-
  private:
   const Field& f_;
   double* out_;
@@ -366,15 +351,21 @@ class DecodeSink {
 };
 
 // Sums a piece's steps (5.3).
+// How far a piece of a split 5.3 field has got.
+enum : int { kPieceWaiting, kPieceStarted, kPieceDecoded };
+
+// Stops once `done` says the piece has been decoded (its state after it is
+// known then without the sums).
 class SumSink {
  public:
-  explicit SumSink(const Field& f) : f_(f) {}
+  SumSink(const Field& f, const std::atomic<int>& done) : f_(f), done_(done) {}
   void missing(std::uint64_t) {}
   void constant(std::uint64_t, std::uint64_t) {}  // 5.2 only
   void run(std::uint64_t position, std::uint64_t add, std::uint64_t n, unsigned width) {
     batch_.add(position, add, n, width);
     if (batch_.full()) flush();
   }
+  bool stopped() const { return stopped_; }
   StepSums finish() {
     flush();
     return sums_;
@@ -385,40 +376,14 @@ class SumSink {
     if (batch_.empty()) return;
     f_.k.runs_step_sums(f_.layout.data.data(), f_.layout.data.size(), batch_.runs(), batch_.size(), f_.codes, &sums_);
     batch_.clear();
+    stopped_ = done_.load(std::memory_order_relaxed) == kPieceDecoded;
   }
   const Field& f_;
+  const std::atomic<int>& done_;
   RunBatch batch_;
   StepSums sums_;
+  bool stopped_ = false;
 };
-
-// The state after a piece whose steps sum to `s`, from the state before it.
-// Under 5.3 the first `order` present points of the field take the initial
-// values and their steps count for nothing; the state they leave is fixed.
-Running carry(const SpatialDifferencing& sd, Running r, const StepSums& s) {
-  const std::uint64_t skipped = std::min(r.to_skip, s.present);
-  if (skipped < r.to_skip) {  // the initial values reach past this piece
-    r.to_skip -= skipped;
-    return r;
-  }
-  std::uint64_t present = s.present, sum = s.sum, sum_of_sums = s.sum_of_sums;
-  if (skipped > 0) {
-    // Drop the skipped steps: f1 (and f2) from the sums, and their share of
-    // every later running sum.
-    const std::uint64_t dropped = skipped == 1 ? s.first[0] : s.first[0] + s.first[1];
-    const std::uint64_t dropped_running = skipped == 1 ? s.first[0] : 2 * s.first[0] + s.first[1];
-    present -= skipped;
-    sum -= dropped;
-    sum_of_sums -= dropped_running + present * dropped;
-    r = DecodeSink::after_initial_values(sd);
-  }
-  if (sd.order == 1) {
-    r.value += sum;
-  } else {
-    r.value += present * r.difference + sum_of_sums;
-    r.difference += sum;
-  }
-  return r;
-}
 
 // Where to cut a field of `count` points for `threads` threads. Without
 // differencing the pieces are equal, a few per thread. With differencing
@@ -448,36 +413,67 @@ std::vector<std::uint64_t> piece_cuts(std::uint64_t count, unsigned threads, std
 }
 
 void decode_pieces(const Field& f, const std::vector<Piece>& pieces, unsigned threads) {
-  const auto decode = [&](std::size_t i, const Running& start) {
-    DecodeSink sink(f, pieces[i], start);
-    walk_piece(f, pieces[i], sink);
-    sink.finish();
-  };
   Running initial;
   if (f.differencing) initial.to_skip = f.differencing->order;
   if (!f.differencing || pieces.size() == 1) {
-    run_jobs(threads, pieces.size(), [&](std::size_t i) { decode(i, initial); });
+    run_jobs(threads, pieces.size(), [&](std::size_t i) {
+      DecodeSink sink(f, pieces[i], initial);
+      walk_piece(f, pieces[i], sink);
+      sink.finish();
+    });
     return;
   }
-  // Job k sums piece k - 1, waits for the sums of the pieces before that
-  // (jobs are taken in order, so each is being summed by a job that waits
-  // for nothing first), carries the running state across them and decodes.
-  std::vector<StepSums> sums(pieces.size());
-  std::vector<std::atomic<bool>> summed(pieces.size());
+  // Job k needs the running state at the start of piece k. When piece k - 1
+  // has been decoded by then, it is the state that decoding left. Otherwise
+  // job k sums the steps of piece k - 1 (stopping should that piece get
+  // decoded meanwhile) and carries the start of piece k - 1 across them,
+  // waiting for that start if job k - 1 has not published it yet. Jobs are
+  // taken in order, so whatever job k waits for is running and publishes
+  // without waiting for anything later; and when one thread runs the jobs
+  // one after another, no sums are made at all.
+  struct Progress {
+    Running start, end;
+    std::atomic<int> stage{kPieceWaiting};
+  };
+  std::vector<Progress> progress(pieces.size());
+  const auto publish = [](Progress& p, int stage) {
+    p.stage.store(stage, std::memory_order_release);
+    p.stage.notify_all();
+  };
   run_jobs(threads, pieces.size(), [&](std::size_t k) {
-    if (k > 0) {
-      SumSink sink(f);
-      walk_piece(f, pieces[k - 1], sink);
-      sums[k - 1] = sink.finish();
-      summed[k - 1].store(true, std::memory_order_release);
-      summed[k - 1].notify_all();
-    }
     Running start = initial;
-    for (std::size_t j = 0; j < k; ++j) {
-      summed[j].wait(false, std::memory_order_acquire);
-      start = carry(*f.differencing, start, sums[j]);
+    if (k > 0) {
+      Progress& before = progress[k - 1];
+      std::optional<StepSums> sums;
+      if (before.stage.load(std::memory_order_acquire) != kPieceDecoded) {
+        SumSink sink(f, before.stage);
+        walk_piece(f, pieces[k - 1], sink);
+        if (!sink.stopped()) sums = sink.finish();
+      }
+      if (sums) {
+        // The start of piece k - 1, unless it has been decoded meanwhile.
+        while (before.stage.load(std::memory_order_acquire) == kPieceWaiting) {
+          before.stage.wait(kPieceWaiting, std::memory_order_acquire);
+        }
+      }
+      if (!sums || before.stage.load(std::memory_order_acquire) == kPieceDecoded) {
+        // Without sums the piece was seen decoded: wait for that to be seen here too.
+        for (int stage; (stage = before.stage.load(std::memory_order_acquire)) != kPieceDecoded;) {
+          before.stage.wait(stage, std::memory_order_acquire);
+        }
+        start = before.end;
+      } else {
+        start = carry_over(*f.differencing, before.start, *sums);
+      }
     }
-    decode(k, start);
+    Progress& mine = progress[k];
+    mine.start = start;
+    publish(mine, kPieceStarted);
+    DecodeSink sink(f, pieces[k], start);
+    walk_piece(f, pieces[k], sink);
+    sink.finish();
+    mine.end = sink.state();
+    publish(mine, kPieceDecoded);
   });
 }
 

@@ -317,22 +317,6 @@ TEST(SplitCcsds, SampleSizesFlagsAndBrokenStreams) {
   }
 }
 
-// The decoding and converting jobs hand chunks over many times: the same
-// values every time, whichever job converts which chunk.
-TEST(SplitCcsds, ChunksHandedOverRepeatedly) {
-  std::mt19937_64 rng(9);
-  const test::AecSettings s{8, 16, 64, AEC_DATA_PREPROCESS};
-  std::vector<std::int64_t> samples(300'000);
-  for (auto& v : samples) v = static_cast<std::int64_t>(rng() % 200);
-  const ByteVector payload = test::encode_ccsds(samples, s);
-  const DataRepresentation drs = test::ccsds_drs(s, 1.0f, 0, 0);
-  const auto whole = unpack_ccsds(payload, drs, samples.size());
-  ASSERT_TRUE(whole) << whole.error();
-  for (int round = 0; round < 40; ++round) {
-    expect_same(whole, unpack_ccsds(payload, drs, samples.size(), split(2)), str_cat("round ", round));
-  }
-}
-
 TEST(SplitJpeg2000, OpenJpegThreadsGiveTheSameSamples) {
   std::mt19937_64 rng(6);
   for (bool jp2 : {false, true}) {
