@@ -468,32 +468,46 @@ VORLAK_AVX2 void step_sums_run(const std::uint8_t* data, std::size_t nbytes, con
   }
   const std::uint64_t start = run.bit_offset + done * width;
   const std::size_t fast = block_count(nbytes, start, width, run.count - done);
-  if (fast > 0 && kMissing == MissingCodes::none && width <= 32) {
-    // Without missing values the steps of the blocks sum in closed form:
-    // the k-th of n steps b + x_k adds to the running sum after itself and
-    // every later one, so the sum of sums grows by n S + b n(n+1)/2 +
-    // sum of (n + 1 - k) x_k = n S + b n(n+1)/2 + (n + 1) X - sum of k x_k,
-    // with X the sum of the x. Values of at most 32 bits multiply exactly.
-    const Block8 b = block_setup(start, width);
-    __m256i total = _mm256_setzero_si256();
-    __m256i weighted = _mm256_setzero_si256();
-    __m256i rank = _mm256_setr_epi64x(1, 2, 3, 4);
-    const __m256i four = _mm256_set1_epi64x(4);
-    const std::uint8_t* p = data + (start >> 3);
-    for (std::size_t i = 0; i < fast; i += 8, p += width) {
-      for (unsigned h = 0; h < 2; ++h) {
-        const __m256i x = block_half(p, b, h);
-        total = _mm256_add_epi64(total, x);
-        weighted = _mm256_add_epi64(weighted, _mm256_mul_epu32(x, rank));
-        rank = _mm256_add_epi64(rank, four);
+  if (kMissing == MissingCodes::none && width <= 32) {
+    // Without missing values the steps sum in closed form: the k-th of n
+    // steps b + x_k adds to the running sum after itself and every later
+    // one, so the sum of sums grows by n S + b n(n+1)/2 + sum of
+    // (n + 1 - k) x_k = n S + b n(n+1)/2 + (n + 1) X - sum of k x_k, with X
+    // the sum of the x. Values of at most 32 bits multiply exactly. Blocks
+    // of eight first, then the last few values by 64-bit windows.
+    std::uint64_t x_sum = 0, kx_sum = 0;
+    if (fast > 0) {
+      const Block8 b = block_setup(start, width);
+      __m256i total = _mm256_setzero_si256();
+      __m256i weighted = _mm256_setzero_si256();
+      __m256i rank = _mm256_setr_epi64x(1, 2, 3, 4);
+      const __m256i four = _mm256_set1_epi64x(4);
+      const std::uint8_t* p = data + (start >> 3);
+      for (std::size_t i = 0; i < fast; i += 8, p += width) {
+        for (unsigned h = 0; h < 2; ++h) {
+          const __m256i x = block_half(p, b, h);
+          total = _mm256_add_epi64(total, x);
+          weighted = _mm256_add_epi64(weighted, _mm256_mul_epu32(x, rank));
+          rank = _mm256_add_epi64(rank, four);
+        }
       }
+      x_sum = horizontal_sum(total);
+      kx_sum = horizontal_sum(weighted);
     }
-    const std::uint64_t n = fast, x_sum = horizontal_sum(total), kx_sum = horizontal_sum(weighted);
+    const std::size_t n = run.count - done;
+    const std::size_t safe = fast + kernels::window_safe_count(nbytes, start + fast * width, width, n - fast);
+    std::uint64_t position = start + fast * width;
+    for (std::uint64_t k = fast + 1; k <= n; ++k, position += width) {
+      const std::uint64_t x = k <= safe ? kernels::read_bits_window(data, position, width)
+                                        : kernels::read_bits_exact(data, position, width);
+      x_sum += x;
+      kx_sum += k * x;
+    }
     const std::uint64_t triangle = n % 2 == 0 ? (n / 2) * (n + 1) : n * ((n + 1) / 2);
     s.sum_of_sums += n * s.sum + run.add * triangle + (n + 1) * x_sum - kx_sum;
     s.sum += n * run.add + x_sum;
     s.present += n;
-    done += fast;
+    return;
   } else if (fast > 0) {
     const Block8 b = block_setup(start, width);
     const __m256i add = _mm256_set1_epi64x(static_cast<long long>(run.add));
