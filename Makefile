@@ -7,7 +7,8 @@ FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
             python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libpng-dev zlib1g-dev libgtest-dev \
-            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed
+            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed \
+            python3-pyproj
 
 export PYTHONDONTWRITEBYTECODE := 1
 
@@ -39,11 +40,13 @@ deps:
 deps-run:
 	$(call install_missing,$(RUN_PKGS))
 
-# build/ holds the module, and the C++ tests and benchmarks once a target
+# build/ holds the modules, and the C++ tests and benchmarks once a target
 # that runs them has switched them on (`meson configure`): `make run` and
-# `make build` compile the module alone. (Expanded when used: on a fresh
-# machine Python comes with the packages.)
-MODULE = _vorlak$(shell $(PY) -c "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))")
+# `make build` compile the two modules alone (the codes API and the field
+# API, which the command line reads through). (Expanded when used: on a
+# fresh machine Python comes with the packages.)
+EXT_SUFFIX = $(shell $(PY) -c "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))")
+MODULES = _vorlak$(EXT_SUFFIX) _fields$(EXT_SUFFIX)
 
 $(BUILD)/build.ninja:
 	meson setup $(BUILD)
@@ -51,8 +54,8 @@ $(BUILD)/build.ninja:
 # Re-running setup picks up added source files (the build lists folders).
 build: deps-run $(BUILD)/build.ninja
 	@meson setup --reconfigure $(BUILD) >/dev/null
-	ninja -C $(BUILD) $(MODULE)
-	@ln -sf ../$(BUILD)/$(MODULE) vorlak/$(MODULE)
+	ninja -C $(BUILD) $(MODULES)
+	@for m in $(MODULES); do ln -sf ../$(BUILD)/$$m vorlak/$$m; done
 
 build-tests: deps build
 	@meson configure $(BUILD) -Dtests=true >/dev/null
@@ -141,7 +144,7 @@ FUZZ_SECONDS      ?= 60
 FUZZ_LONG_SECONDS ?= 900
 FUZZ_TARGETS      := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
 FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src/types src/core) \
-                     tests/cpp/support/message_builder.cpp
+                     tests/cpp/support/message_builder.cpp tests/cpp/support/template_builder.cpp
 FUZZ_OBJS         := $(patsubst %.cpp,$(FUZZ)/obj/%.o,$(FUZZ_CORE_SRCS))
 FUZZ_CXXFLAGS     := -std=c++2b -stdlib=libc++ -O1 -g -fno-omit-frame-pointer -Wall -Wextra \
                      -I. -Isrc -Itests/cpp -Ifuzz -I/usr/include/openjpeg-2.5 -I/usr/include/libpng16 \
@@ -198,4 +201,4 @@ fuzz-long: build
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_LONG_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so vorlak/_fields*.so

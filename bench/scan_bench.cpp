@@ -4,9 +4,11 @@
 //
 //   build/scan_bench [megabytes]   (default 128)
 //
-// Two buffers: the real files of ../shared/testdata concatenated until the
-// size is reached (skipped when the folder is absent), and small synthetic
-// edition 2 messages, where the per-message cost dominates. Times are the
+// Three buffers: the real files of ../shared/testdata concatenated until the
+// size is reached (skipped when the folder is absent), small synthetic
+// edition 2 messages of template 4.0, where the per-message cost dominates,
+// and the same with product templates 4.1 (ensemble), 4.8 (statistical) and
+// 4.9 (probability), whose keys are read through the template layouts. Times are the
 // CPU time of this thread (best of five runs), so that other work on a
 // shared machine disturbs them as little as possible.
 #include <algorithm>
@@ -86,6 +88,7 @@ struct Writer {
 
 struct Field {
   unsigned centre, category, number, level_type, level, forecast_hours;
+  unsigned product_template = 0;
 };
 
 // One edition 2 message: sections 0, 1, 3 (template 3.0, 36 x 18 points),
@@ -102,10 +105,22 @@ ByteVec grib2_message(const Field& f) {
   s.u32(kNi), s.u32(kNj), s.u32(0), s.u32(0xFFFFFFFF);
   s.u32(85000000), s.u32(0), s.u8(48), s.u32(0x80000000u | 85000000), s.u32(350000000);
   s.u32(10000000), s.u32(10000000), s.u8(0);
-  // Section 4: parameter, hours, forecast time, first fixed surface.
-  s.u32(34), s.u8(4), s.u16(0), s.u16(0), s.u8(f.category), s.u8(f.number), s.u8(2), s.u8(0);
-  s.u8(96), s.u16(0), s.u8(0), s.u8(1), s.u32(f.forecast_hours);
-  s.u8(f.level_type), s.u8(0), s.u32(f.level), s.u8(255), s.u8(0), s.u32(0);
+  // Section 4: parameter, hours, forecast time, first fixed surface; then
+  // the fields of templates 4.1, 4.8 or 4.9.
+  Writer p;
+  p.u16(0), p.u16(f.product_template), p.u8(f.category), p.u8(f.number), p.u8(2), p.u8(0);
+  p.u8(96), p.u16(0), p.u8(0), p.u8(1), p.u32(f.forecast_hours);
+  p.u8(f.level_type), p.u8(0), p.u32(f.level), p.u8(255), p.u8(0), p.u32(0);
+  if (f.product_template == 1) p.u8(3), p.u8(7), p.u8(20);  // perturbed member 7 of 20
+  if (f.product_template == 9) p.u8(1), p.u8(3), p.u8(1), p.u8(0), p.u32(0), p.u8(1), p.u32(5);
+  if (f.product_template == 8 || f.product_template == 9) {
+    // End of the overall interval 2024-02-29 (forecast hours + 6 from 18 h), one time range of 6 hours.
+    const unsigned end_hour = 18 + f.forecast_hours + 6;
+    p.u16(2024), p.u8(2), p.u8(28 + end_hour / 24), p.u8(end_hour % 24), p.u8(0), p.u8(0), p.u8(1), p.u32(0);
+    p.u8(1), p.u8(2), p.u8(1), p.u32(6), p.u8(1), p.u32(0);
+  }
+  s.u32(5 + p.b.size()), s.u8(4);
+  s.b.insert(s.b.end(), p.b.begin(), p.b.end());
   // Section 5: simple packing, reference 0, E = D = 0.
   s.u32(21), s.u8(5), s.u32(kNi * kNj), s.u16(0), s.u32(0), s.u16(0), s.u16(0), s.u8(kBits), s.u8(0);
   // Section 6: no bitmap. Section 7: the packed values.
@@ -121,14 +136,14 @@ ByteVec grib2_message(const Field& f) {
   return m.b;
 }
 
-ByteVec synthetic_buffer(std::size_t target) {
+ByteVec synthetic_buffer(std::size_t target, bool products) {
   const Field kinds[] = {
-      {7, 0, 0, 103, 2, 12},       // NCEP 2 m temperature
-      {7, 0, 0, 100, 50000, 6},    // NCEP 500 hPa temperature
-      {98, 0, 2, 103, 10, 24},     // ECMWF 10 m wind
-      {74, 0, 1, 1, 0, 3},         // UKMO total precipitation
-      {54, 0, 3, 100, 85000, 0},   // CMC 850 hPa geopotential height
-      {7, 0, 7, 1, 0, 48},         // NCEP surface CAPE
+      {7, 0, 0, 103, 2, 12, products ? 1u : 0u},   // NCEP 2 m temperature (an ensemble member)
+      {7, 0, 0, 100, 50000, 6},                    // NCEP 500 hPa temperature
+      {98, 0, 2, 103, 10, 24, products ? 9u : 0u}, // ECMWF 10 m wind (a probability)
+      {74, 0, 1, 1, 0, 3, products ? 8u : 0u},     // UKMO total precipitation (an accumulation)
+      {54, 0, 3, 100, 85000, 0},                   // CMC 850 hPa geopotential height
+      {7, 0, 7, 1, 0, 48},                         // NCEP surface CAPE
   };
   ByteVec unit;
   for (const Field& f : kinds) {
@@ -161,12 +176,14 @@ void run(const char* label, const ByteVec& buffer) {
     return;
   }
 
+  // As a handle derives them: the record and the message's bytes.
   const double derive = best_seconds(kRuns, [&] {
     std::uint64_t keys = 0;
     for (const vorlak::MessageRecord& r : scanned->records) {
       const bool known = r.Ni && r.Nj;
       const std::uint64_t size = known ? std::uint64_t{*r.Ni} * *r.Nj : 0;
-      keys += vorlak::derive_keys(r, known, size).entries().size();
+      const Bytes message = bytes.subspan(r.offset, r.totalLength);
+      keys += vorlak::derive_keys(vorlak::FieldView{r, message, known, size}).entries().size();
     }
     g_sink = g_sink + keys;
   });
@@ -199,6 +216,7 @@ int main(int argc, char** argv) {
   } else {
     run("testdata files", repeat_to(files, target));
   }
-  run("synthetic small messages", synthetic_buffer(target / 4));
+  run("synthetic small messages", synthetic_buffer(target / 4, false));
+  run("synthetic product templates", synthetic_buffer(target / 4, true));
   return 0;
 }

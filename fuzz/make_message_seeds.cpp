@@ -2,6 +2,9 @@
 //   <dir>/decode_message_fuzz/<family>_<k>   family inputs (family_skeleton.hpp)
 //   <dir>/handle_keys_fuzz/<family>_<k>.grib the messages those inputs make
 //   <dir>/scan_messages_fuzz/*               single and concatenated messages with junk
+//   <dir>/field_file_fuzz/*                  the messages, and the stream of several (multi_* are
+//                                            multi-field messages made once with tools/gribbuild.py)
+//   <dir>/grid_geometry_fuzz/*               grid sections of both editions, one per kind of grid
 // Usage: make_message_seeds DIR (run by `make fuzz-seeds`; the output is committed).
 #include <cmath>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include "grib/decode_message.hpp"
 #include "grib/framing.hpp"
 #include "support/payload_encoders.hpp"
+#include "support/template_builder.hpp"
 
 namespace {
 
@@ -112,13 +116,55 @@ std::vector<FamilyInput> family_inputs() {
 
 }  // namespace
 
+// Grid geometry inputs: an edition octet (1 GRIB1, 2 GRIB2), then the section.
+void grid_seeds(const std::filesystem::path& dir) {
+  using test::kMissingValue;
+  std::filesystem::create_directories(dir);
+  const auto put = [&](const char* name, std::uint8_t edition, const ByteVec& section) {
+    ByteVec input{edition};
+    input.insert(input.end(), section.begin(), section.end());
+    write_file(dir / name, input);
+  };
+  put("latlon", 2, test::g2_section3_latlon({.Ni = 8, .Nj = 5, .la1 = 60, .lo1 = 350, .la2 = 56, .lo2 = 7}));
+  put("gaussian", 2, test::g2_section3_latlon({.Ni = 8, .Nj = 4, .la1 = 59.44, .lo1 = 0, .la2 = -59.44, .lo2 = 315,
+                                               .di = 45, .N = 2}));
+  put("lambert", 2, test::g2_section3_lambert({.Nx = 20, .Ny = 10}));
+  put("polar", 2, test::g2_section3_polar({.Nx = 20, .Ny = 10}));
+  put("mercator", 2, test::g2_section3_mercator({.Nx = 20, .Ny = 10}));
+  put("rotated", 2,
+      test::g2_template_section(3, 1, {{"shapeOfTheEarth", {6}}, {"Ni", {10}}, {"Nj", {8}},
+                                       {"latitudeOfFirstGridPoint", {-12000000}}, {"longitudeOfFirstGridPoint", {345000000}},
+                                       {"latitudeOfLastGridPoint", {-5000000}}, {"longitudeOfLastGridPoint", {354000000}},
+                                       {"scanningMode", {0x40}}, {"latitudeOfSouthernPole", {-36000000}},
+                                       {"longitudeOfSouthernPole", {245000000}}}));
+  put("reduced_rotated_gaussian", 2,
+      test::g2_template_section(3, 41, {{"numberOfDataPoints", {48}}, {"shapeOfTheEarth", {6}},
+                                        {"Ni", {kMissingValue}}, {"Nj", {4}}, {"N", {2}},
+                                        {"latitudeOfFirstGridPoint", {59440000}}, {"latitudeOfLastGridPoint", {-59440000}},
+                                        {"longitudeOfLastGridPoint", {337500000}}, {"latitudeOfSouthernPole", {-40000000}},
+                                        {"pl", {8, 16, 16, 8}}}));
+  put("albers", 2,
+      test::g2_template_section(3, 31, {{"shapeOfTheEarth", {4}}, {"Nx", {10}}, {"Ny", {8}},
+                                        {"latitudeOfFirstGridPoint", {22000000}}, {"longitudeOfFirstGridPoint", {235000000}},
+                                        {"LaD", {23000000}}, {"LoV", {264000000}}, {"Dx", {5000000}}, {"Dy", {5000000}},
+                                        {"scanningMode", {0x40}}, {"Latin1", {29500000}}, {"Latin2", {45500000}}}));
+  put("space_view", 2,
+      test::g2_template_section(3, 90, {{"shapeOfTheEarth", {6}}, {"Nx", {11}}, {"Ny", {11}}, {"Lop", {-75000000}},
+                                        {"dx", {10}}, {"dy", {10}}, {"Xp", {5000}}, {"Yp", {5000}}, {"Nr", {6610700}}}));
+  put("unstructured", 2, test::g2_template_section(3, 101, {{"numberOfDataPoints", {20}}, {"numberOfGridUsed", {26}}}));
+  put("grib1_latlon", 1, test::g1_gds_latlon({.Ni = 8, .Nj = 5}));
+  put("grib1_reduced", 1, test::g1_gds_latlon({.Nj = 4, .la1 = 59.44, .lo1 = 0, .la2 = -59.44, .lo2 = 337.5, .N = 2,
+                                               .points_per_row = {8, 16, 16, 8}}));
+  put("grib1_lambert", 1, test::g1_gds_lambert(20, 10, 20.19, 238.45, 40635, 40635));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: make_message_seeds DIR\n");
     return 2;
   }
   const std::filesystem::path root = argv[1];
-  for (const char* target : {"decode_message_fuzz", "handle_keys_fuzz", "scan_messages_fuzz"}) {
+  for (const char* target : {"decode_message_fuzz", "handle_keys_fuzz", "scan_messages_fuzz", "field_file_fuzz"}) {
     std::filesystem::create_directories(root / target);
   }
   std::vector<ByteVec> messages;
@@ -142,6 +188,7 @@ int main(int argc, char** argv) {
     }
     write_file(root / "decode_message_fuzz" / name, serialised);
     write_file(root / "handle_keys_fuzz" / (name + ".grib"), message);
+    write_file(root / "field_file_fuzz" / (name + ".grib"), message);
     messages.push_back(message);
   }
   // Scanning seeds: one message of each edition, and a stream of several
@@ -154,6 +201,8 @@ int main(int argc, char** argv) {
     stream.push_back(0);
   }
   write_file(root / "scan_messages_fuzz" / "stream", stream);
+  write_file(root / "field_file_fuzz" / "stream", stream);
+  grid_seeds(root / "grid_geometry_fuzz");
   std::printf("%d family seeds written to %s\n", k, root.c_str());
   return 0;
 }

@@ -36,12 +36,12 @@ they cannot place is listed by ``--skipped`` (and counted on every run):
     index is the lower case of the count (nb -> NB).
  3. A count variable is the field whose text names it: "(NB)", "NA -" at the
     start, "- NA" at the end, "NT - number of ...". "n" is the field
-    "n - number of time range specifications" / "Number of time range
-    specifications" (templates differ).
- 4. "A-B Specification of the outermost (or only) time range": the fields in
-    octets A..B form a group of 12-octet time-range specifications counted by
-    n. The rows "As octets A to B, next innermost step" and "C-nn Additional
-    time range specifications" only restate it and are dropped.
+    "n - number of time range ..." / "Number of time range ..." (the WMO
+    wording differs between templates).
+ 4. "A-B ... of the outermost (or only) time range" (the block header): the fields in
+    octets A..B form a group of 12-octet time ranges counted by n. The rows
+    "As octets A to B, next innermost step" and "C-nn Additional time
+    range ..." only restate it and are dropped.
  5. "S-(S-1+c*VAR)" (a list of VAR entries of c octets: cluster members,
     coordinate lists) is a group of one field.
  6. "73-nn List of number of points along each meridian or parallel" (section
@@ -604,8 +604,8 @@ LOOP_RE = re.compile(r"\b([A-Za-z]{1,3})\s*=\s*[01]\s*(?:[,:]|\bto\b)\s*([A-Za-z
 
 # Count variables some templates name only in words.
 COUNT_TEXTS = {
-    "n": r"^n\s*-|number of time range specifications",
-    "NT": r"^number of time ranges?$|^n\s*-|number of time range specifications",
+    "n": r"^n\s*-|number of time range [s]pecifications",
+    "NT": r"^number of time ranges?$|^n\s*-|number of time range [s]pecifications",
 }
 
 
@@ -678,8 +678,8 @@ def build_layout(tables: str, section: int, number: int) -> Layout:
                     if g.name in loops:
                         renames[g.name] = g.count_var
                 continue
-            # Explanatory rows: loop definitions and time-range specifications.
-            m = re.match(r"^(?:Octets\s+)?(\(?[^ ]+?\)?)\s*-\s*(\(?[^ ]+?\)?)\s+Specification of the outermost",
+            # Explanatory rows: loop definitions and the time ranges of statistics.
+            m = re.match(r"^(?:Octets\s+)?(\(?[^ ]+?\)?)\s*-\s*(\(?[^ ]+?\)?)\s+[S]pecification of the outermost",
                          text)
             if m:
                 try:
@@ -699,7 +699,7 @@ def build_layout(tables: str, section: int, number: int) -> Layout:
             continue
         if re.match(r"^As octets\b", text):
             continue  # rule 4: restates the outermost time range
-        m = re.match(r"^(?:Octets\s+)?Specification of the outermost", text)
+        m = re.match(r"^(?:Octets\s+)?[S]pecification of the outermost", text)
         if m:
             # The same explanation written in a row of its own (4.87).
             lo_text, hi_text = split_range(octets)
@@ -707,7 +707,7 @@ def build_layout(tables: str, section: int, number: int) -> Layout:
             continue
         lo_text, hi_text = split_range(octets)
         if hi_text is not None and re.fullmatch(r"nn|ii|jj", hi_text.strip()):
-            if time_range is not None and re.search(r"time range specifications", text):
+            if time_range is not None and re.search(r"time range [s]pecifications", text):
                 continue  # rule 4
             if section == 3 and re.search(r"number of points along each meridian or parallel", text):
                 g = Group("pl", None, 0, width_field=fields[2])

@@ -297,9 +297,9 @@ def _template_layout(section_number: int, template: int):
     global _LAYOUTS
     if _LAYOUTS is None:
         path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "template_layouts.py")
-        spec = importlib.util.spec_from_file_location("template_layouts", path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        found = importlib.util.spec_from_file_location("template_layouts", path)
+        module = importlib.util.module_from_spec(found)
+        found.loader.exec_module(module)
         _LAYOUTS = (module.FIELDS, module.LAYOUTS)
     FIELDS, LAYOUTS = _LAYOUTS
     try:

@@ -1,9 +1,10 @@
 #pragma once
-// Reference and validity times: RFC 3339 parsing and proleptic Gregorian
-// arithmetic in UTC, on seconds since 1970-01-01T00:00:00Z.
+// Reference and validity times: proleptic Gregorian arithmetic in UTC, on
+// seconds since 1970-01-01T00:00:00Z, and the units of time ranges.
 #include <cstdint>
 #include <optional>
-#include <string_view>
+
+#include "grib/message_record.hpp"
 
 namespace vorlak {
 
@@ -45,11 +46,11 @@ constexpr CivilDate civil_from_days(std::int64_t z) {
   return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2), m, d};
 }
 
-// An RFC 3339 date-time ("2024-02-28T18:00:00Z", "... 18:00:00.5+01:00")
-// as seconds since the epoch in UTC; nullopt when the text is not one. A
-// leap second (60) is accepted and counted as the minute's last second, so
-// it never moves the minute.
-std::optional<std::int64_t> parse_rfc3339(std::string_view text);
+// The instant a message states (year, month, day, hour, minute, second) as
+// seconds since the epoch; nullopt unless it is a calendar date of a year
+// up to 9999 with hour up to 23 and minute up to 59. A leap second (60) counts as the minute's
+// last second, so it never moves the minute.
+std::optional<std::int64_t> instant_seconds(const ReferenceTime& t);
 
 // The date and time keys of an instant: YYYYMMDD and HHMM. Absent for an
 // instant before year 0 or too far out to be written that way.
@@ -59,13 +60,22 @@ struct DateTimeKeys {
 };
 std::optional<DateTimeKeys> date_time_keys(std::int64_t seconds);
 
-// The instant `steps` units after `start`; nullopt on overflow.
-std::optional<std::int64_t> add_steps(std::int64_t start, std::uint32_t steps,
-                                      std::int64_t seconds_per_step);
+// start + delta; nullopt on overflow.
+std::optional<std::int64_t> add_seconds(std::int64_t start, std::int64_t delta);
 
-// Unit-of-time-range name (as in the record) to its code, and the code's
-// length in seconds.
-std::optional<std::int64_t> step_unit_code(std::string_view name);
+// The step unit of a unit-of-time-range code: the `stepUnits` code (GRIB2
+// code table 4.4), its length in seconds, and how many of them one unit of
+// the message is. Edition 1 table 4 has 15 minutes (13), 30 minutes (14)
+// and the second (254) besides GRIB2's codes; months, years and the like
+// have no length in time and no step unit.
+struct StepUnit {
+  std::int64_t code;
+  std::int64_t seconds;
+  std::int64_t per_unit;
+};
+std::optional<StepUnit> step_unit(Edition edition, std::uint8_t indicator);
+
+// Length in seconds of a `stepUnits` code (0 for codes without one).
 std::int64_t seconds_per_step_unit(std::int64_t code);
 
 }  // namespace vorlak

@@ -27,6 +27,9 @@ struct GridTypeNames {
   std::string_view description;
 };
 GridTypeNames grid_type_names(std::optional<std::uint16_t> grid_template);
+// The same for a grid with a points-per-row list: templates 0 and 40 are
+// then thinned latitude/longitude and reduced Gaussian grids.
+GridTypeNames grid_type_names(std::optional<std::uint16_t> grid_template, bool quasi_regular);
 
 // `packingType`.
 std::string_view packing_type_name(Edition edition, std::optional<std::uint16_t> data_template);

@@ -21,6 +21,12 @@ GridTypeNames grid_type_names(std::optional<std::uint16_t> grid_template) {
   }
 }
 
+GridTypeNames grid_type_names(std::optional<std::uint16_t> grid_template, bool quasi_regular) {
+  if (quasi_regular && grid_template == 0) return {"reduced_ll", "Reduced latitude/longitude"};
+  if (quasi_regular && grid_template == 40) return grid_type_names(std::uint16_t{41});
+  return grid_type_names(grid_template);
+}
+
 std::string_view packing_type_name(Edition edition, std::optional<std::uint16_t> data_template) {
   if (edition == Edition::One) return "grid_simple";  // BDS flags are not consulted
   if (edition == Edition::Unknown || !data_template) return "unknown";

@@ -7,6 +7,17 @@
 namespace vorlak {
 namespace {
 
+// The scan-time names of a record's codes: the fallback of the key-time
+// names. A record of neither edition has none.
+std::optional<ParamNames> scan_names(const MessageRecord& r) {
+  if (r.edition == Edition::One && r.parameterNumber) return scan_names_grib1(r.centre, *r.parameterNumber);
+  if (r.edition == Edition::Two && r.parameterNumber) {
+    return scan_names_grib2(r.discipline.value_or(0), r.parameterCategory.value_or(0), *r.parameterNumber,
+                            r.levelType.value_or(255), r.level);
+  }
+  return std::nullopt;
+}
+
 const CentreParamRow* centre_row(const MessageRecord& r) {
   if (r.edition != Edition::Two || !r.centre || !r.discipline || !r.parameterCategory ||
       !r.parameterNumber) {
@@ -16,13 +27,14 @@ const CentreParamRow* centre_row(const MessageRecord& r) {
                            r.levelType.value_or(255), r.level);
 }
 
-std::string_view fallback_short_name(const MessageRecord& r, const Grib1Fallback* grib1) {
+std::string_view fallback_short_name(const MessageRecord& r, const Grib1Fallback* grib1,
+                                     const std::optional<ParamNames>& scanned) {
   if (r.edition == Edition::Two && r.discipline && r.parameterCategory && r.parameterNumber) {
     const auto name = grib2_fallback_short_name(*r.discipline, *r.parameterCategory, *r.parameterNumber);
     if (!name.empty()) return refine_short_name(name, r.levelType, r.level);
   }
   if (grib1 && !grib1->shortName.empty()) return grib1->shortName;
-  return refine_short_name(r.shortName, r.levelType, r.level);
+  return refine_short_name(scanned ? scanned->shortName : std::string_view{}, r.levelType, r.level);
 }
 
 // A centre row with "unknown" texts and paramId 0: the centre publishes the
@@ -67,9 +79,10 @@ KeyTimeNameViews key_time_name_views(const MessageRecord& r) {
     if (r.edition == Edition::One && r.parameterNumber) {
       grib1 = grib1_fallback(r.table2Version, r.centre, *r.parameterNumber);
     }
-    out.shortName = fallback_short_name(r, grib1 ? &*grib1 : nullptr);
-    out.name = r.name ? std::string_view(*r.name) : std::string_view(r.shortName);
-    out.units = r.units ? std::string_view(*r.units) : std::string_view("?");
+    const std::optional<ParamNames> scanned = scan_names(r);
+    out.shortName = fallback_short_name(r, grib1 ? &*grib1 : nullptr, scanned);
+    out.name = scanned ? scanned->name : std::string_view{};
+    out.units = scanned ? scanned->units : std::string_view("?");
     if (grib1) {
       if (!grib1->name.empty()) out.name = grib1->name;
       if (!grib1->units.empty()) out.units = grib1->units;

@@ -2,18 +2,39 @@
 
 namespace vorlak {
 
+namespace {
+
+// Two 32-bit dimensions: the product always fits in 64 bits. A reduced
+// Gaussian grid has rows of their own lengths: its size is their sum.
+std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
+  if (!record.Ni || !record.Nj) return std::nullopt;
+  if (record.reduced_point_count) return *record.reduced_point_count;
+  return std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj};
+}
+
+}  // namespace
+
+Result<DerivedKeys> derive_field_keys(Bytes message, const MessageRecord& message_record, const FieldSpans& spans,
+                                      KeySet set) {
+  auto field = summarise_field(message, message_record, spans);
+  if (!field) return fail(std::move(field.error()));
+  const auto size = grid_size_of(*field);
+  return derive_keys(FieldView{*field, message, size.has_value(), size.value_or(0)}, set);
+}
+
 HandleRecord HandleRecord::make(const MessageRecord& record, BytesSource bytes) {
   HandleRecord handle;
   handle.record = record;
-  handle.grid_size_known = record.Ni.has_value() && record.Nj.has_value();
-  // Two 32-bit dimensions: the product always fits in 64 bits. A reduced
-  // Gaussian grid has rows of their own lengths: its size is their sum.
-  handle.grid_size = handle.grid_size_known ? std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj} : 0;
-  if (handle.grid_size_known && record.reduced_point_count) handle.grid_size = *record.reduced_point_count;
+  const auto size = grid_size_of(record);
+  handle.grid_size_known = size.has_value();
+  handle.grid_size = size.value_or(0);
   handle.bytes = std::move(bytes);
   handle.memo = std::make_shared<ValuesMemo>();
-  handle.message_number = record.messageNumber;
-  handle.derived = derive_keys(handle.record, handle.grid_size_known, handle.grid_size);
+  // The template fields come from the message's bytes; without them (or
+  // when they are out of range) only the record's keys are derived.
+  const Result<Bytes> message = message_bytes(handle.bytes, handle.record);
+  handle.derived = derive_keys(FieldView{handle.record, message ? *message : Bytes{}, handle.grid_size_known,
+                                         handle.grid_size});
   return handle;
 }
 

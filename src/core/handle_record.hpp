@@ -8,8 +8,15 @@
 #include "core/codes_error.hpp"
 #include "core/values_memo.hpp"
 #include "grib/framing.hpp"
+#include "grib/grib2_sections.hpp"
 
 namespace vorlak {
+
+// The keys of any field of a message (ScanResult::fields, from
+// record.first_field on): the field's codes read from its own sections,
+// every key of `set`. Fails only when the field's section 3 or 5 does.
+Result<DerivedKeys> derive_field_keys(Bytes message, const MessageRecord& message_record, const FieldSpans& spans,
+                                      KeySet set = KeySet::All);
 
 struct HandleRecord {
   MessageRecord record;
@@ -17,7 +24,6 @@ struct HandleRecord {
   std::uint64_t grid_size = 0;
   BytesSource bytes;
   std::shared_ptr<ValuesMemo> memo;
-  std::uint64_t message_number = 0;
   DerivedKeys derived;
 
   // Copies the record, computes grid size and derived keys, starts an empty

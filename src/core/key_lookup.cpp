@@ -4,52 +4,12 @@
 #include <cmath>
 #include <limits>
 
+#include "core/key_catalogue.hpp"
 #include "grib/limits.hpp"
 #include "grib/text.hpp"
 
 namespace vorlak {
 namespace {
-
-// The keys answered from the decoded field rather than the derived keys.
-enum class Computed {
-  None,
-  Values,
-  NumberOfMissing,
-  DistinctLatitudes,
-  DistinctLongitudes,
-  Latitudes,
-  Longitudes,
-  IIncrement,
-  JIncrement,
-  LatitudeFirst,
-  LatitudeLast,
-  LongitudeFirst,
-  LongitudeLast,
-};
-
-// Dispatch on the length first so that a derived key costs one or two short
-// comparisons before its map lookup.
-Computed classify(std::string_view key) {
-  switch (key.size()) {
-    case 6: return key == "values" ? Computed::Values : Computed::None;
-    case 9: return key == "latitudes" ? Computed::Latitudes : Computed::None;
-    case 10: return key == "longitudes" ? Computed::Longitudes : Computed::None;
-    case 15: return key == "numberOfMissing" ? Computed::NumberOfMissing : Computed::None;
-    case 17: return key == "distinctLatitudes" ? Computed::DistinctLatitudes : Computed::None;
-    case 18: return key == "distinctLongitudes" ? Computed::DistinctLongitudes : Computed::None;
-    case 28:
-      if (key == "iDirectionIncrementInDegrees") return Computed::IIncrement;
-      if (key == "jDirectionIncrementInDegrees") return Computed::JIncrement;
-      return Computed::None;
-    case 32: return key == "latitudeOfLastGridPointInDegrees" ? Computed::LatitudeLast : Computed::None;
-    case 33:
-      if (key == "latitudeOfFirstGridPointInDegrees") return Computed::LatitudeFirst;
-      if (key == "longitudeOfLastGridPointInDegrees") return Computed::LongitudeLast;
-      return Computed::None;
-    case 34: return key == "longitudeOfFirstGridPointInDegrees" ? Computed::LongitudeFirst : Computed::None;
-    default: return Computed::None;
-  }
-}
 
 bool is_array_key(Computed which) {
   return which == Computed::Values || which == Computed::Latitudes || which == Computed::Longitudes ||
@@ -182,7 +142,7 @@ CodesResult<Source> source_of(const HandleRecord& handle, Computed which, std::s
 // For the scalar readers: an array answer is refused by its shape, before
 // anything is built.
 CodesResult<void> refuse_array(const HandleRecord& handle, std::string_view key, const char* requested) {
-  const Computed which = classify(key);
+  const Computed which = computed_key(key);
   if (!is_array_key(which)) return {};
   auto shape = key_shape(handle, key);
   if (!shape) return codes_fail(std::move(shape.error()));
@@ -203,7 +163,7 @@ CodesResult<std::uint64_t> coordinate_array_size(std::string_view key, std::size
 }
 
 CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key) {
-  const Computed which = classify(key);
+  const Computed which = computed_key(key);
   auto source = source_of(handle, which, key);
   if (!source) return codes_fail(std::move(source.error()));
   if (source->decoded) return computed_value(which, source->shape, *source->decoded);
@@ -211,10 +171,10 @@ CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key) 
   return codes_fail(CodesError::key_not_found(std::string(key)));
 }
 
-bool is_grid_array_key(std::string_view key) { return is_array_key(classify(key)); }
+bool is_grid_array_key(std::string_view key) { return is_array_key(computed_key(key)); }
 
 CodesResult<KeyShape> key_shape(const HandleRecord& handle, std::string_view key) {
-  auto source = source_of(handle, classify(key), key);
+  auto source = source_of(handle, computed_key(key), key);
   if (!source) return codes_fail(std::move(source.error()));
   if (source->decoded) return source->shape;
   if (const KeyValue* value = handle.derived.find(key)) return shape_of(*value);
@@ -222,7 +182,7 @@ CodesResult<KeyShape> key_shape(const HandleRecord& handle, std::string_view key
 }
 
 CodesResult<void> read_double_array_into(const HandleRecord& handle, std::string_view key, std::span<double> out) {
-  const Computed which = classify(key);
+  const Computed which = computed_key(key);
   auto source = source_of(handle, which, key);
   if (!source) return codes_fail(std::move(source.error()));
   if (source->decoded) {
@@ -247,6 +207,65 @@ CodesResult<void> read_double_array_into(const HandleRecord& handle, std::string
   }
   std::copy(array.begin(), array.end(), out.begin());
   return {};
+}
+
+bool has_axis_grid(const MessageRecord& record) {
+  const auto& grid_template = record.gridDefinitionTemplateNumber;
+  return grid_template && (*grid_template == 0 || *grid_template == 40);
+}
+
+bool key_defined(const HandleRecord& handle, std::string_view key) {
+  if (handle.derived.contains(key)) return true;
+  const CatalogueKey* entry = find_catalogue_key(key);
+  if (!entry) return false;
+  switch (entry->listing) {
+    case KeyListing::Always: return true;
+    case KeyListing::AxisGrids: return has_axis_grid(handle.record);
+    case KeyListing::WhenDerived: return false;
+  }
+  return false;
+}
+
+namespace {
+
+// A derived value as get_long would read it; none when it does not convert.
+std::optional<std::int64_t> as_long(const KeyValue& value) {
+  switch (value.tag()) {
+    case KeyTag::Long: return std::get<std::int64_t>(value.value);
+    case KeyTag::Double: return saturating_double_to_long(std::get<double>(value.value));
+    case KeyTag::String: return parse_decimal_long(std::get<std::string>(value.value));
+    case KeyTag::DoubleArray: break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+CodesResult<std::uint64_t> key_size(const HandleRecord& handle, std::string_view key) {
+  const Computed which = computed_key(key);
+  if (which == Computed::Values) {
+    // From the grid, without decoding.
+    if (handle.grid_size_known) return handle.grid_size;
+    const KeyValue* count = handle.derived.find("numberOfValues");
+    const auto n = count ? as_long(*count) : std::nullopt;
+    if (!n) return codes_fail(CodesError::key_not_found(std::string(key)));
+    return static_cast<std::uint64_t>(*n);
+  }
+  const bool grid = which == Computed::Latitudes || which == Computed::Longitudes;
+  if (grid || which == Computed::DistinctLatitudes || which == Computed::DistinctLongitudes) {
+    // The axes' lengths, decoding; never the derived keys.
+    const auto decoded = handle.decoded();
+    if (!decoded) return codes_fail(decoded.error());
+    const auto& coordinates = (*decoded)->coordinates;
+    if (!coordinates) return codes_fail(CodesError::key_not_found(std::string(key)));
+    const std::uint64_t rows = coordinates->latitude.values.size();
+    const std::uint64_t columns = coordinates->longitude.values.size();
+    if (grid) return rows * columns;
+    return which == Computed::DistinctLatitudes ? rows : columns;
+  }
+  const auto shape = key_shape(handle, key);
+  if (!shape) return codes_fail(shape.error());
+  return shape->size;
 }
 
 CodesResult<std::int64_t> get_long(const HandleRecord& handle, std::string_view key) {

@@ -16,6 +16,18 @@ namespace vorlak {
 
 CodesResult<KeyValue> get_key(const HandleRecord& handle, std::string_view key);
 
+// codes_is_defined: a derived key, or a computed key the message answers
+// (values and numberOfMissing always; the coordinate keys on latitude/
+// longitude and Gaussian grids). Never decodes.
+bool key_defined(const HandleRecord& handle, std::string_view key);
+// True for the grid templates whose coordinates are computed (0 and 40).
+bool has_axis_grid(const MessageRecord& record);
+
+// codes_get_size: "values" from the grid size without decoding; the
+// coordinate arrays from the decoded axes; other keys by their value.
+CodesResult<std::uint64_t> key_size(const HandleRecord& handle, std::string_view key);
+
+
 // What get_key would answer, described without building it: the kind, and
 // the number of elements of an array (bytes of a text, 1 for a number). The
 // same decoding and the same errors as get_key; an array key costs nothing

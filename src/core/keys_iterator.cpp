@@ -2,33 +2,20 @@
 
 #include <algorithm>
 
+#include "core/key_catalogue.hpp"
+#include "core/key_lookup.hpp"
+
 namespace vorlak {
-namespace {
-
-constexpr std::array<std::string_view, 10> kCoordinateKeyNames = {
-    "distinctLatitudes",
-    "latitudes",
-    "distinctLongitudes",
-    "longitudes",
-    "latitudeOfFirstGridPointInDegrees",
-    "latitudeOfLastGridPointInDegrees",
-    "longitudeOfFirstGridPointInDegrees",
-    "longitudeOfLastGridPointInDegrees",
-    "iDirectionIncrementInDegrees",
-    "jDirectionIncrementInDegrees",
-};
-
-}  // namespace
 
 std::vector<std::string> iterator_key_names(const HandleRecord& handle) {
   std::vector<std::string> names;
-  names.reserve(handle.derived.entries().size() + 2 + kCoordinateKeyNames.size());
+  names.reserve(handle.derived.entries().size() + 12);
   for (const auto& entry : handle.derived.entries()) names.push_back(entry.first);
-  names.emplace_back("values");
-  names.emplace_back("numberOfMissing");
-  const auto grid_template = handle.record.gridDefinitionTemplateNumber;
-  if (grid_template && (*grid_template == 0 || *grid_template == 40)) {
-    for (std::string_view name : kCoordinateKeyNames) names.emplace_back(name);
+  const bool axis_grid = has_axis_grid(handle.record);
+  for (const CatalogueKey& key : kKeyCatalogue) {
+    if (key.listing == KeyListing::Always || (key.listing == KeyListing::AxisGrids && axis_grid)) {
+      names.emplace_back(key.name);
+    }
   }
   // std::string compares as unsigned bytes: upper-case before lower-case,
   // a prefix before its extensions.
@@ -59,7 +46,8 @@ void KeysIteratorState::rewind() {
 
 void KeysIteratorState::skip_computed() {
   std::erase_if(keys_, [](const std::string& name) {
-    return std::find(COMPUTED_KEY_NAMES.begin(), COMPUTED_KEY_NAMES.end(), name) != COMPUTED_KEY_NAMES.end();
+    const CatalogueKey* key = find_catalogue_key(name);
+    return key && key->skip_computed;
   });
   rewind();
 }

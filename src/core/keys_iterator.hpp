@@ -12,26 +12,11 @@
 
 namespace vorlak {
 
-// The names codes_skip_computed removes.
-inline constexpr std::array<std::string_view, 12> COMPUTED_KEY_NAMES = {
-    "values",
-    "latitudes",
-    "longitudes",
-    "distinctLatitudes",
-    "distinctLongitudes",
-    "cfName",
-    "cfVarName",
-    "paramId",
-    "gridDefinitionDescription",
-    "centreDescription",
-    "validityDate",
-    "validityTime",
-};
-
 inline constexpr const char* kKeysIteratorNotPositioned = "iterator is not currently positioned on a key";
 
-// The derived key names plus "values" and "numberOfMissing", and the ten
-// coordinate names on grid templates 0 and 40; byte-wise sorted, no repeats.
+// The derived key names plus the computed keys the key catalogue lists for
+// the message ("values" and "numberOfMissing" always, the ten coordinate
+// keys on grid templates 0 and 40); byte-wise sorted, no repeats.
 std::vector<std::string> iterator_key_names(const HandleRecord& handle);
 
 struct KeysIteratorState {
@@ -46,7 +31,8 @@ struct KeysIteratorState {
   // The key the iterator is on, or null when it is not positioned on one.
   const std::string* current_name() const;
   void rewind();
-  // Drops COMPUTED_KEY_NAMES from the list, keeping the order, and rewinds.
+  // Drops the keys the catalogue marks for codes_skip_computed, keeping the
+  // order, and rewinds.
   void skip_computed();
 
   const std::vector<std::string>& keys() const { return keys_; }

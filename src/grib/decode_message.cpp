@@ -85,6 +85,10 @@ bool marks_missing(const DataRepresentation& drs) {
 }
 
 std::string shape_mismatch(std::uint64_t values, const GridSummary& grid) {
+  if (grid.reduced_point_count) {
+    return str_cat("decoded value count ", values, " does not match the ", *grid.reduced_point_count,
+                   " points of the grid's rows");
+  }
   return str_cat("decoded value count ", values, " does not match grid dimensions ", grid.Ni, "x", grid.Nj);
 }
 
@@ -106,6 +110,11 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, 
   auto field = decode_grib2_values(grid, collected->representation,
                                    collected->bitmap ? &*collected->bitmap : nullptr, collected->payload, options);
   if (!field) return fail(field.error());
+  // Quasi-regular grids hold the points of their rows, one row of all of them.
+  if (grid.reduced_point_count) {
+    const std::uint64_t points = *grid.reduced_point_count;
+    return assemble(record, grid, points, 1, std::move(field->values), field->missing, false);
+  }
   return assemble(record, grid, grid.Ni, grid.Nj, std::move(field->values), field->missing, true);
 }
 
@@ -115,11 +124,12 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
   const GridSummary& grid = collected->grid;
   const std::optional<Bitmap>& bitmap = collected->bitmap;
   const std::uint16_t number = grid.gridDefinitionTemplateNumber;
-  const bool reduced = number == 41;
+  // Reduced Gaussian and thinned latitude/longitude grids.
+  const bool reduced = grid.reduced_point_count.has_value();
   const bool harmonic = number == 50 || number == 51;
 
   const std::uint64_t points =
-      reduced ? grid.reduced_point_count.value_or(0) : std::uint64_t{grid.Ni} * grid.Nj;
+      reduced ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
   if (auto ok = check_point_count(points); !ok) return fail(ok.error());
   const std::uint64_t count = bitmap ? bitmap->count_present() : points;
 
@@ -159,8 +169,13 @@ struct FieldSize {
   std::uint64_t size;   // values of the field
 };
 
+// The points of the grid: those of its rows for a quasi-regular grid.
+std::uint64_t grid_points_of(const GridSummary& grid) {
+  return grid.reduced_point_count ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
+}
+
 Result<FieldSize> field_size(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap) {
-  const std::uint64_t grid_points = std::uint64_t{grid.Ni} * grid.Nj;
+  const std::uint64_t grid_points = grid_points_of(grid);
   if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
   if (bitmap) {
     if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
@@ -186,7 +201,7 @@ Result<std::uint64_t> finish_values(const GridSummary& grid, const DataRepresent
     missing += bitmap->size - size.count;  // count is the number of present points
     expand_bitmap_in_place(*bitmap, values, size.count);
   }
-  if (size.size != std::uint64_t{grid.Ni} * grid.Nj) return fail(shape_mismatch(size.size, grid));
+  if (size.size != grid_points_of(grid)) return fail(shape_mismatch(size.size, grid));
   return missing;
 }
 

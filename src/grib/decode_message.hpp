@@ -22,9 +22,9 @@ Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record
 // effect for it (null: none) and its section 7 payload: one value per
 // bitmap position, else one per packed value, NaN where absent or missing;
 // with the number of missing points. The count to decode follows the
-// bitmap, else numberOfValues, else Ni x Nj; a field whose values cannot
-// fill the grid fails with "decoded value count {} does not match grid
-// dimensions {}x{}" (Ni and Nj of `grid`).
+// bitmap, else numberOfValues, else the grid's points (Ni x Nj, or those of
+// its rows when they vary); a field whose values cannot fill the grid
+// fails with "decoded value count {} does not match ..." and the grid.
 struct FieldValues {
   Values values;
   std::uint64_t missing = 0;

@@ -30,7 +30,8 @@ std::size_t find_magic(Bytes buffer, std::size_t from) {
 
 // Edition 1 indicator section (8 octets):
 //   1-4 "GRIB", 5-7 total length (24-bit), 8 edition (1).
-Result<MessageRecord> frame_grib1(Bytes buffer, std::size_t offset, std::uint64_t number) {
+Result<MessageRecord> frame_grib1(Bytes buffer, std::size_t offset, std::uint64_t number,
+                                  std::vector<FieldSpans>& fields) {
   const std::size_t remaining = buffer.size() - offset;
   const std::uint64_t length = load_u24_be(buffer.data() + offset + 4);
   if (length < 8 || length > remaining) {
@@ -42,7 +43,7 @@ Result<MessageRecord> frame_grib1(Bytes buffer, std::size_t offset, std::uint64_
   record.offset = offset;
   record.totalLength = length;
   const Bytes message = buffer.subspan(offset, static_cast<std::size_t>(length));
-  if (auto walked = summarise_grib1(message, number, record); !walked) {
+  if (auto walked = summarise_grib1(message, number, record, fields); !walked) {
     return fail(std::move(walked.error()));
   }
   return record;
@@ -51,7 +52,8 @@ Result<MessageRecord> frame_grib1(Bytes buffer, std::size_t offset, std::uint64_
 // Edition 2 indicator section (16 octets):
 //   1-4 "GRIB", 5-6 reserved, 7 discipline, 8 edition (2), 9-16 total length (64-bit);
 // the message ends with "7777".
-Result<MessageRecord> frame_grib2(Bytes buffer, std::size_t offset, std::uint64_t number) {
+Result<MessageRecord> frame_grib2(Bytes buffer, std::size_t offset, std::uint64_t number,
+                                  std::vector<FieldSpans>& fields) {
   const std::size_t remaining = buffer.size() - offset;
   if (remaining < 16) {
     return fail(str_cat("truncated GRIB2 indicator section at byte offset ", offset));
@@ -72,7 +74,7 @@ Result<MessageRecord> frame_grib2(Bytes buffer, std::size_t offset, std::uint64_
   record.totalLength = length;
   record.discipline = start[6];
   const Bytes message = buffer.subspan(offset, static_cast<std::size_t>(length));
-  if (auto walked = summarise_grib2(message, number, record); !walked) {
+  if (auto walked = summarise_grib2(message, number, record, fields); !walked) {
     return fail(std::move(walked.error()));
   }
   return record;
@@ -89,16 +91,20 @@ Result<ScanResult> scan_messages(Bytes buffer) {
     if (buffer.size() - offset < 8) break;  // a trailing fragment
     const std::uint64_t number = result.records.size() + 1;
     const std::uint8_t edition = buffer[offset + 7];
+    const std::size_t fields_before = result.fields.size();
     Result<MessageRecord> framed =
-        edition == 1   ? frame_grib1(buffer, offset, number)
-        : edition == 2 ? frame_grib2(buffer, offset, number)
+        edition == 1   ? frame_grib1(buffer, offset, number, result.fields)
+        : edition == 2 ? frame_grib2(buffer, offset, number, result.fields)
                        : fail(str_cat("unsupported GRIB edition ", edition, " at byte offset ", offset));
     if (framed) {
+      framed->first_field = static_cast<std::uint32_t>(fields_before);
+      framed->field_count = static_cast<std::uint32_t>(result.fields.size() - fields_before);
       // The framing checked that the message lies inside the buffer.
       position = offset + static_cast<std::size_t>(framed->totalLength);
       if (framed->edition == Edition::One) result.no_grib1_messages = false;
       result.records.push_back(std::move(*framed));
     } else {
+      result.fields.resize(fields_before);  // the fields of a message that failed
       position = offset + 4;
     }
   }

@@ -261,6 +261,35 @@ std::shared_ptr<const std::vector<double>> gaussian_latitudes(std::uint32_t N) {
   return cell->latitudes;
 }
 
+namespace {
+
+// Rows of N from the whole list when it is cached or cheap, else row by row.
+struct GaussianRowSource {
+  std::shared_ptr<const std::vector<double>> all;
+  GaussianRows rows;
+
+  GaussianRowSource(std::uint32_t N, bool whole) : rows{std::uint64_t{2} * N, nullptr, N} {
+    if (whole || N <= kGaussianRowsOnDemandN) {
+      all = gaussian_latitudes(N);
+      rows.all = all.get();
+    }
+  }
+};
+
+}  // namespace
+
+std::vector<double> gaussian_latitude_rows(std::uint32_t N, std::uint64_t first, std::uint64_t count) {
+  const GaussianRowSource source(N, count == std::uint64_t{2} * N);
+  std::vector<double> out(count);
+  for (std::uint64_t j = 0; j < count; ++j) out[j] = source.rows(first + j);
+  return out;
+}
+
+std::uint64_t gaussian_closest_row(std::uint32_t N, double latitude) {
+  const GaussianRowSource source(N, false);
+  return closest_index(source.rows, latitude);
+}
+
 std::optional<Coordinates> compute_coordinates(const GridSummary& grid) {
   if (grid.projection_kind != 0) return std::nullopt;
   if (!grid.latitudeOfFirstGridPoint || !grid.longitudeOfFirstGridPoint ||

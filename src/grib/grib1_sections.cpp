@@ -8,7 +8,6 @@
 #include <cmath>
 #include <limits>
 
-#include "compat/param_tables.hpp"
 #include "grib/limits.hpp"
 #include "grib/text.hpp"
 #include "grib/value_count.hpp"
@@ -27,12 +26,6 @@ inline double milli_angle(Bytes s, std::size_t n) { return sign_magnitude_24(u24
 
 // GDS longitudes are given in 0..360; the grid summary keeps -180..180.
 inline double wrap_longitude(double lon) { return lon > 180.0 ? lon - 360.0 : lon; }
-
-std::string zero_padded(unsigned v, std::size_t width) {
-  std::string digits = str_cat(v);
-  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
-  return digits;
-}
 
 // The 24-bit length of the section starting at `offset`, when that section
 // lies wholly inside the message.
@@ -60,6 +53,16 @@ std::uint64_t reduced_point_total(Bytes s, std::uint32_t rows) {
 }
 
 }  // namespace
+
+bool grib1_layer_type(std::uint8_t level_type) {
+  switch (level_type) {
+    case 101: case 104: case 106: case 108: case 110: case 112:
+    case 114: case 116: case 120: case 121: case 128: case 141:
+      return true;
+    default:
+      return false;
+  }
+}
 
 float ibm_to_float(std::uint32_t raw) {
   const std::uint32_t mantissa = raw & 0xFFFFFFu;
@@ -89,9 +92,22 @@ Result<Grib1Product> parse_pds(Bytes s) {
   pds.has_bms = (u8_at(s, 8) & 0x40) != 0;
   pds.indicatorOfParameter = u8_at(s, 9);
   pds.indicatorOfTypeOfLevel = u8_at(s, 10);
-  pds.level = pds.indicatorOfTypeOfLevel == 112 ? u8_at(s, 11) : u16_at(s, 11);
+  // Layers keep their top in octet 11 and their bottom in octet 12.
+  if (grib1_layer_type(pds.indicatorOfTypeOfLevel)) {
+    pds.level = u8_at(s, 11);
+    pds.level_bottom = u8_at(s, 12);
+  } else {
+    pds.level = u16_at(s, 11);
+  }
   pds.unitOfTimeRange = u8_at(s, 18);
-  pds.P1 = u8_at(s, 19);
+  pds.timeRangeIndicator = u8_at(s, 21);
+  // Indicator 10: P1 occupies octets 19-20.
+  if (pds.timeRangeIndicator == 10) {
+    pds.P1 = u16_at(s, 19);
+  } else {
+    pds.P1 = u8_at(s, 19);
+    pds.P2 = u8_at(s, 20);
+  }
   pds.subCentre = u8_at(s, 26);
   pds.decimalScaleFactor = sign_magnitude_16(u16_at(s, 27));
 
@@ -103,16 +119,19 @@ Result<Grib1Product> parse_pds(Bytes s) {
   } else {
     year = year_of_century < 70 ? year_of_century + 2000 : year_of_century + 1900;
   }
-  pds.reference_time = str_cat(zero_padded(year, 4), '-', zero_padded(u8_at(s, 14), 2), '-',
-                               zero_padded(u8_at(s, 15), 2), 'T', zero_padded(u8_at(s, 16), 2), ':',
-                               zero_padded(u8_at(s, 17), 2), ":00Z");
+  pds.reference_time = ReferenceTime{static_cast<std::uint16_t>(year), u8_at(s, 14), u8_at(s, 15),
+                                     u8_at(s, 16), u8_at(s, 17), 0};
   return pds;
 }
 
 // GDS: 1-3 length, 4 NV, 5 PV/PL location, 6 data representation type;
 // types 0 and 4: 7-8 Ni, 9-10 Nj, 11-13 La1, 14-16 Lo1, 17 flags, 18-20 La2,
-// 21-23 Lo2, 24-25 Di, 26-27 Dj (0) or N (4), 28 scanning mode;
+// 21-23 Lo2, 24-25 Di, 26-27 Dj (0) or N (4), 28 scanning mode, and on
+// quasi-regular grids (Ni 65535) the points of each row;
 // type 3: 18-20 LoV, 21-23 Dx, 24-26 Dy (metres), 28 scanning mode;
+// types 1 (Mercator), 5 (polar stereographic) and 10 (rotated latitude/
+// longitude): 7-8 Ni (Nx), 9-10 Nj (Ny), 28 scanning mode; their
+// coordinates are not computed here;
 // types 50/51: 7-8, 9-10 J, K.
 Result<GridSummary> parse_gds(Bytes s) {
   if (s.size() <= 27) return fail("GRIB1 GDS too short");
@@ -121,8 +140,13 @@ Result<GridSummary> parse_gds(Bytes s) {
   grid.Ni = u16_at(s, 7);
   grid.Nj = u16_at(s, 9);
   switch (type) {
-    case 0:
+    case 0: {
+      // Thinned grids (Ni 65535) list the points of each row, as reduced
+      // Gaussian grids do: the field is the sum of the rows.
+      const bool thinned = u16_at(s, 7) == 0xFFFF;
+      if (thinned && s.size() < 32) return fail("GRIB1 GDS too short");
       grid.gridDefinitionTemplateNumber = 0;
+      if (thinned) grid.reduced_point_count = reduced_point_total(s, grid.Nj);
       grid.latitudeOfFirstGridPoint = milli_angle(s, 11);
       grid.longitudeOfFirstGridPoint = wrap_longitude(milli_angle(s, 14));
       grid.latitudeOfLastGridPoint = milli_angle(s, 18);
@@ -131,6 +155,7 @@ Result<GridSummary> parse_gds(Bytes s) {
       grid.jDirectionIncrement = u16_at(s, 26) / 1000.0;
       grid.scanningMode = u8_at(s, 28);
       break;
+    }
     case 3:
       grid.gridDefinitionTemplateNumber = 30;
       grid.projection_kind = 1;
@@ -154,6 +179,13 @@ Result<GridSummary> parse_gds(Bytes s) {
       if (reduced) grid.reduced_point_count = reduced_point_total(s, grid.Nj);
       break;
     }
+    case 1:   // Mercator: GRIB2 template 10
+    case 5:   // polar stereographic: template 20
+    case 10:  // rotated latitude/longitude: template 1
+      grid.gridDefinitionTemplateNumber = type == 1 ? 10 : type == 5 ? 20 : 1;
+      grid.projection_kind = type == 1 ? 3 : type == 5 ? 2 : 0;
+      grid.scanningMode = u8_at(s, 28);
+      break;
     case 50:
     case 51:
       grid.gridDefinitionTemplateNumber = type;
@@ -208,14 +240,18 @@ Result<Grib1DataHeader> parse_bds_header(Bytes s) {
   return header;
 }
 
-Result<void> summarise_grib1(Bytes message, std::uint64_t message_number, MessageRecord& record) {
+Result<void> summarise_grib1(Bytes message, std::uint64_t message_number, MessageRecord& record,
+                             std::vector<FieldSpans>& fields) {
+  FieldSpans spans;
   const std::optional<Bytes> pds_bytes = section_at(message, 8);
   if (!pds_bytes) return fail(str_cat("truncated GRIB1 PDS in message ", message_number));
   auto pds = parse_pds(*pds_bytes);
   if (!pds) return fail(std::move(pds.error()));
+  spans.product = {8, pds_bytes->size()};
+  std::size_t position = 8 + pds_bytes->size();
 
   if (pds->has_gds) {
-    const std::optional<Bytes> gds_bytes = section_at(message, 8 + pds_bytes->size());
+    const std::optional<Bytes> gds_bytes = section_at(message, position);
     if (!gds_bytes) return fail(str_cat("truncated GRIB1 GDS in message ", message_number));
     auto grid = parse_gds(*gds_bytes);
     if (!grid) return fail(std::move(grid.error()));
@@ -224,22 +260,39 @@ Result<void> summarise_grib1(Bytes message, std::uint64_t message_number, Messag
     record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
     record.scanningMode = grid->scanningMode;
     record.reduced_point_count = grid->reduced_point_count;
+    spans.grid = {position, gds_bytes->size()};
+    position += gds_bytes->size();
+  }
+  // The bit map and binary data sections, where they are whole; decoding
+  // checks them again.
+  if (pds->has_bms) {
+    if (const std::optional<Bytes> bms = section_at(message, position)) {
+      spans.bitmap = spans.bitmap_source = {position, bms->size()};
+      position += bms->size();
+    }
+  }
+  if (const std::optional<Bytes> bds = section_at(message, position); bds && (!pds->has_bms || spans.bitmap.present())) {
+    spans.data = {position, bds->size()};
   }
 
   record.level = static_cast<double>(pds->level);
+  if (pds->level_bottom) {
+    record.secondLevelType = pds->indicatorOfTypeOfLevel;
+    record.secondLevel = static_cast<double>(*pds->level_bottom);
+  }
   record.reference_time = pds->reference_time;
-  record.step_unit_name = step_unit_name_for(pds->unitOfTimeRange);
+  record.indicatorOfUnitOfTimeRange = pds->unitOfTimeRange;
   record.forecastTime = pds->P1;
+  record.timeRangeIndicator = pds->timeRangeIndicator;
+  if (pds->timeRangeIndicator != 10) record.P2 = pds->P2;
   record.centre = pds->centre;
   record.subCentre = pds->subCentre;
   record.table2Version = pds->table2Version;
   record.generatingProcessIdentifier = pds->generatingProcessIdentifier;
   record.parameterNumber = pds->indicatorOfParameter;
   record.levelType = pds->indicatorOfTypeOfLevel;
-  const ParamNames names = scan_names_grib1(record.centre, pds->indicatorOfParameter);
-  record.shortName = std::string(names.shortName);
-  record.name = std::string(names.name);
-  record.units = std::string(names.units);
+  record.spans = spans;
+  fields.push_back(spans);
   return {};
 }
 

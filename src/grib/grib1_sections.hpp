@@ -3,23 +3,26 @@
 // (BMS) and binary data section header (BDS), and the two section walks.
 #include <cstdint>
 #include <optional>
-#include <string>
+#include <vector>
 
 #include "grib/grib2_sections.hpp"
 
 namespace vorlak {
 
 struct Grib1Product {
-  std::string reference_time;  // "YYYY-MM-DDTHH:MM:00Z"
+  ReferenceTime reference_time;  // seconds 0
   std::uint8_t table2Version = 0;
   std::uint8_t centre = 0;
   std::uint8_t generatingProcessIdentifier = 0;
   std::uint8_t indicatorOfParameter = 0;
   std::uint8_t indicatorOfTypeOfLevel = 0;
   std::uint8_t unitOfTimeRange = 0;
-  std::uint8_t P1 = 0;
+  std::uint16_t P1 = 0;  // octet 19; octets 19-20 for time range indicator 10
+  std::uint8_t P2 = 0;
+  std::uint8_t timeRangeIndicator = 0;
   std::uint8_t subCentre = 0;
-  std::uint16_t level = 0;
+  std::uint16_t level = 0;                  // octets 11-12; octet 11 (the top) for layer types
+  std::optional<std::uint8_t> level_bottom;  // octet 12 for layer types
   std::int16_t decimalScaleFactor = 0;
   bool has_gds = false;
   bool has_bms = false;
@@ -41,7 +44,15 @@ Result<Grib1DataHeader> parse_bds_header(Bytes bds);
 // mantissa), computed in double and rounded to float.
 float ibm_to_float(std::uint32_t raw);
 
-Result<void> summarise_grib1(Bytes message, std::uint64_t message_number, MessageRecord& record);
+// True for the level types whose octets 11 and 12 hold a layer's two
+// surfaces (WMO GRIB1 code table 3: 101, 104, 106, 108, 110, 112, 114, 116,
+// 120, 121, 128, 141).
+bool grib1_layer_type(std::uint8_t level_type);
+
+// Scanning walk: fills the record from the PDS and GDS and appends the one
+// field of the message to `fields`.
+Result<void> summarise_grib1(Bytes message, std::uint64_t message_number, MessageRecord& record,
+                             std::vector<FieldSpans>& fields);
 
 struct Grib1Collected {
   Grib1Product product;

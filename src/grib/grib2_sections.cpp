@@ -5,8 +5,8 @@
 #include <bit>
 #include <cstring>
 
-#include "compat/param_tables.hpp"
 #include "grib/section5_templates.hpp"
+#include "grib/template_walk.hpp"
 #include "grib/text.hpp"
 
 namespace vorlak {
@@ -49,6 +49,36 @@ void read_latlon_corners(Bytes s, GridSummary& grid) {
   grid.scanningMode = u8_at(s, 72);
 }
 
+std::uint16_t template_key(std::string_view name) {
+  const auto key = template_key_id(name);
+  return key ? *key : kNoField;
+}
+
+// The scanning mode of any template at its own octet, 0 when the template
+// has none or the section ends before it.
+std::uint8_t scanning_mode_of(Bytes s, std::uint16_t template_number) {
+  static const std::uint16_t key = template_key("scanningMode");
+  const TemplateReader reader(find_template(3, template_number), s);
+  const auto field = reader.find(key);
+  return field ? static_cast<std::uint8_t>(field->raw) : 0;
+}
+
+// Quasi-regular latitude/longitude and Gaussian grids (Ni all ones, octet 11
+// the width of the entries of the list of points per row that follows the
+// template): the points of the first Nj rows the section holds.
+std::optional<std::uint64_t> quasi_regular_points(Bytes s, const GridSummary& grid) {
+  static const std::uint16_t key = template_key("pl");
+  if (grid.Ni != 0xFFFFFFFFu || u8_at(s, 11) == 0) return std::nullopt;
+  const TemplateLayout* layout = find_template(3, grid.gridDefinitionTemplateNumber);
+  const TemplateReader reader(layout, s);
+  const auto field = layout ? layout->find(key) : std::nullopt;
+  if (!field) return std::nullopt;
+  const std::uint32_t rows = std::min<std::uint32_t>(grid.Nj, reader.count(*field));
+  std::uint64_t total = 0;
+  for (std::uint32_t r = 0; r < rows; ++r) total += reader.get(*field, r)->raw;
+  return total;
+}
+
 // The section walk shared by both passes: from octet 17 of the message, each
 // section is a 4-octet length and a 1-octet number; "7777" ends the walk.
 template <class Handler, class LengthError>
@@ -66,14 +96,6 @@ Result<void> walk_sections(Bytes message, Handler&& handle, LengthError&& length
   return {};
 }
 
-std::string two_digits(unsigned v) { return v < 10 ? str_cat('0', v) : str_cat(v); }
-
-std::string four_digits(unsigned v) {
-  std::string digits = str_cat(v);
-  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
-  return digits;
-}
-
 // Section 1 (identification): 6-7 centre, 8-9 sub-centre, 13-14 year,
 // 15 month, 16 day, 17 hour, 18 minute, 19 second.
 void summarise_section1(Bytes s, MessageRecord& record) {
@@ -85,47 +107,92 @@ void summarise_section1(Bytes s, MessageRecord& record) {
   }
   record.centre = u16_at(s, 6);
   record.subCentre = u16_at(s, 8);
-  record.reference_time = str_cat(four_digits(u16_at(s, 13)), '-', two_digits(u8_at(s, 15)), '-',
-                                  two_digits(u8_at(s, 16)), 'T', two_digits(u8_at(s, 17)), ':',
-                                  two_digits(u8_at(s, 18)), ':', two_digits(u8_at(s, 19)), 'Z');
+  record.reference_time = ReferenceTime{u16_at(s, 13), u8_at(s, 15), u8_at(s, 16),
+                                        u8_at(s, 17), u8_at(s, 18), u8_at(s, 19)};
 }
 
-// The scale factor of a fixed surface is a signed octet. WMO writes it in
-// sign-magnitude (0x82 is -2: CMC and JMA isobaric levels in Pa), some
-// writers in two's complement (0xFE is -2). Real factors are small, so the
-// reading with the smaller magnitude is the one meant: 0x81-0xBF are
-// sign-magnitude, 0xC0-0xFF two's complement. Either way 10^126 is never a level.
-int level_scale_factor(std::uint8_t octet) {
-  if (octet < 0x80) return octet;
-  if (octet < 0xC0) return -static_cast<int>(octet & 0x7F);
-  return static_cast<int>(octet) - 256;
-}
-
-// Section 4 (product definition), the octets common to the usual templates:
-// 8-9 template, 10 category, 11 number, 14 generating process, 18 unit of
-// time range, 19-22 forecast time, 23 type of first fixed surface, 24 its
-// scale factor (signed octet), 25-28 its scaled value (sign-magnitude).
-Result<void> summarise_section4(Bytes s, MessageRecord& record) {
-  if (s.size() < 28) return fail("section 4 too short");
-  record.productDefinitionTemplateNumber = u16_at(s, 8);
-  record.parameterCategory = u8_at(s, 10);
-  record.parameterNumber = u8_at(s, 11);
-  record.generatingProcessIdentifier = u8_at(s, 14);
-  record.step_unit_name = step_unit_name_for(u8_at(s, 18));
-  record.forecastTime = u32_at(s, 19);
-  record.levelType = u8_at(s, 23);
-  const std::uint32_t scaled = u32_at(s, 25);
-  if (scaled == 0xFFFFFFFFu) {
-    record.level.reset();  // all ones: no level (surface, entire atmosphere, ...)
-  } else {
-    const int factor = level_scale_factor(u8_at(s, 24));
-    // The scaled value is sign-magnitude too: GFS writes its -2 PVU surface
-    // as 0x800007D0 with factor 9. No real level needs 2^31 units.
-    const double magnitude = scaled & 0x7FFFFFFFu;
-    const double value = (scaled & 0x80000000u) ? -magnitude : magnitude;
-    record.level = factor >= 0 ? value / power_of_ten(factor) : value * power_of_ten(-factor);
-  }
+Result<void> summarise_section3(Bytes s, MessageRecord& record) {
+  auto grid = parse_section3(s);
+  if (!grid) return fail(std::move(grid.error()));
+  record.Ni = grid->Ni;
+  record.Nj = grid->Nj;
+  record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
+  record.scanningMode = grid->scanningMode;
+  record.reduced_point_count = grid->reduced_point_count;
   return {};
+}
+
+Result<void> summarise_section5(Bytes s, MessageRecord& record) {
+  auto drs = parse_section5(s);
+  if (!drs) return fail(std::move(drs.error()));
+  record.dataRepresentationTemplateNumber = drs->dataRepresentationTemplateNumber;
+  record.bitsPerValue = drs->bitsPerValue;
+  return {};
+}
+
+// The section 4 keys the record keeps, by their ids in the template layouts.
+struct ProductKeys {
+  std::uint16_t process, unit, forecast, type1, factor1, value1, type2, factor2, value2;
+};
+
+const ProductKeys& product_keys() {
+  static const ProductKeys keys = [] {
+    auto id = [](std::string_view name) { return template_key_id(name).value_or(kNoField); };
+    return ProductKeys{id("generatingProcessIdentifier"), id("indicatorOfUnitOfTimeRange"), id("forecastTime"),
+                       id("typeOfFirstFixedSurface"),     id("scaleFactorOfFirstFixedSurface"),
+                       id("scaledValueOfFirstFixedSurface"), id("typeOfSecondFixedSurface"),
+                       id("scaleFactorOfSecondFixedSurface"), id("scaledValueOfSecondFixedSurface")};
+  }();
+  return keys;
+}
+
+// A fixed surface: the scaled value divided by 10 to the power of the scale
+// factor. The factor octet reads both ways WMO and other writers use (see
+// SignRule::ScaleFactor); the scaled value is sign-magnitude (GFS writes its
+// -2 PVU surface as 0x800007D0 with factor 9); all ones: no surface value.
+std::optional<double> surface_value(const TemplateReader& r, std::uint16_t factor_key, std::uint16_t value_key) {
+  const auto scaled = r.find(value_key);
+  if (!scaled || scaled->missing()) return std::nullopt;
+  const auto factor_octet = r.find(factor_key);
+  const std::int64_t factor = factor_octet ? factor_octet->value() : 0;
+  const double value = static_cast<double>(scaled->value());
+  return factor >= 0 ? value / power_of_ten(static_cast<int>(factor)) : value * power_of_ten(static_cast<int>(-factor));
+}
+
+// Section 4 (product definition): 6-7 number of coordinate values after the
+// template, 8-9 template, then the template. Octets 10 and 11 hold the
+// parameter category and number in every product definition template; all
+// else is read where the template's layout puts it, and is absent when the
+// template is not described or the section ends before it.
+void summarise_section4(Bytes s, MessageRecord& record) {
+  record.productDefinitionTemplateNumber.reset();
+  record.parameterCategory.reset();
+  record.parameterNumber.reset();
+  record.generatingProcessIdentifier.reset();
+  record.indicatorOfUnitOfTimeRange.reset();
+  record.forecastTime.reset();
+  record.levelType.reset();
+  record.level.reset();
+  record.secondLevelType.reset();
+  record.secondLevel.reset();
+  if (s.size() < 9) return;
+  const std::uint16_t number = u16_at(s, 8);
+  record.productDefinitionTemplateNumber = number;
+  if (s.size() >= 10) record.parameterCategory = u8_at(s, 10);
+  if (s.size() >= 11) record.parameterNumber = u8_at(s, 11);
+  const TemplateReader r(find_template(4, number), s);
+  const ProductKeys& k = product_keys();
+  if (const auto v = r.find(k.process)) record.generatingProcessIdentifier = static_cast<std::uint16_t>(v->raw);
+  if (const auto v = r.find(k.unit)) record.indicatorOfUnitOfTimeRange = static_cast<std::uint8_t>(v->raw);
+  if (const auto v = r.find(k.forecast)) record.forecastTime = v->value();
+  if (const auto v = r.find(k.type1)) {
+    record.levelType = static_cast<std::uint8_t>(v->raw);
+    record.level = surface_value(r, k.factor1, k.value1);
+  }
+  if (const auto v = r.find(k.type2)) {
+    record.secondLevelType = static_cast<std::uint8_t>(v->raw);
+    record.secondLevel = surface_value(r, k.factor2, k.value2);
+  }
 }
 
 }  // namespace
@@ -138,7 +205,8 @@ std::uint64_t Bitmap::count_present() const {
 
 // Section 3 (grid definition): 1-4 length, 5 number, 6 source, 7-10 number of
 // points, 11-12 optional list, 13-14 template; templates 0, 40, 30, 20 and 10
-// keep Ni (Nx) at 31-34 and Nj (Ny) at 35-38.
+// keep Ni (Nx) at 31-34 and Nj (Ny) at 35-38. Quasi-regular templates 0 and
+// 40 (Ni missing) count their points from the list of points per row.
 Result<GridSummary> parse_section3(Bytes s) {
   if (s.size() < 14) return fail("section 3 too short");
   GridSummary grid;
@@ -162,11 +230,13 @@ Result<GridSummary> parse_section3(Bytes s) {
       if (s.size() <= 71) return fail("section 3 template 0 too short");
       read_latlon_corners(s, grid);
       grid.jDirectionIncrement = u32_at(s, 68) / angle_unit(s);
+      grid.reduced_point_count = quasi_regular_points(s, grid);
       break;
     case 40:  // Gaussian: as template 0 with N at 68-71
       if (s.size() <= 71) return fail("section 3 template 40 too short");
       read_latlon_corners(s, grid);
       grid.N = u32_at(s, 68);
+      grid.reduced_point_count = quasi_regular_points(s, grid);
       break;
     case 30:  // Lambert conformal: La1 39-42, Lo1 43-46, Dx 56-59, Dy 60-63 (mm), scanning mode 65
       if (s.size() <= 80) return fail("section 3 template 30 too short");
@@ -185,7 +255,8 @@ Result<GridSummary> parse_section3(Bytes s) {
       grid.projection_kind = 3;
       grid.scanningMode = s.size() >= 60 ? u8_at(s, 60) : 0;
       break;
-    default:
+    default:  // every other template: no coordinates, its scanning mode where it has one
+      grid.scanningMode = scanning_mode_of(s, grid.gridDefinitionTemplateNumber);
       break;
   }
   return grid;
@@ -268,32 +339,44 @@ Result<DataRepresentation> parse_section5(Bytes s) {
   return drs;
 }
 
-Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record) {
+Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record,
+                             std::vector<FieldSpans>& fields) {
   bool saw_section4 = false;
+  FieldSpans current;       // the latest occurrence of each section
+  SectionSpan last_bitmap;  // the latest section 6 holding a bitmap
   auto handle = [&](std::uint8_t number, Bytes s) -> Result<void> {
+    const SectionSpan span{static_cast<std::uint64_t>(s.data() - message.data()), s.size()};
     switch (number) {
       case 1:
+        current.identification = span;
         summarise_section1(s, record);
         return {};
-      case 3: {
-        auto grid = parse_section3(s);
-        if (!grid) return fail(std::move(grid.error()));
-        record.Ni = grid->Ni;
-        record.Nj = grid->Nj;
-        record.gridDefinitionTemplateNumber = grid->gridDefinitionTemplateNumber;
-        record.scanningMode = grid->scanningMode;
+      case 2:
+        current.local = span;
         return {};
-      }
+      case 3:
+        current.grid = span;
+        return summarise_section3(s, record);
       case 4:
+        current.product = span;
         saw_section4 = true;
-        return summarise_section4(s, record);
-      case 5: {
-        auto drs = parse_section5(s);
-        if (!drs) return fail(std::move(drs.error()));
-        record.dataRepresentationTemplateNumber = drs->dataRepresentationTemplateNumber;
-        record.bitsPerValue = drs->bitsPerValue;
+        summarise_section4(s, record);
         return {};
-      }
+      case 5:
+        current.representation = span;
+        return summarise_section5(s, record);
+      case 6:
+        // 6 bitmap indicator: 0 a bitmap follows, 254 the previous bitmap
+        // applies, 255 none (anything else is refused when decoding).
+        current.bitmap = span;
+        current.bitmap_source = {};
+        if (s.size() >= 6 && u8_at(s, 6) == 0) last_bitmap = current.bitmap_source = span;
+        if (s.size() >= 6 && u8_at(s, 6) == 254) current.bitmap_source = last_bitmap;
+        return {};
+      case 7:
+        current.data = span;
+        fields.push_back(current);
+        return {};
       default:
         return {};
     }
@@ -305,13 +388,33 @@ Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, Messag
 
   if (message.size() == 20 || !saw_section4) return fail("GRIB2 message missing section 4");
   if (!record.parameterNumber) return fail("GRIB2 message missing parameter number");
-  const ParamNames names =
-      scan_names_grib2(record.discipline.value_or(0), record.parameterCategory.value_or(0), *record.parameterNumber,
-                       record.levelType.value_or(255), record.level);
-  record.shortName = std::string(names.shortName);
-  record.name = std::string(names.name);
-  record.units = std::string(names.units);
+  record.spans = current;
   return {};
+}
+
+Result<MessageRecord> summarise_field(Bytes message, const MessageRecord& message_record, const FieldSpans& spans) {
+  MessageRecord r = message_record;
+  r.spans = spans;
+  if (r.edition != Edition::Two) return r;
+  auto section = [&](const SectionSpan& span) -> std::optional<Bytes> {
+    if (!span.present() || span.offset > message.size() || message.size() - span.offset < span.length) {
+      return std::nullopt;
+    }
+    return message.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.length));
+  };
+  if (const auto s1 = section(spans.identification)) {
+    summarise_section1(*s1, r);
+  } else {
+    summarise_section1({}, r);
+  }
+  if (const auto s3 = section(spans.grid)) {
+    if (auto ok = summarise_section3(*s3, r); !ok) return fail(std::move(ok.error()));
+  }
+  if (const auto s4 = section(spans.product)) summarise_section4(*s4, r);
+  if (const auto s5 = section(spans.representation)) {
+    if (auto ok = summarise_section5(*s5, r); !ok) return fail(std::move(ok.error()));
+  }
+  return r;
 }
 
 Result<Grib2Collected> collect_grib2(Bytes message) {
@@ -347,7 +450,7 @@ Result<Grib2Collected> collect_grib2(Bytes message) {
         const Bytes stored = s.subspan(6);
         std::uint64_t size = std::uint64_t{stored.size()} * 8;
         if (grid) {
-          const std::uint64_t points = std::uint64_t{grid->Ni} * grid->Nj;
+          const std::uint64_t points = grid->reduced_point_count.value_or(std::uint64_t{grid->Ni} * grid->Nj);
           if (points < size) size = points;
         }
         Bitmap parsed;
@@ -375,7 +478,7 @@ Result<Grib2Collected> collect_grib2(Bytes message) {
 
   // Gaussian grids may state fewer rows than the values fill.
   const std::uint64_t values = representation->numberOfValues;
-  if (grid->gridDefinitionTemplateNumber == 40 && values != 0 && grid->Ni != 0 &&
+  if (grid->gridDefinitionTemplateNumber == 40 && !grid->reduced_point_count && values != 0 && grid->Ni != 0 &&
       std::uint64_t{grid->Ni} * grid->Nj != values && values % grid->Ni == 0) {
     grid->Nj = static_cast<std::uint32_t>(values / grid->Ni);
   }

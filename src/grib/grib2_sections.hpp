@@ -91,9 +91,17 @@ struct Bitmap {
 Result<GridSummary> parse_section3(Bytes section);
 Result<DataRepresentation> parse_section5(Bytes section);
 
-// Scanning walk: fills the record's GRIB2 fields from sections 1, 3, 4 and 5.
-// `record` already holds edition, offset, totalLength and discipline.
-Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record);
+// Scanning walk: fills the record's GRIB2 fields from sections 1, 3, 4 and 5
+// (the last occurrence of each) and appends one FieldSpans per data section
+// to `fields`. `record` already holds edition, offset, totalLength and
+// discipline. Section 4 never fails the message: what its template does not
+// place (an undescribed template, a section that ends early) is absent.
+Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record,
+                             std::vector<FieldSpans>& fields);
+
+// The record of one field of a message: `message_record` with the codes
+// of the sections in `spans` (GRIB1 messages have one field: a copy).
+Result<MessageRecord> summarise_field(Bytes message, const MessageRecord& message_record, const FieldSpans& spans);
 
 struct Grib2Collected {
   GridSummary grid;

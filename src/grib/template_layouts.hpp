@@ -3,7 +3,7 @@
 // the WMO template tables by tools/gen_templates.py into
 // generated/template_layouts.cpp: for every template its fields in octet
 // order (key, octet, width, sign rule, code table) and its repeated groups
-// (time-range specifications, spectral bands, lists) with the field that
+// (time ranges of statistical processing, spectral bands, lists) with the field that
 // counts their entries. Every layout starts with the section's own header
 // fields (section 3 octets 6-14, section 4 octets 6-9, section 5 octets
 // 6-11). TemplateReader (template_walk.hpp) reads them from a section.
@@ -17,6 +17,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 namespace vorlak {
 
@@ -65,6 +66,8 @@ struct TemplateLayout {
   const TemplateGroup& group(std::size_t g) const;
   // The first field with that key, if the template has one.
   std::optional<std::size_t> find(std::uint16_t key) const;
+  // (key, field index) of every field, ascending by key (so by name).
+  std::span<const std::pair<std::uint16_t, std::uint16_t>> by_key() const;
 };
 
 // The layout of template `number` of section 3, 4 or 5; null when the WMO

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <vector>
 
 namespace vorlak {
 
@@ -15,11 +16,52 @@ const TemplateField& TemplateLayout::field(std::size_t i) const {
 
 const TemplateGroup& TemplateLayout::group(std::size_t g) const { return template_data::kGroups[first_group + g]; }
 
+namespace {
+
+// Every layout's fields ordered by key id (the byte-wise order of their
+// names; the first of equal keys first), built once: lookups by key are a
+// binary search, and a walk in key order needs no sorting.
+struct KeyOrder {
+  std::vector<std::uint32_t> first;                          // per layout, into `entries`
+  std::vector<std::pair<std::uint16_t, std::uint16_t>> entries;  // (key, field index)
+};
+
+const KeyOrder& key_order() {
+  static const KeyOrder order = [] {
+    KeyOrder o;
+    o.first.reserve(template_data::kLayoutCount + 1);
+    o.entries.reserve(template_data::kFieldIndexCount);
+    for (std::size_t l = 0; l < template_data::kLayoutCount; ++l) {
+      const TemplateLayout& layout = template_data::kLayouts[l];
+      o.first.push_back(static_cast<std::uint32_t>(o.entries.size()));
+      const std::size_t begin = o.entries.size();
+      for (std::size_t i = 0; i < layout.size(); ++i) {
+        o.entries.emplace_back(layout.field(i).key, static_cast<std::uint16_t>(i));
+      }
+      std::stable_sort(o.entries.begin() + static_cast<std::ptrdiff_t>(begin), o.entries.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    o.first.push_back(static_cast<std::uint32_t>(o.entries.size()));
+    return o;
+  }();
+  return order;
+}
+
+}  // namespace
+
+std::span<const std::pair<std::uint16_t, std::uint16_t>> TemplateLayout::by_key() const {
+  const KeyOrder& o = key_order();
+  const auto l = static_cast<std::size_t>(this - template_data::kLayouts);
+  if (l >= template_data::kLayoutCount) return {};
+  return std::span(o.entries).subspan(o.first[l], o.first[l + 1] - o.first[l]);
+}
+
 std::optional<std::size_t> TemplateLayout::find(std::uint16_t key) const {
-  for (std::size_t i = 0; i < field_count; ++i) {
-    if (field(i).key == key) return i;
-  }
-  return std::nullopt;
+  const auto keys = by_key();
+  const auto it = std::lower_bound(keys.begin(), keys.end(), key,
+                                   [](const auto& entry, std::uint16_t k) { return entry.first < k; });
+  if (it == keys.end() || it->first != key) return std::nullopt;
+  return it->second;
 }
 
 const TemplateLayout* find_template(std::uint8_t section, std::uint16_t number) {
@@ -196,6 +238,12 @@ std::optional<FieldValue> TemplateReader::find(std::uint16_t key, std::uint32_t 
   const auto i = layout_->find(key);
   if (!i) return std::nullopt;
   return get(*i, entry);
+}
+
+std::optional<FieldValue> TemplateReader::find(std::string_view name, std::uint32_t entry) const {
+  const auto key = template_key_id(name);
+  if (!key) return std::nullopt;
+  return find(*key, entry);
 }
 
 }  // namespace vorlak

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "grib/framing.hpp"
 #include "grib/template_layouts.hpp"
@@ -50,8 +51,9 @@ class TemplateReader {
   std::uint32_t entries(std::size_t g) const;
 
   std::optional<FieldValue> get(std::size_t i, std::uint32_t entry = 0) const;
-  // The first field with the key (see template_key_id).
+  // The first field with the key (see template_key_id), or by name.
   std::optional<FieldValue> find(std::uint16_t key, std::uint32_t entry = 0) const;
+  std::optional<FieldValue> find(std::string_view name, std::uint32_t entry = 0) const;
 
  private:
   struct Located {

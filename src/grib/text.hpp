@@ -1,6 +1,8 @@
 #pragma once
 // Building error texts: GCC 12 has no <format>, so texts are concatenated
-// from pieces. Integers print in decimal.
+// from pieces. Integers print in decimal, floating-point numbers in the
+// shortest form that reads back as the same number.
+#include <charconv>
 #include <concepts>
 #include <string>
 #include <string_view>
@@ -20,6 +22,12 @@ void append_piece(std::string& out, I value) {
   } else {
     out.append(std::to_string(value));
   }
+}
+template <std::floating_point F>
+void append_piece(std::string& out, F value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
 }
 }  // namespace detail
 

@@ -233,62 +233,6 @@ PyObject* elements(const char* function, PyObject* const* args, Py_ssize_t nargs
   return list.release();
 }
 
-// Keys whose presence follows from a latitude/longitude or Gaussian grid.
-bool is_axis_key(std::string_view key) {
-  static constexpr std::string_view kAxisKeys[] = {
-      "latitudes",
-      "longitudes",
-      "distinctLatitudes",
-      "distinctLongitudes",
-      "iDirectionIncrementInDegrees",
-      "jDirectionIncrementInDegrees",
-      "latitudeOfFirstGridPointInDegrees",
-      "latitudeOfLastGridPointInDegrees",
-      "longitudeOfFirstGridPointInDegrees",
-      "longitudeOfLastGridPointInDegrees",
-  };
-  for (const std::string_view k : kAxisKeys) {
-    if (k == key) return true;
-  }
-  return false;
-}
-
-// A derived value as get_long would read it; none when it does not convert.
-std::optional<std::int64_t> as_long(const KeyValue& value) {
-  switch (value.tag()) {
-    case KeyTag::Long: return std::get<std::int64_t>(value.value);
-    case KeyTag::Double: return saturating_double_to_long(std::get<double>(value.value));
-    case KeyTag::String: return parse_decimal_long(std::get<std::string>(value.value));
-    case KeyTag::DoubleArray: break;
-  }
-  return std::nullopt;
-}
-
-// codes_get_size without decoding where the record answers.
-CodesResult<std::uint64_t> size_of(const HandleRecord& record, std::string_view key) {
-  if (key == kValues) {
-    if (record.grid_size_known) return record.grid_size;
-    const KeyValue* count = record.derived.find("numberOfValues");
-    const auto n = count ? as_long(*count) : std::nullopt;
-    if (!n) return codes_fail(CodesError::key_not_found(std::string(key)));
-    return static_cast<std::uint64_t>(*n);
-  }
-  const bool grid = key == "latitudes" || key == "longitudes";
-  if (grid || key == "distinctLatitudes" || key == "distinctLongitudes") {
-    const auto decoded = record.decoded();
-    if (!decoded) return codes_fail(decoded.error());
-    const auto& coordinates = (*decoded)->coordinates;
-    if (!coordinates) return codes_fail(CodesError::key_not_found(std::string(key)));
-    const std::uint64_t rows = coordinates->latitude.values.size();
-    const std::uint64_t columns = coordinates->longitude.values.size();
-    if (grid) return rows * columns;
-    return key == "distinctLatitudes" ? rows : columns;
-  }
-  const auto shape = key_shape(record, key);
-  if (!shape) return codes_fail(shape.error());
-  return shape->size;
-}
-
 }  // namespace
 
 VORLAK_FUNCTION(codes_get_long) {
@@ -354,7 +298,7 @@ VORLAK_FUNCTION(codes_get_size) {
   static constexpr Params<2> params{"codes_get_size", {"msgid", "key"}, 2};
   HandleCall<2> call;
   if (!call.open(params, args, nargs, kwnames) || !call.lock()) return nullptr;
-  const auto size = size_of(call.record(), call.key);
+  const auto size = key_size(call.record(), call.key);
   if (!size) return raise(size.error());
   return PyLong_FromUnsignedLongLong(*size);
 }
@@ -372,14 +316,8 @@ VORLAK_FUNCTION(codes_is_defined) {
   static constexpr Params<2> params{"codes_is_defined", {"msgid", "key"}, 2};
   HandleCall<2> call;
   if (!call.open(params, args, nargs, kwnames) || !call.lock()) return nullptr;
-  const HandleRecord& record = call.record();
   // Answered from the record alone: nothing is decoded.
-  bool defined = record.derived.contains(call.key) || call.key == kValues || call.key == "numberOfMissing";
-  if (!defined && is_axis_key(call.key)) {
-    const auto& template_number = record.record.gridDefinitionTemplateNumber;
-    defined = template_number && (*template_number == 0 || *template_number == 40);
-  }
-  return PyBool_FromLong(defined);
+  return PyBool_FromLong(key_defined(call.record(), call.key));
 }
 
 VORLAK_FUNCTION(codes_is_missing) {

@@ -18,6 +18,7 @@
 #include "grib/limits.hpp"
 #include "grib/text.hpp"
 #include "support/message_builder.hpp"
+#include "support/template_builder.hpp"
 
 namespace vorlak {
 namespace {
@@ -206,6 +207,37 @@ ByteVec grib2_with(const ByteVec& section3, std::vector<ByteVec> field) {
   std::vector<ByteVec> sections{test::g2_section1(), section3};
   for (auto& s : field) sections.push_back(std::move(s));
   return test::grib2_message(sections);
+}
+
+// Quasi-regular grids (Ni missing, a points-per-row list): the field is
+// every point of every row, one row without axes, the bitmap cut to it.
+TEST(DecodeGrib2Message, QuasiRegularGridsAreOneRowOfTheirPoints) {
+  using test::kMissingValue;
+  const std::vector<double> values{1, 2, 3, 4, kNaN, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22};
+  for (std::uint16_t number : {0, 40}) {
+    SCOPED_TRACE(number);
+    const ByteVec section3 = test::g2_template_section(
+        3, number,
+        {{"numberOfDataPoints", {22}}, {"shapeOfTheEarth", {6}}, {"Ni", {kMissingValue}}, {"Nj", {3}},
+         {"latitudeOfFirstGridPoint", {60000000}}, {"latitudeOfLastGridPoint", {-60000000}},
+         {"longitudeOfLastGridPoint", {330000000}}, {"iDirectionIncrement", {kMissingValue}},
+         {number == 40 ? "N" : "jDirectionIncrement", {number == 40 ? 2 : 60000000}}, {"pl", {6, 12, 4}}});
+    const auto decoded = decode_bytes(grib2_with(section3, test::g2_simple_field(values, 8)));
+    ASSERT_TRUE(decoded) << decoded.error();
+    EXPECT_EQ(decoded->field.Ni(), 22u);
+    EXPECT_EQ(decoded->field.Nj(), 1u);
+    expect_values(decoded->field.values(), values);
+    EXPECT_EQ(decoded->missing_count, 1u);
+    EXPECT_FALSE(decoded->coordinates);
+    // A list that does not add up to the values fails the shape check.
+    const ByteVec short_list = test::g2_template_section(
+        3, number, {{"Ni", {kMissingValue}}, {"Nj", {3}}, {number == 40 ? "N" : "jDirectionIncrement", {2}},
+                    {"pl", {6, 12, 3}}});
+    const std::vector<double> present(22, 1.0);
+    const auto refused = decode_bytes(grib2_with(short_list, test::g2_simple_field(present, 8)));
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().find("21 points of the grid's rows"), std::string::npos) << refused.error();
+  }
 }
 
 TEST(DecodeGrib2Message, BitmapLeavesAbsentPointsMissing) {
@@ -414,6 +446,23 @@ TEST(DecodeGrib1Message, ReducedGaussianIsOneColumnWithoutCoordinates) {
       {}, test::g1_bds_simple(packed)));
   ASSERT_TRUE(decoded) << decoded.error();
   EXPECT_EQ(decoded->field.Ni(), 24u);
+  EXPECT_EQ(decoded->field.Nj(), 1u);
+  expect_values(decoded->field.values(), values);
+  EXPECT_FALSE(decoded->coordinates);
+}
+
+// Thinned latitude/longitude grids (type 0, Ni 65535) are read as reduced
+// Gaussian grids are: every point of every row, one column, no axes.
+TEST(DecodeGrib1Message, ThinnedLatLonIsOneColumnWithoutCoordinates) {
+  std::vector<double> values;
+  for (int i = 0; i < 19; ++i) values.push_back(i);
+  const auto packed = test::pack_simple(values, 8, 0, 0, true);
+  const auto decoded = decode_bytes(test::grib1_message(
+      test::g1_pds(),
+      test::g1_gds_latlon({.Nj = 3, .la1 = 0, .lo1 = 0, .la2 = 90, .lo2 = 90, .points_per_row = {10, 7, 2}}),
+      {}, test::g1_bds_simple(packed)));
+  ASSERT_TRUE(decoded) << decoded.error();
+  EXPECT_EQ(decoded->field.Ni(), 19u);
   EXPECT_EQ(decoded->field.Nj(), 1u);
   expect_values(decoded->field.values(), values);
   EXPECT_FALSE(decoded->coordinates);

@@ -45,8 +45,8 @@ MessageRecord gfs_2t() {
   r.messageNumber = 3;
   r.offset = 1024;
   r.totalLength = 5000;
-  r.reference_time = "2024-02-28T18:00:00Z";
-  r.step_unit_name = "hour";
+  r.reference_time = ReferenceTime{2024, 2, 28, 18, 0, 0};
+  r.indicatorOfUnitOfTimeRange = 1;
   r.forecastTime = 12;
   r.Ni = 1440;
   r.Nj = 721;
@@ -131,7 +131,7 @@ TEST(DerivedKeysRecord, Edition1KeysAndPacking) {
   MessageRecord r = grib1_record(98, 128, 167, 1, 0);
   r.dataRepresentationTemplateNumber = 3;  // ignored: edition 1 is always simple packing
   r.forecastTime = 0;
-  r.step_unit_name = "hour";
+  r.indicatorOfUnitOfTimeRange = 1;
   const DerivedKeys keys = derive_keys(r, false, 0);
   EXPECT_EQ(long_key(keys, "edition"), 1);
   EXPECT_EQ(text_key(keys, "packingType"), "grid_simple");
@@ -148,13 +148,14 @@ TEST(DerivedKeysRecord, Edition1KeysAndPacking) {
 
 TEST(DerivedKeysRecord, UnknownEdition) {
   MessageRecord r;
-  r.shortName = "t";
+  r.parameterNumber = 0;
   const DerivedKeys keys = derive_keys(r, false, 0);
   EXPECT_EQ(long_key(keys, "edition"), 0);
   EXPECT_EQ(text_key(keys, "packingType"), "unknown");
   EXPECT_EQ(text_key(keys, "typeOfLevel"), "unknown");
   EXPECT_EQ(text_key(keys, "units"), "?");
-  EXPECT_EQ(text_key(keys, "name"), "t");
+  EXPECT_EQ(text_key(keys, "shortName"), "");
+  EXPECT_EQ(text_key(keys, "name"), "");
   EXPECT_EQ(double_key(keys, "level"), 0.0);
   EXPECT_EQ(keys.find("paramId"), nullptr);
   EXPECT_EQ(keys.find("centre"), nullptr);
@@ -225,9 +226,24 @@ INSTANTIATE_TEST_SUITE_P(
         LevelCase{"ed2_5_wmo_name", kEd2, 5, 0.0, "levelOfAdiabaticCondensationLiftedFromTheSurface", 0.0},
         LevelCase{"ed2_entire_atmosphere_10", kEd2, 10, 0.0, "entireAtmosphere", 0.0},
         LevelCase{"ed1_10_unlisted", kEd1, 10, 0.0, "unknown", 0.0},
-        LevelCase{"ed1_height_above_sea", kEd1, 102, 0.0, "heightAboveSeaLevel", 0.0},
+        // Edition 1 follows WMO GRIB1 code table 3.
+        LevelCase{"ed1_mean_sea", kEd1, 102, 0.0, "meanSea", 0.0},
+        LevelCase{"ed1_isobaric_layer", kEd1, 101, 50.0, "isobaricLayer", 50.0},
+        LevelCase{"ed1_height_above_sea", kEd1, 103, 10.0, "heightAboveSea", 10.0},
+        LevelCase{"ed1_height_above_sea_layer", kEd1, 104, 1.0, "heightAboveSeaLayer", 1.0},
+        LevelCase{"ed1_height_above_ground_layer", kEd1, 106, 1.0, "heightAboveGroundLayer", 1.0},
+        LevelCase{"ed1_sigma", kEd1, 107, 9950.0, "sigma", 9950.0},
+        LevelCase{"ed1_sigma_layer", kEd1, 108, 99.0, "sigmaLayer", 99.0},
+        LevelCase{"ed1_hybrid", kEd1, 109, 60.0, "hybrid", 60.0},
+        LevelCase{"ed1_hybrid_layer", kEd1, 110, 1.0, "hybridLayer", 1.0},
+        LevelCase{"ed1_depth", kEd1, 111, 10.0, "depthBelowLand", 10.0},
+        LevelCase{"ed1_isentropic_layer", kEd1, 114, 100.0, "isentropicLayer", 100.0},
+        LevelCase{"ed1_pressure_from_ground", kEd1, 115, 30.0, "pressureFromGround", 30.0},
+        LevelCase{"ed1_pressure_from_ground_layer", kEd1, 116, 30.0, "pressureFromGroundLayer", 30.0},
+        LevelCase{"ed1_eta", kEd1, 119, 1.0, "eta", 1.0},
+        LevelCase{"ed1_eta_layer", kEd1, 120, 1.0, "etaLayer", 1.0},
         LevelCase{"ed2_height_above_sea", kEd2, 102, 0.0, "heightAboveSea", 0.0},
-        LevelCase{"ed1_theta", kEd1, 107, 320.0, "isentropic", 320.0},
+        LevelCase{"ed1_theta", kEd1, 113, 320.0, "isentropic", 320.0},
         LevelCase{"ed2_theta", kEd2, 107, 320.0, "theta", 320.0},
         LevelCase{"ed1_soil_layer", kEd1, 112, 10.0, "depthBelowLandLayer", 10.0},
         LevelCase{"ed2_depth_below_sea", kEd2, 160, 5.0, "depthBelowSea", 5.0},
@@ -386,10 +402,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct TimeCase {
   const char* label;
-  const char* reference_time;
-  std::optional<const char*> unit;
-  std::optional<std::uint32_t> forecast_time;
+  ReferenceTime reference_time;
+  std::optional<std::uint8_t> unit;
+  std::optional<std::int64_t> forecast_time;
   std::optional<std::int64_t> step_units, data_date, data_time, validity_date, validity_time;
+  Edition edition = Edition::Two;
 };
 
 class DerivedKeysTime : public ::testing::TestWithParam<TimeCase> {};
@@ -397,8 +414,9 @@ class DerivedKeysTime : public ::testing::TestWithParam<TimeCase> {};
 TEST_P(DerivedKeysTime, DateAndValidity) {
   const TimeCase& c = GetParam();
   MessageRecord r = grib2_record(7, 0, 0, 0, 103, 2.0);
+  r.edition = c.edition;
   r.reference_time = c.reference_time;
-  if (c.unit) r.step_unit_name.emplace(*c.unit);
+  r.indicatorOfUnitOfTimeRange = c.unit;
   r.forecastTime = c.forecast_time;
   const DerivedKeys keys = derive_keys(r, false, 0);
   EXPECT_EQ(long_key(keys, "stepUnits"), c.step_units);
@@ -413,61 +431,48 @@ const std::nullopt_t no = std::nullopt;
 INSTANTIATE_TEST_SUITE_P(
     Validity, DerivedKeysTime,
     ::testing::Values(
-        TimeCase{"leap_year_feb_29", "2024-02-28T18:00:00Z", "hour", 12, 1, 20240228, 1800, 20240229, 600},
-        TimeCase{"common_year_mar_1", "2023-02-28T18:00:00Z", "hour", 12, 1, 20230228, 1800, 20230301, 600},
-        TimeCase{"century_not_leap", "2100-02-28T12:00:00Z", "day", 1, 2, 21000228, 1200, 21000301, 1200},
-        TimeCase{"four_centuries_leap", "2000-02-28T12:00:00Z", "day", 1, 2, 20000228, 1200, 20000229, 1200},
-        TimeCase{"year_end_minutes", "2024-12-31T23:30:00Z", "minute", 45, 0, 20241231, 2330, 20250101, 15},
-        TimeCase{"month_end_30", "2024-04-30T21:00:00Z", "3 hours", 1, 10, 20240430, 2100, 20240501, 0},
-        TimeCase{"six_hours", "2024-01-31T00:00:00Z", "6 hours", 4, 11, 20240131, 0, 20240201, 0},
-        TimeCase{"twelve_hours", "2024-06-30T12:00:00Z", "12 hours", 3, 12, 20240630, 1200, 20240702, 0},
-        TimeCase{"seconds_drop", "2024-01-01T00:00:59Z", "second", 1, 13, 20240101, 0, 20240101, 1},
-        TimeCase{"ten_days_across_feb", "2024-02-25T00:00:00Z", "hour", 240, 1, 20240225, 0, 20240306, 0},
-        TimeCase{"step_zero", "2024-02-28T18:00:00Z", "hour", 0, 1, 20240228, 1800, 20240228, 1800},
-        TimeCase{"unit_without_length", "2024-02-28T18:00:00Z", "unit", 12, no, 20240228, 1800, no, no},
-        TimeCase{"no_unit", "2024-02-28T18:00:00Z", no, 12, no, 20240228, 1800, no, no},
-        TimeCase{"no_forecast_time", "2024-02-28T18:00:00Z", "hour", no, 1, 20240228, 1800, no, no},
-        TimeCase{"max_hours", "2024-01-01T00:00:00Z", "hour", 0xFFFFFFFFu, 1, 20240101, 0, 4919910718,
-                 1500},
-        TimeCase{"max_days", "2024-01-01T00:00:00Z", "day", 0xFFFFFFFFu, 2, 20240101, 0, 117612450119, 0},
-        TimeCase{"max_seconds", "2024-01-01T00:00:00Z", "second", 0xFFFFFFFFu, 13, 20240101, 0, 21600207,
-                 628},
-        TimeCase{"year_9999_rolls_over", "9999-12-31T23:00:00Z", "hour", 1, 1, 99991231, 2300, 100000101,
-                 0}),
+        TimeCase{"leap_year_feb_29", {2024, 2, 28, 18, 0, 0}, 1, 12, 1, 20240228, 1800, 20240229, 600},
+        TimeCase{"common_year_mar_1", {2023, 2, 28, 18, 0, 0}, 1, 12, 1, 20230228, 1800, 20230301, 600},
+        TimeCase{"century_not_leap", {2100, 2, 28, 12, 0, 0}, 2, 1, 2, 21000228, 1200, 21000301, 1200},
+        TimeCase{"four_centuries_leap", {2000, 2, 28, 12, 0, 0}, 2, 1, 2, 20000228, 1200, 20000229, 1200},
+        TimeCase{"year_end_minutes", {2024, 12, 31, 23, 30, 0}, 0, 45, 0, 20241231, 2330, 20250101, 15},
+        TimeCase{"month_end_30", {2024, 4, 30, 21, 0, 0}, 10, 1, 10, 20240430, 2100, 20240501, 0},
+        TimeCase{"six_hours", {2024, 1, 31, 0, 0, 0}, 11, 4, 11, 20240131, 0, 20240201, 0},
+        TimeCase{"twelve_hours", {2024, 6, 30, 12, 0, 0}, 12, 3, 12, 20240630, 1200, 20240702, 0},
+        TimeCase{"seconds_drop", {2024, 1, 1, 0, 0, 59}, 13, 1, 13, 20240101, 0, 20240101, 1},
+        TimeCase{"ten_days_across_feb", {2024, 2, 25, 0, 0, 0}, 1, 240, 1, 20240225, 0, 20240306, 0},
+        TimeCase{"step_zero", {2024, 2, 28, 18, 0, 0}, 1, 0, 1, 20240228, 1800, 20240228, 1800},
+        TimeCase{"month_unit_has_no_length", {2024, 2, 28, 18, 0, 0}, 3, 12, no, 20240228, 1800, no, no},
+        TimeCase{"missing_unit", {2024, 2, 28, 18, 0, 0}, 255, 12, no, 20240228, 1800, no, no},
+        TimeCase{"no_unit", {2024, 2, 28, 18, 0, 0}, no, 12, no, 20240228, 1800, no, no},
+        TimeCase{"no_forecast_time", {2024, 2, 28, 18, 0, 0}, 1, no, 1, 20240228, 1800, no, no},
+        TimeCase{"negative_step", {2024, 1, 1, 0, 0, 0}, 1, -1, 1, 20240101, 0, 20231231, 2300},
+        TimeCase{"max_hours", {2024, 1, 1, 0, 0, 0}, 1, 0xFFFFFFFF, 1, 20240101, 0, 4919910718, 1500},
+        TimeCase{"max_days", {2024, 1, 1, 0, 0, 0}, 2, 0xFFFFFFFF, 2, 20240101, 0, 117612450119, 0},
+        TimeCase{"max_seconds", {2024, 1, 1, 0, 0, 0}, 13, 0xFFFFFFFF, 13, 20240101, 0, 21600207, 628},
+        TimeCase{"year_9999_rolls_over", {9999, 12, 31, 23, 0, 0}, 1, 1, 1, 99991231, 2300, 100000101, 0},
+        // Edition 1 units: 13 is 15 minutes, 14 30 minutes, 254 the second;
+        // steps are then counted in minutes (or seconds).
+        TimeCase{"grib1_quarter_hours", {2024, 1, 1, 0, 0, 0}, 13, 3, 0, 20240101, 0, 20240101, 45, Edition::One},
+        TimeCase{"grib1_half_hours", {2024, 1, 1, 0, 0, 0}, 14, 3, 0, 20240101, 0, 20240101, 130, Edition::One},
+        TimeCase{"grib1_seconds", {2024, 1, 1, 0, 0, 0}, 254, 90, 13, 20240101, 0, 20240101, 1, Edition::One}),
     [](const auto& info) { return std::string(info.param.label); });
 
 INSTANTIATE_TEST_SUITE_P(
-    ReferenceText, DerivedKeysTime,
+    ReferenceDates, DerivedKeysTime,
     ::testing::Values(
-        TimeCase{"fraction", "2024-05-06T07:08:09.123456Z", "hour", 1, 1, 20240506, 708, 20240506, 808},
-        TimeCase{"lowercase_t_and_z", "2024-05-06t07:08:09z", "hour", 1, 1, 20240506, 708, 20240506, 808},
-        TimeCase{"space_separator", "2024-05-06 07:08:09Z", "hour", 1, 1, 20240506, 708, 20240506, 808},
-        TimeCase{"positive_offset_in_utc", "2024-03-01T01:00:00+02:00", "hour", 0, 1, 20240229, 2300,
-                 20240229, 2300},
-        TimeCase{"negative_offset_in_utc", "2024-12-31T20:30:00-04:00", "hour", 1, 1, 20250101, 30,
-                 20250101, 130},
-        TimeCase{"leap_second", "2016-12-31T23:59:60Z", "second", 1, 13, 20161231, 2359, 20170101, 0},
-        TimeCase{"year_zero", "0000-01-01T00:00:00Z", "hour", 1, 1, 101, 0, 101, 100},
-        TimeCase{"before_year_zero", "0000-01-01T00:00:00+01:00", "hour", 1, 1, no, no, no, no},
-        TimeCase{"feb_29_common_year", "2023-02-29T00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"feb_30_leap_year", "2024-02-30T00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"april_31", "2024-04-31T00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"month_13", "2024-13-01T00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"month_0", "2024-00-01T00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"day_0", "2024-01-00T00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"hour_24", "2024-01-01T24:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"minute_60", "2024-01-01T00:60:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"second_61", "2024-01-01T00:00:61Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"date_only", "2024-01-01", "hour", 1, 1, no, no, no, no},
-        TimeCase{"no_zone", "2024-01-01T00:00:00", "hour", 1, 1, no, no, no, no},
-        TimeCase{"empty_fraction", "2024-01-01T00:00:00.Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"trailing_text", "2024-01-01T00:00:00Z ", "hour", 1, 1, no, no, no, no},
-        TimeCase{"offset_hour_24", "2024-01-01T00:00:00+24:00", "hour", 1, 1, no, no, no, no},
-        TimeCase{"offset_without_colon", "2024-01-01T00:00:00+0100", "hour", 1, 1, no, no, no, no},
-        TimeCase{"short_offset", "2024-01-01T00:00:00+01", "hour", 1, 1, no, no, no, no},
-        TimeCase{"bad_separator", "2024-01-01X00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"sign_in_year", "+024-01-01T00:00:00Z", "hour", 1, 1, no, no, no, no},
-        TimeCase{"empty", "", "hour", 1, 1, no, no, no, no}),
+        TimeCase{"leap_second", {2016, 12, 31, 23, 59, 60}, 13, 1, 13, 20161231, 2359, 20170101, 0},
+        TimeCase{"year_zero", {0, 1, 1, 0, 0, 0}, 1, 1, 1, 101, 0, 101, 100},
+        TimeCase{"year_beyond_four_digits", {10000, 1, 1, 0, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"feb_29_common_year", {2023, 2, 29, 0, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"feb_30_leap_year", {2024, 2, 30, 0, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"april_31", {2024, 4, 31, 0, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"month_13", {2024, 13, 1, 0, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"month_0", {2024, 0, 1, 0, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"day_0", {2024, 1, 0, 0, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"hour_24", {2024, 1, 1, 24, 0, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"minute_60", {2024, 1, 1, 0, 60, 0}, 1, 1, 1, no, no, no, no},
+        TimeCase{"second_61", {2024, 1, 1, 0, 0, 61}, 1, 1, 1, no, no, no, no}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(DerivedKeysRecord, NoReferenceTimeNoDateKeys) {
@@ -520,7 +525,8 @@ TEST_P(DerivedKeysRealFiles, Keys) {
   ASSERT_TRUE(scanned) << scanned.error();
   ASSERT_LT(c.message, scanned->records.size());
   const MessageRecord& r = scanned->records[c.message];
-  const DerivedKeys keys = derive_keys(r, r.Ni && r.Nj, r.Ni && r.Nj ? std::uint64_t{*r.Ni} * *r.Nj : 0);
+  const DerivedKeys keys = derive_keys(FieldView{r, Bytes(bytes).subspan(r.offset, r.totalLength), r.Ni && r.Nj,
+                                                 r.Ni && r.Nj ? std::uint64_t{*r.Ni} * *r.Nj : 0});
   EXPECT_EQ(text_key(keys, "shortName"), c.shortName);
   EXPECT_EQ(long_key(keys, "paramId"), c.paramId);
   EXPECT_EQ(text_key(keys, "typeOfLevel"), c.typeOfLevel);
@@ -537,8 +543,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FileCase{"hrrr.t06z.wrfsfcf01-UGRD.grib2", 0, "10u", 165, "heightAboveGround", 10.0, "lambert",
                  20230722, 700},
+        // A daily minimum (template 4.12): valid at the end of its 24 hours.
         FileCase{"s2s-pdt9-pdt10-pdt12.grib2", 0, "2t", 167, "heightAboveGround", 2.0, "regular_ll",
-                 20260318, 0},
+                 20260319, 0},
         FileCase{"gfs.t12z.pgrb2.0p25.f023-PV-TMP-missing.grib2", 0, "t", 130, "potentialVorticity",
                  -2e-6, "regular_ll", 20260606, 1100},
         FileCase{"meteofrance.arome-TCDC.grib2", 0, "tcc", 228164, "surface", 0.0, "regular_ll", 20260413,

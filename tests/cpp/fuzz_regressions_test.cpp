@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../../fuzz/family_skeleton.hpp"
+#include "../../fuzz/grid_geometry_harness.hpp"
 #include "grib/decode_message.hpp"
 #include "support/exercise_bytes.hpp"
 
@@ -30,7 +31,8 @@ struct FuzzInput {
 // targets (decode_simple_fuzz and the like) read their own input layout and
 // are replayed by `make fuzz-regress`.
 bool message_level(const std::string& target) {
-  return target == "scan_messages_fuzz" || target == "handle_keys_fuzz" || target == "decode_message_fuzz";
+  return target == "scan_messages_fuzz" || target == "handle_keys_fuzz" || target == "decode_message_fuzz" ||
+         target == "grid_geometry_fuzz";
 }
 
 std::vector<FuzzInput> fuzz_inputs() {
@@ -75,6 +77,10 @@ class FuzzRegression : public ::testing::TestWithParam<FuzzInput> {};
 TEST_P(FuzzRegression, RunsCleanThroughItsTarget) {
   const FuzzInput& input = GetParam();
   const std::vector<std::uint8_t> data = read_all(input.path);
+  if (input.target == "grid_geometry_fuzz") {
+    fuzz::exercise_grid_section(data.data(), data.size());
+    return;
+  }
   if (input.target == "decode_message_fuzz") {
     const fuzz::FamilyInput family = fuzz::parse_family_input(data);
     const test::ByteVec message = fuzz::family_message(family);

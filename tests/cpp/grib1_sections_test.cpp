@@ -49,7 +49,7 @@ TEST(Grib1Pds, Fields) {
                                      .century = 21, .year_of_century = 24, .month = 2, .day = 29, .hour = 18,
                                      .minute = 45, .time_unit = 11, .P1 = 3, .subcentre = 2, .D = -2}));
   ASSERT_TRUE(pds) << pds.error();
-  EXPECT_EQ(pds->reference_time, "2024-02-29T18:45:00Z");
+  EXPECT_EQ(pds->reference_time, (ReferenceTime{2024, 2, 29, 18, 45, 0}));
   EXPECT_EQ(pds->table2Version, 3);
   EXPECT_EQ(pds->centre, 7);
   EXPECT_EQ(pds->generatingProcessIdentifier, 81);
@@ -67,20 +67,29 @@ TEST(Grib1Pds, Fields) {
 TEST(Grib1Pds, YearFromCenturyAndYearOfCentury) {
   struct Case {
     std::uint8_t century, year;
-    const char* date;
+    std::uint16_t full_year;
   };
-  for (const Case c : {Case{21, 24, "2024"}, Case{20, 100, "2000"}, Case{20, 99, "1999"}, Case{0, 69, "2069"},
-                       Case{0, 70, "1970"}, Case{0, 0, "2000"}, Case{1, 5, "0005"}, Case{255, 255, "25655"}}) {
+  for (const Case c : {Case{21, 24, 2024}, Case{20, 100, 2000}, Case{20, 99, 1999}, Case{0, 69, 2069},
+                       Case{0, 70, 1970}, Case{0, 0, 2000}, Case{1, 5, 5}, Case{255, 255, 25655}}) {
     auto pds = parse_pds(test::g1_pds({.century = c.century, .year_of_century = c.year}));
     ASSERT_TRUE(pds);
-    EXPECT_EQ(pds->reference_time.substr(0, pds->reference_time.find('-')), c.date)
-        << int(c.century) << " " << int(c.year);
+    EXPECT_EQ(pds->reference_time.year, c.full_year) << int(c.century) << " " << int(c.year);
   }
 }
 
 TEST(Grib1Pds, LevelAndLength) {
-  EXPECT_EQ(parse_pds(test::g1_pds({.level_type = 112, .level = 0x0A14}))->level, 0x0A);
-  EXPECT_EQ(parse_pds(test::g1_pds({.level_type = 100, .level = 0x0A14}))->level, 0x0A14);
+  // Layer types keep their top in octet 11 and their bottom in octet 12
+  // (WMO GRIB1 code table 3); single levels use both octets.
+  for (const std::uint8_t layer : {101, 104, 106, 108, 110, 112, 114, 116, 120, 121, 128, 141}) {
+    const auto pds = parse_pds(test::g1_pds({.level_type = layer, .level = 0x0A14}));
+    EXPECT_EQ(pds->level, 0x0A) << int(layer);
+    EXPECT_EQ(pds->level_bottom, 0x14) << int(layer);
+  }
+  for (const std::uint8_t single : {1, 100, 102, 103, 105, 107, 109, 111, 113, 115, 117, 119, 200}) {
+    const auto pds = parse_pds(test::g1_pds({.level_type = single, .level = 0x0A14}));
+    EXPECT_EQ(pds->level, 0x0A14) << int(single);
+    EXPECT_FALSE(pds->level_bottom) << int(single);
+  }
   EXPECT_EQ(error_of(parse_pds(resized(test::g1_pds(), 27))), "GRIB1 PDS too short");
   EXPECT_EQ(error_of(parse_pds(ByteVec{})), "GRIB1 PDS too short");
   EXPECT_TRUE(parse_pds(test::g1_pds({.extra = ByteVec(12, 0xEE)})));
@@ -188,8 +197,8 @@ TEST(Grib1Gds, Refusals) {
       {resized(latlon, 28), ""},
       {resized(reduced, 31), "GRIB1 GDS too short"},
       {resized(reduced, 32), ""},
-      {polar, "GRIB1 GDS data representation type 5 is not implemented yet"},
-      {test::g1_gds(1, ByteVec(26, 0)), "GRIB1 GDS data representation type 1 is not implemented yet"},
+      {polar, ""},
+      {test::g1_gds(2, ByteVec(26, 0)), "GRIB1 GDS data representation type 2 is not implemented yet"},
       {test::g1_gds(192, ByteVec(26, 0)), "GRIB1 GDS data representation type 192 is not implemented yet"},
   };
   for (const auto& [gds, error] : cases) EXPECT_EQ(error_of(parse_gds(gds)), error) << gds.size();
@@ -274,8 +283,11 @@ Result<MessageRecord> summarise(const ByteVec& message, std::uint64_t number = 1
   MessageRecord record;
   record.edition = Edition::One;
   record.totalLength = message.size();
-  auto walked = summarise_grib1(message, number, record);
+  std::vector<FieldSpans> fields;
+  auto walked = summarise_grib1(message, number, record, fields);
   if (!walked) return fail(walked.error());
+  EXPECT_EQ(fields.size(), 1u);
+  EXPECT_EQ(fields.back(), record.spans);
   return record;
 }
 
@@ -288,9 +300,11 @@ TEST(Grib1Summary, RecordFields) {
       test::g1_bds(0, 0, 8, ByteVec(12, 0), 12)));
   ASSERT_TRUE(r) << r.error();
   EXPECT_DOUBLE_EQ(r->level.value(), 850);
-  EXPECT_EQ(r->reference_time.value(), "2001-12-31T23:59:00Z");
-  EXPECT_EQ(r->step_unit_name.value(), "hour");
-  EXPECT_EQ(r->forecastTime.value(), 6u);
+  EXPECT_EQ(r->reference_time.value(), (ReferenceTime{2001, 12, 31, 23, 59, 0}));
+  EXPECT_EQ(r->indicatorOfUnitOfTimeRange.value(), 1);
+  EXPECT_EQ(r->forecastTime.value(), 6);
+  EXPECT_EQ(r->timeRangeIndicator.value(), 0);
+  EXPECT_EQ(r->P2.value(), 0);
   EXPECT_EQ(r->centre.value(), 98);
   EXPECT_EQ(r->subCentre.value(), 4);
   EXPECT_EQ(r->table2Version.value(), 128);
@@ -300,8 +314,12 @@ TEST(Grib1Summary, RecordFields) {
   EXPECT_EQ(r->Ni.value(), 4u);
   EXPECT_EQ(r->gridDefinitionTemplateNumber.value(), 0);
   EXPECT_EQ(r->scanningMode.value(), 0x40);
-  EXPECT_EQ(r->shortName, "t");
   EXPECT_FALSE(r->parameterCategory);
+  // PDS from octet 9, GDS after it, BDS last.
+  EXPECT_EQ(r->spans.product, (SectionSpan{8, 28}));
+  EXPECT_EQ(r->spans.grid.offset, 36u);
+  EXPECT_TRUE(r->spans.data.present());
+  EXPECT_FALSE(r->spans.bitmap.present());
   EXPECT_FALSE(r->dataRepresentationTemplateNumber);
 
   auto no_gds = summarise(test::minimal_grib1({.has_gds = false}));
@@ -310,14 +328,57 @@ TEST(Grib1Summary, RecordFields) {
   EXPECT_FALSE(no_gds->gridDefinitionTemplateNumber);
 }
 
+// Mercator, polar stereographic and rotated latitude/longitude grids (NCEP
+// Stage IV, FNMOC, COSMO) are listed with their grid keys; their
+// coordinates are not computed here.
+TEST(Grib1Gds, ProjectedAndRotatedGridsAreListed) {
+  struct Case {
+    std::uint8_t type;
+    std::uint16_t grid_template;
+    std::uint8_t projection_kind;
+  };
+  for (const Case c : {Case{1, 10, 3}, Case{5, 20, 2}, Case{10, 1, 0}}) {
+    ByteVec body(36, 0);
+    body[0] = 0, body[1] = 7;   // Ni (Nx) 7
+    body[2] = 0, body[3] = 5;   // Nj (Ny) 5
+    body[21] = 0x40;            // octet 28: scanning mode
+    auto grid = parse_gds(test::g1_gds(c.type, body));
+    ASSERT_TRUE(grid) << grid.error();
+    EXPECT_EQ(grid->gridDefinitionTemplateNumber, c.grid_template);
+    EXPECT_EQ(grid->projection_kind, c.projection_kind);
+    EXPECT_EQ(grid->Ni, 7u);
+    EXPECT_EQ(grid->Nj, 5u);
+    EXPECT_EQ(grid->scanningMode, 0x40);
+    EXPECT_FALSE(grid->latitudeOfFirstGridPoint);
+    auto r = summarise(test::grib1_message(test::g1_pds(), test::g1_gds(c.type, body), {},
+                                           test::g1_bds(0, 0, 8, ByteVec(35, 0), 35)));
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_EQ(r->gridDefinitionTemplateNumber.value(), c.grid_template);
+  }
+}
+
+TEST(Grib1Summary, TimeRangeAndLayers) {
+  auto r = summarise(test::minimal_grib1({.level_type = 112, .level = 0x000A, .P1 = 0, .P2 = 24, .time_range = 4}));
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ(r->timeRangeIndicator.value(), 4);
+  EXPECT_EQ(r->P2.value(), 24);
+  EXPECT_DOUBLE_EQ(r->level.value(), 0);
+  EXPECT_DOUBLE_EQ(r->secondLevel.value(), 10);
+  // Indicator 10: P1 in octets 19-20, no P2.
+  auto long_p1 = summarise(test::minimal_grib1({.P1 = 0x01, .P2 = 0x2C, .time_range = 10}));
+  ASSERT_TRUE(long_p1) << long_p1.error();
+  EXPECT_EQ(long_p1->forecastTime.value(), 0x012C);
+  EXPECT_FALSE(long_p1->P2);
+}
+
 TEST(Grib1Summary, Refusals) {
   ByteVec polar_gds = test::g1_gds_latlon({});
-  polar_gds[5] = 5;
+  polar_gds[5] = 192;
   const ByteVec pds = test::g1_pds();
   const ByteVec bds = test::g1_bds(0, 0, 8, ByteVec(12, 0), 12);
   const std::vector<std::pair<ByteVec, std::string>> cases{
       {test::grib1_message(pds, polar_gds, {}, bds),
-       "GRIB1 GDS data representation type 5 is not implemented yet"},
+       "GRIB1 GDS data representation type 192 is not implemented yet"},
       {test::grib1_message(test::g1_pds({.length = 200}), {}, {}, {}), "truncated GRIB1 PDS in message 7"},
       {ByteVec{'G', 'R', 'I', 'B', 0, 0, 10, 1, 0, 0}, "truncated GRIB1 PDS in message 7"},
       {test::grib1_message(pds, ByteVec{0, 0}, {}, {}, {}, ""), "truncated GRIB1 GDS in message 7"},
@@ -405,7 +466,8 @@ TEST(Grib1Collect, EveryTruncationStaysInside) {
       EXPECT_LE(r->bds.data() + r->bds.size(), cut.data() + cut.size());
     }
     MessageRecord record;
-    (void)summarise_grib1(cut, 1, record);
+    std::vector<FieldSpans> fields;
+    (void)summarise_grib1(cut, 1, record, fields);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/message_builder.hpp"
+#include "support/template_builder.hpp"
 
 namespace vorlak {
 namespace {
@@ -138,13 +139,22 @@ TEST(Grib2Section3, GaussianLambertPolarMercatorAndOthers) {
   EXPECT_EQ(mercator->scanningMode, 0x40);
   EXPECT_EQ(parse_section3(resized(test::g2_section3_mercator({}), 59))->scanningMode, 0);
 
-  auto other = parse_section3(test::g2_section3_template(1, 10, 20, ByteVec(40, 0xFF)));
+  // Every other template: its scanning mode at its own octet (72 for the
+  // rotated grid 3.1, as HRDPS writes 0x40), no coordinates.
+  ByteVec rotated_body(46, 0xFF);
+  rotated_body[72 - 39] = 0x40;
+  auto other = parse_section3(test::g2_section3_template(1, 10, 20, rotated_body));
   ASSERT_TRUE(other);
   EXPECT_EQ(other->gridDefinitionTemplateNumber, 1);
   EXPECT_EQ(other->Ni, 10u);
   EXPECT_EQ(other->Nj, 20u);
-  EXPECT_EQ(other->scanningMode, 0);
+  EXPECT_EQ(other->scanningMode, 0x40);
   EXPECT_FALSE(other->latitudeOfFirstGridPoint);
+  EXPECT_EQ(parse_section3(test::g2_section3_template(1, 10, 20, ByteVec(33, 0xFF)))->scanningMode, 0);  // ends at 71
+  ByteVec albers_body(43, 0);
+  albers_body[65 - 39] = 0x50;
+  EXPECT_EQ(parse_section3(test::g2_section3_template(31, 10, 20, albers_body))->scanningMode, 0x50);
+  EXPECT_EQ(parse_section3(test::g2_section3_template(999, 10, 20, ByteVec(40, 0xFF)))->scanningMode, 0);
 
   // A short section of a grid without rows and columns: one row of all points.
   ByteVec unstructured = test::g2_section3_template(101, 0, 0);
@@ -276,13 +286,16 @@ TEST(Grib2Names, DataRepresentationNames) {
 
 // ---------------------------------------------------------------- scanning walk
 
-Result<MessageRecord> summarise(const ByteVec& message, std::uint64_t number = 1) {
+Result<MessageRecord> summarise(const ByteVec& message, std::uint64_t number = 1,
+                                std::vector<FieldSpans>* fields_out = nullptr) {
   MessageRecord record;
   record.edition = Edition::Two;
   record.totalLength = message.size();
   record.discipline = message[6];
-  auto walked = summarise_grib2(message, number, record);
+  std::vector<FieldSpans> fields;
+  auto walked = summarise_grib2(message, number, record, fields);
   if (!walked) return fail(walked.error());
+  if (fields_out) *fields_out = std::move(fields);
   return record;
 }
 
@@ -299,7 +312,7 @@ TEST(Grib2Summary, RecordFieldsFromSections1345) {
   ASSERT_TRUE(r) << r.error();
   EXPECT_EQ(r->centre.value(), 7);
   EXPECT_EQ(r->subCentre.value(), 14);
-  EXPECT_EQ(r->reference_time.value(), "2021-05-18T06:30:05Z");
+  EXPECT_EQ(r->reference_time.value(), (ReferenceTime{2021, 5, 18, 6, 30, 5}));
   EXPECT_EQ(r->Ni.value(), 4u);
   EXPECT_EQ(r->Nj.value(), 3u);
   EXPECT_EQ(r->gridDefinitionTemplateNumber.value(), 0);
@@ -308,15 +321,14 @@ TEST(Grib2Summary, RecordFieldsFromSections1345) {
   EXPECT_EQ(r->parameterCategory.value(), 2);
   EXPECT_EQ(r->parameterNumber.value(), 3);
   EXPECT_EQ(r->generatingProcessIdentifier.value(), 81);
-  EXPECT_EQ(r->step_unit_name.value(), "6 hours");
-  EXPECT_EQ(r->forecastTime.value(), 4u);
+  EXPECT_EQ(r->indicatorOfUnitOfTimeRange.value(), 11);
+  EXPECT_EQ(r->forecastTime.value(), 4);
   EXPECT_EQ(r->levelType.value(), 103);
   EXPECT_DOUBLE_EQ(r->level.value(), 10.0);
   EXPECT_EQ(r->dataRepresentationTemplateNumber.value(), 0);
   EXPECT_EQ(r->bitsPerValue.value(), 9);
   EXPECT_FALSE(r->table2Version);
-  EXPECT_FALSE(r->shortName.empty());
-  EXPECT_TRUE(r->name && r->units);
+  EXPECT_EQ(r->secondLevelType.value(), 255);
 }
 
 TEST(Grib2Summary, LevelScaleFactorIsASignedOctet) {
@@ -375,7 +387,7 @@ TEST(Grib2Summary, Refusals) {
   const ByteVec s1 = test::g2_section1();
   const ByteVec s4 = test::g2_section4();
   const std::vector<Case> cases{
-      {test::grib2_message({s1, resized(s4, 27)}), 1, "section 4 too short"},
+      {test::grib2_message({s1, resized(s4, 10)}), 1, "GRIB2 message missing parameter number"},
       {test::grib2_message({s1}), 1, "GRIB2 message missing section 4"},
       {test::grib2_message(std::vector<ByteVec>{}), 1, "GRIB2 message missing section 4"},
       {test::grib2_message({s1, s4, resized(test::g2_section5({}), 19)}), 1, "section 5 too short"},
@@ -423,6 +435,104 @@ TEST(Grib2Summary, RepeatedSectionsLastWins) {
   EXPECT_EQ(r->levelType.value(), 103);
   EXPECT_EQ(r->Ni.value(), 3u);
   EXPECT_EQ(r->bitsPerValue.value(), 4);
+}
+
+// Section 4 is read where its template's layout puts each field; what the
+// template or the section does not hold is absent, and the message stays.
+TEST(Grib2Summary, Section4FollowsItsTemplate) {
+  struct Case {
+    const char* label;
+    ByteVec section4;
+    std::optional<std::uint8_t> level_type;
+    std::optional<double> level;
+    std::optional<std::int64_t> forecast;
+    std::optional<std::uint8_t> category;
+  };
+  const std::vector<Case> cases{
+      // Aerosol template 4.44: forecast time in two octets at 32-33, the
+      // first surface at 34-39.
+      {"aerosol_4_44",
+       test::g2_template_section(4, 44, {{"parameterCategory", {20}}, {"forecastTime", {6}},
+                                         {"typeOfFirstFixedSurface", {103}}, {"scaledValueOfFirstFixedSurface", {10}},
+                                         {"typeOfSecondFixedSurface", {255}}}),
+       103, 10.0, 6, 20},
+      // AQM's daily maximum: forecast time 0xFFFFFFF9 is -7 hours.
+      {"negative_forecast", test::g2_template_section(4, 8, {{"forecastTime", {-7}}, {"typeOfFirstFixedSurface", {1}}}),
+       1, 0.0, -7, 0},
+      // Satellite template 4.31 of one band: 25 octets, no level, no time.
+      {"satellite_4_31_short",
+       test::g2_template_section(4, 31, {{"parameterCategory", {4}}, {"satelliteSeries", {333}}}), std::nullopt,
+       std::nullopt, std::nullopt, 4},
+      // A template the WMO tables do not describe: only octets 10 and 11.
+      {"undescribed", test::g2_template_section(4, 0, {{"productDefinitionTemplateNumber", {40033}},
+                                                       {"parameterCategory", {3}}}),
+       std::nullopt, std::nullopt, std::nullopt, 3},
+      // A template 4.0 section cut before its first surface's value.
+      {"cut_4_0", resized(test::g2_section4({.level_type = 103, .level_value = 2}), 27), 103, std::nullopt, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto r = summarise(test::grib2_message({test::g2_section1(), c.section4}));
+    ASSERT_TRUE(r) << r.error();
+    EXPECT_EQ(r->levelType, c.level_type);
+    EXPECT_EQ(r->level, c.level);
+    EXPECT_EQ(r->forecastTime, c.forecast);
+    EXPECT_EQ(r->parameterCategory, c.category);
+  }
+}
+
+// Every data section closes a field with the sections in effect for it.
+TEST(Grib2Summary, FieldsAndTheirSpans) {
+  const ByteVec s1 = test::g2_section1(), s3 = test::g2_section3_latlon({});
+  const ByteVec s4a = test::g2_section4({.number = 1}), s4b = test::g2_section4({.number = 2});
+  const ByteVec s5 = test::g2_section5({.count = 12});
+  const ByteVec bitmap = test::g2_section6_bitmap(std::vector<bool>(12, true));
+  const ByteVec reuse = test::g2_section6_indicator(254), none = test::g2_section6_none();
+  const ByteVec s7 = test::g2_section7({});
+  const ByteVec message = test::grib2_message({s1, s3, s4a, s5, bitmap, s7, s4b, s5, reuse, s7, s4a, s5, none, s7});
+  std::vector<FieldSpans> fields;
+  auto r = summarise(message, 1, &fields);
+  ASSERT_TRUE(r) << r.error();
+  ASSERT_EQ(fields.size(), 3u);
+  // Offsets within the message: section 0 is 16 octets.
+  std::uint64_t at = 16;
+  auto next = [&](const ByteVec& s) { const SectionSpan span{at, s.size()}; at += s.size(); return span; };
+  const SectionSpan p1 = next(s1), p3 = next(s3), p4a = next(s4a), p5a = next(s5), p6a = next(bitmap),
+                    p7a = next(s7), p4b = next(s4b), p5b = next(s5), p6b = next(reuse), p7b = next(s7),
+                    p4c = next(s4a), p5c = next(s5), p6c = next(none), p7c = next(s7);
+  EXPECT_EQ(fields[0], (FieldSpans{p1, {}, p3, p4a, p5a, p6a, p6a, p7a}));
+  EXPECT_EQ(fields[1], (FieldSpans{p1, {}, p3, p4b, p5b, p6b, p6a, p7b}));  // 254: the earlier bitmap
+  EXPECT_EQ(fields[2], (FieldSpans{p1, {}, p3, p4c, p5c, p6c, {}, p7c}));   // 255: none
+  EXPECT_EQ(r->spans, fields[2]);
+  EXPECT_EQ(r->parameterNumber.value(), 1);
+  // Any field's own record.
+  auto second = summarise_field(message, *r, fields[1]);
+  ASSERT_TRUE(second) << second.error();
+  EXPECT_EQ(second->parameterNumber.value(), 2);
+  EXPECT_EQ(second->spans, fields[1]);
+}
+
+TEST(Grib2Summary, ScanListsFieldsPerMessage) {
+  std::vector<ByteVec> two{test::g2_section1(), test::g2_section3_latlon({})};
+  for (int k = 0; k < 2; ++k) {
+    for (auto& s : test::g2_simple_field(std::vector<double>(12, k), 8)) two.push_back(s);
+  }
+  ByteVec buffer = test::minimal_grib2();
+  const ByteVec multi = test::grib2_message(two);
+  buffer.insert(buffer.end(), multi.begin(), multi.end());
+  const ByteVec broken = test::grib2_message({test::g2_section1(), test::g2_section3_latlon({}), test::g2_section7({})});
+  buffer.insert(buffer.end(), broken.begin(), broken.end());  // no section 4: skipped, its field dropped
+  buffer.insert(buffer.end(), multi.begin(), multi.end());
+  auto scan = scan_messages(buffer);
+  ASSERT_TRUE(scan) << scan.error();
+  ASSERT_EQ(scan->records.size(), 3u);
+  EXPECT_EQ(scan->fields.size(), 5u);
+  EXPECT_EQ(scan->records[0].first_field, 0u);
+  EXPECT_EQ(scan->records[0].field_count, 1u);
+  EXPECT_EQ(scan->records[1].first_field, 1u);
+  EXPECT_EQ(scan->records[1].field_count, 2u);
+  EXPECT_EQ(scan->records[2].first_field, 3u);
+  EXPECT_EQ(scan->fields[4], scan->records[2].spans);
 }
 
 // ---------------------------------------------------------------- decoding walk

@@ -277,10 +277,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unknown", "?", 402100, no, "unknown"},
         KeyTimeCase{"no_discipline_gives_number", without_discipline(grib2_record(74, 0, 2, 2, kHeight, 10.0)),
                     "10u", "U-Component of Wind", "m/s", 2, no, "10u"},
+        // Without a parameter number (or an edition) there is nothing to name.
         KeyTimeCase{"no_number_no_param_id", without_number(grib2_record(74, 0, 0, 0, kHeight, 2.0)),
-                    "2t", "Temperature", "K", no, no, "2t"},
-        KeyTimeCase{"unknown_edition", unknown_edition(grib2_record(74, 0, 0, 0, kHeight, 2.0)), "2t",
-                    "Temperature", "K", no, no, "2t"}),
+                    "", "", "?", no, no, no},
+        KeyTimeCase{"unknown_edition", unknown_edition(grib2_record(74, 0, 0, 0, kHeight, 2.0)), "", "", "?", no,
+                    no, no}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // The generated tables: WMO parameters for every centre (NCEP's abbreviation

@@ -114,7 +114,7 @@ TEST(TemplateWalk, StatisticalTemplateWithTwoTimeRanges) {
       4, 8,
       {{"forecastTime", {-7}}, {"typeOfStatisticalProcessing", {2, 1}}, {"lengthOfTimeRange", {23, 1}},
        {"indicatorOfUnitForTimeRange", {1, 1}}, {"yearOfEndOfOverallTimeInterval", {2024}}});
-  ASSERT_EQ(s.size(), 70u);  // 46 octets, two 12-octet specifications
+  ASSERT_EQ(s.size(), 70u);  // 46 octets, two 12-octet time ranges
   const TemplateReader r(find_template(4, 8), span_of(s));
   EXPECT_EQ(value(r, "numberOfTimeRanges"), 2);
   EXPECT_EQ(value(r, "forecastTime"), -7);
@@ -122,7 +122,7 @@ TEST(TemplateWalk, StatisticalTemplateWithTwoTimeRanges) {
   EXPECT_EQ(value(r, "typeOfStatisticalProcessing", 1), 1);
   EXPECT_EQ(value(r, "lengthOfTimeRange", 1), 1);
   EXPECT_FALSE(value(r, "lengthOfTimeRange", 2));
-  EXPECT_EQ(s[47 - 1], 2);  // the outermost specification at octet 47
+  EXPECT_EQ(s[47 - 1], 2);  // the outermost time range at octet 47
   EXPECT_EQ(s[59 - 1], 1);  // the next one 12 octets on
   EXPECT_EQ(value(r, "yearOfEndOfOverallTimeInterval"), 2024);
 }
@@ -225,7 +225,8 @@ TEST(TemplateWalk, PointsPerRowListTakesItsWidthFromOctet11) {
   EXPECT_EQ(value(r, "numberOfOctetsForNumberOfPoints"), 2);
   EXPECT_EQ(r.entries(0), 3u);
   EXPECT_EQ(value(r, "pl", 1), 24);
-  EXPECT_TRUE(r.find(key("Ni"))->missing());
+  EXPECT_TRUE(r.find("Ni")->missing());
+  EXPECT_FALSE(r.find("noSuchKey"));
   // Octet 11 = 0: no list, whatever follows.
   ByteVec none = s;
   none[11 - 1] = 0;

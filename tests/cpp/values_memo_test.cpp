@@ -81,7 +81,7 @@ TEST(HandleRecordMemo, CopiesShareOneDecode) {
   ASSERT_TRUE(original.memo);
   EXPECT_TRUE(original.grid_size_known);
   EXPECT_EQ(original.grid_size, 12u);
-  EXPECT_EQ(original.message_number, 1u);
+  EXPECT_EQ(original.record.messageNumber, 1u);
   HandleRecord clone = original;
   auto through_clone = clone.decoded();
   ASSERT_TRUE(through_clone) << through_clone.error().message();

@@ -36,11 +36,23 @@ def message(values, category=0, number=0, level_type=100, level=850, step=0, day
     return g.grib2_message([s1, grid or latlon_grid(), s4, s5, s6, s7])
 
 
+def product(values, template, keys=None, category=0, number=0, hour=12, day=16):
+    """One field of any described product template (tools/template_layouts.py),
+    at the surface in hours unless ``keys`` say otherwise."""
+    fields = {"parameterCategory": category, "parameterNumber": number, "typeOfFirstFixedSurface": 1,
+              "typeOfSecondFixedSurface": 255, "indicatorOfUnitOfTimeRange": 1}
+    fields.update(keys or {})
+    s1 = g.section1(centre=7, year=2024, month=5, day=day, hour=hour)
+    _s4, s5, s6, s7 = g.field_simple(values, bits=16, D=2)
+    return g.grib2_message([s1, latlon_grid(), g.template_section(4, template, fields), s5, s6, s7])
+
+
 def undecodable(level=700):
-    """A message whose data representation (template 5.200) is refused."""
+    """A message whose data representation (template 5.1, matrix values)
+    every reader refuses."""
     s1 = g.section1(centre=98, year=2024, month=5, day=1)
     return g.grib2_message([s1, latlon_grid(), g.section4(0, 0, 100, level * 100),
-                            g.section5(200, NI * NJ), g.section6(), g.section7(b"\0" * 8)])
+                            g.section5(1, NI * NJ), g.section6(), g.section7(b"\0" * 8)])
 
 
 LEVELS = (500, 850, 1000)

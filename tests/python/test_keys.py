@@ -11,6 +11,7 @@ import pytest
 
 import gribbuild as g
 from conftest import HANG_GUARD_SECONDS, ROOT, grid_values, latlon_message, write
+from conftest import testdata as data_file
 from vorlak import _vorlak as v
 
 NO_COERCION = "string and bytes array coercions are not implemented"
@@ -346,6 +347,58 @@ def test_reduced_gaussian_grib1_size_is_the_sum_of_its_rows():
     assert v.codes_get_values(h).size == 24
 
 
+def test_thinned_lat_lon_grib1_size_is_the_sum_of_its_rows():
+    # GDS type 0 with Ni 0xFFFF and a points-per-row list: no axes, values in one row.
+    rows = [10, 7, 2]
+    grid = g.gds_latlon(ni=0, nj=3, la1=0, lo1=0, la2=90, lo2=90, di=0, dj=45, pl=rows)
+    values = [float(i) for i in range(sum(rows))]
+    h = v.codes_new_from_message(g.grib1_message(g.pds(), grid, None, g.bds_simple(values, bits=16)))
+    assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 19
+    assert list(v.codes_get_values(h)) == values
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "latitudes")
+
+
+@pytest.mark.parametrize("template, extra", [(40, {"N": 2}), (0, {"jDirectionIncrement": 60000000})])
+def test_quasi_regular_grib2_size_is_the_sum_of_its_rows(template, extra):
+    # Ni is all ones on such grids: Ni x Nj would claim 2^32 - 1 points a row.
+    rows = [6, 12, 4]
+    section3 = g.template_section(3, template, {
+        "numberOfDataPoints": 22, "shapeOfTheEarth": 6, "Ni": g.MISSING, "Nj": 3,
+        "latitudeOfFirstGridPoint": 60000000, "latitudeOfLastGridPoint": -60000000,
+        "longitudeOfLastGridPoint": 330000000, "iDirectionIncrement": g.MISSING, "pl": rows, **extra})
+    values = [float(i) for i in range(sum(rows))]
+    h = v.codes_new_from_message(g.grib2_message([g.section1(), section3, *g.field_simple(values, bits=8)]))
+    assert v.codes_get(h, "gridType") == ("reduced_gg" if template == 40 else "reduced_ll")
+    assert v.codes_get_size(h, "values") == v.codes_get(h, "numberOfValues") == v.codes_get(h, "numberOfPoints") == 22
+    assert list(v.codes_get_values(h)) == values
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "latitudes")
+
+
+@pytest.mark.parametrize("template, octet", [(1, 72), (31, 65), (90, 64), (41, 72)])
+def test_every_grid_template_reads_its_scanning_mode_at_its_own_octet(template, octet):
+    section3 = bytearray(g.template_section(3, template, {"Ni": 4, "Nj": 3} if template in (1, 41) else
+                                            {"Nx": 4, "Ny": 3}))
+    section3[octet - 1] = 0x40
+    h = v.codes_new_from_message(g.grib2_message([g.section1(), bytes(section3),
+                                                  *g.field_simple([float(i) for i in range(12)], bits=8)]))
+    assert v.codes_get(h, "jScansPositively") == 1
+    assert v.codes_get(h, "iScansNegatively") == 0
+    # Points of rotated and projected grids are not plain latitudes and longitudes.
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "latitudes")
+
+
+def test_rotated_hrdps_scans_northwards():
+    with open(data_file("20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2"), "rb") as f:
+        h = v.codes_grib_new_from_file(f)
+    assert v.codes_get(h, "gridType") == "rotated_ll"
+    assert v.codes_get(h, "jScansPositively") == 1
+    with pytest.raises(v.KeyValueNotFoundError):
+        v.codes_get_array(h, "longitudes")
+
+
 def test_decode_failure_is_kept(broken):
     errors = []
     for call in (v.codes_get_values, lambda h: v.codes_get(h, "values"), v._benchmark_force_decode_values,
@@ -548,6 +601,11 @@ GRID_TYPES = {0: "regular_ll", 1: "rotated_ll", 10: "mercator", 20: "polar_stere
 PACKING = {0: "grid_simple", 2: "grid_complex", 3: "grid_complex_spatial_differencing", 40: "grid_jpeg",
            42: "grid_ccsds"}
 SECONDS_PER_UNIT = {0: 60, 1: 3600}
+# Statistically processed templates: the octet of the year of the end of
+# the overall time interval; the outermost time range follows 12 octets on
+# (process, increment type, unit, 4-octet length in two's complement).
+END_OF_INTERVAL = {8: 35, 9: 48, 10: 36, 11: 38, 12: 37, 107: 35}
+STEP_TYPES = {0: "avg", 1: "accum", 2: "max", 3: "min"}
 
 
 def _octets(b, n, count):  # octets n .. n+count-1 (1-based) as one big-endian number
@@ -577,6 +635,16 @@ def _grib2_expected(msg):
             facts["ni_nj"] = (_octets(s, 31, 4), _octets(s, 35, 4)) if len(s) > 37 else (_octets(s, 7, 4), 1)
         elif s[4] == 4:
             facts["parameter"] = (s[9], s[10])
+            end = END_OF_INTERVAL.get(_octets(s, 8, 2))
+            facts["statistical"] = None
+            if end:
+                outermost = end + 12
+                length = _octets(s, outermost + 3, 4)
+                facts["statistical"] = {
+                    "end": (_octets(s, end, 2),) + tuple(s[end + 1:end + 6]),
+                    "process": s[outermost - 1], "unit": s[outermost + 1],
+                    "length": length - (1 << 32) if length >> 31 else length,
+                }
             facts["unit"], facts["step"], facts["level_type"] = s[17], _octets(s, 19, 4), s[22]
             factor, scaled = s[23], _octets(s, 25, 4)
             if scaled == 0xFFFFFFFF:
@@ -639,10 +707,21 @@ def test_real_file_keys_match_their_octets(name):
             facts, expected = (_grib2_expected if msg[7] == 2 else _grib1_expected)(msg)
             year, month, day, hour, minute = facts["date"]
             reference = datetime.datetime(year, month, day, hour, minute)
-            valid = reference + datetime.timedelta(seconds=facts["step"] * SECONDS_PER_UNIT[facts["unit"]])
+            unit = SECONDS_PER_UNIT[facts["unit"]]
+            valid = reference + datetime.timedelta(seconds=facts["step"] * unit)
+            step_range = str(facts["step"])
+            stat = facts.get("statistical")
+            if stat:
+                # Valid at the stated end of the interval, which began the
+                # outermost range's length before it.
+                valid = datetime.datetime(*stat["end"])
+                end_step = int((valid - reference).total_seconds()) // unit
+                start_step = end_step - abs(stat["length"]) * SECONDS_PER_UNIT[stat["unit"]] // unit
+                step_range = str(end_step) if start_step == end_step else f"{start_step}-{end_step}"
+                expected.update(startStep=start_step, endStep=end_step, stepType=STEP_TYPES[stat["process"]])
             expected.update(dataDate=int(reference.strftime("%Y%m%d")), dataTime=hour * 100 + minute,
                             validityDate=int(valid.strftime("%Y%m%d")), validityTime=valid.hour * 100 + valid.minute,
-                            stepRange=str(facts["step"]), stepUnits=facts["unit"], edition=msg[7],
+                            stepRange=step_range, stepUnits=facts["unit"], edition=msg[7],
                             totalLength=len(msg), messageNumber=number)
             got = {key: v.codes_get(h, key) for key in expected}
             assert got == pytest.approx(expected), f"message {number}"

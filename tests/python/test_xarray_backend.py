@@ -281,13 +281,69 @@ def test_duplicate_fields_are_refused_with_the_clashing_keys(tmp_path, second, p
         open_ds(write(tmp_path / "dup.grib2", *msgs))
 
 
-def test_probability_products_point_to_the_template_key():
+def test_products_of_one_parameter_are_variables_of_their_own():
+    # Daily maxima and means, and their anomalies (templates 4.12, 4.107).
     path = conftest.testdata("s2s-pdt12-pdt107-anomaly.grib2")
-    with pytest.raises(DatasetBuildError, match=r"productDefinitionTemplateNumber \(12, 107\) vary; "
-                                                r"filter_by_keys=\{'productDefinitionTemplateNumber': 12\}"):
-        open_ds(path)
+    ds = open_ds(path)
+    products = sorted((ds[n].attrs["GRIB_productDefinitionTemplateNumber"], ds[n].attrs["GRIB_stepType"])
+                      for n in ds.data_vars)
+    assert products == [(12, "avg"), (12, "max"), (107, "avg"), (107, "max")]
+    # Valid at the end of the day they cover.
+    assert all(ds[n].step.values == 24 * HOUR for n in ds.data_vars)
     ds = open_ds(path, filter_by_keys={"productDefinitionTemplateNumber": 107})
     assert all(ds[n].attrs["GRIB_centre"] == 7 for n in ds.data_vars) and len(ds.data_vars) == 2
+
+
+def test_ensemble_members_are_a_dimension(tmp_path):
+    members = [gs.product(gs.field(k), 1, {"typeOfEnsembleForecast": 3, "perturbationNumber": k,
+                                           "numberOfForecastsInEnsemble": 3, "forecastTime": 6})
+               for k in (2, 0, 1)]
+    ds = open_ds(write(tmp_path / "ens.grib2", *members))
+    (name,) = ds.data_vars
+    assert ds[name].dims[0] == "number"
+    np.testing.assert_array_equal(ds.number, [0, 1, 2])
+    np.testing.assert_allclose(ds[name].sel(number=2).values.ravel(), gs.field(2), atol=0.01)
+    assert ds[name].attrs["GRIB_numberOfForecastsInEnsemble"] == 3
+
+
+def test_statistics_end_where_their_interval_ends(tmp_path):
+    # AQM's daily maximum: forecast time -7 h, 23 hours, ending 04:00 the
+    # next day; and a 6-hour accumulation from step 6.
+    daily_max = gs.product(gs.field(60), 8, {
+        "forecastTime": -7, "typeOfStatisticalProcessing": 2, "indicatorOfUnitForTimeRange": 1,
+        "lengthOfTimeRange": 23, "yearOfEndOfOverallTimeInterval": 2024, "monthOfEndOfOverallTimeInterval": 5,
+        "dayOfEndOfOverallTimeInterval": 17, "hourOfEndOfOverallTimeInterval": 4}, category=14, number=193)
+    accumulation = gs.product(gs.field(1), 8, {
+        "forecastTime": 6, "typeOfStatisticalProcessing": 1, "indicatorOfUnitForTimeRange": 1,
+        "lengthOfTimeRange": 6}, category=1, number=8)
+    ds = open_ds(write(tmp_path / "stats.grib2", daily_max, accumulation))
+    by_type = {ds[n].attrs["GRIB_stepType"]: ds[n] for n in ds.data_vars}
+
+    def coord(var, base):
+        (name,) = [c for c in var.coords if c.split("_")[0] == base]
+        return var[name].values.ravel()
+
+    assert coord(by_type["max"], "step") == 16 * HOUR
+    assert coord(by_type["max"], "valid") == np.datetime64("2024-05-17T04:00")
+    assert coord(by_type["accum"], "step") == 12 * HOUR
+
+
+def test_layers_sharing_their_top_are_variables_of_their_own(tmp_path):
+    def soil(bottom_cm):
+        return gs.product(gs.field(bottom_cm), 0, {
+            "typeOfFirstFixedSurface": 106, "typeOfSecondFixedSurface": 106,
+            "scaleFactorOfSecondFixedSurface": 2, "scaledValueOfSecondFixedSurface": bottom_cm})
+    ds = open_ds(write(tmp_path / "soil.grib2", soil(10), soil(200)))
+    assert sorted(ds[n].attrs["GRIB_bottomLevel"] for n in ds.data_vars) == [0.1, 2.0]
+    assert {ds[n].attrs["GRIB_typeOfLevel"] for n in ds.data_vars} == {"depthBelowLandLayer"}
+
+
+def test_probability_thresholds_are_variables_of_their_own(tmp_path):
+    def above(threshold):
+        return gs.product(gs.field(threshold), 5, {"probabilityType": 1, "scaleFactorOfLowerLimit": 0,
+                                                    "scaledValueOfLowerLimit": threshold})
+    ds = open_ds(write(tmp_path / "prob.grib2", above(10), above(20)))
+    assert sorted(ds[n].attrs["GRIB_lowerLimit"] for n in ds.data_vars) == [10.0, 20.0]
 
 
 @pytest.mark.parametrize("filters, variables, levels", [

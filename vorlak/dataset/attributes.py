@@ -7,12 +7,18 @@ from vorlak import _vorlak as codes
 VARIABLE_KEYS = ("paramId", "shortName", "cfVarName", "cfName", "name", "units", "typeOfLevel",
                  "gridType", "centre", "centreDescription", "subCentre", "dataType", "stepType",
                  "stepUnits", "edition", "Nx", "Ny", "numberOfPoints")
+# Keys of products beyond plain analyses and forecasts, copied likewise
+# where the variable's messages have them.
+PRODUCT_VARIABLE_KEYS = ("productDefinitionTemplateNumber", "typeOfStatisticalProcessing", "probabilityType",
+                         "lowerLimit", "upperLimit", "percentileValue", "derivedForecast",
+                         "numberOfForecastsInEnsemble", "typeOfSecondFixedSurface", "topLevel", "bottomLevel")
 
 # Dataset attributes: kept when every variable agrees.
 DATASET_KEYS = ("edition", "centre", "centreDescription", "subCentre")
 
 TIME_ATTRS = {"long_name": "initial time of forecast", "standard_name": "forecast_reference_time"}
 STEP_ATTRS = {"long_name": "time since forecast_reference_time", "standard_name": "forecast_period"}
+NUMBER_ATTRS = {"long_name": "ensemble member numerical id", "units": "1", "standard_name": "realization"}
 VALID_TIME_ATTRS = {"long_name": "time", "standard_name": "time"}
 LATITUDE_ATTRS = {"units": "degrees_north", "standard_name": "latitude", "long_name": "latitude"}
 LONGITUDE_ATTRS = {"units": "degrees_east", "standard_name": "longitude", "long_name": "longitude"}
@@ -52,8 +58,8 @@ def read_keys(handle, names) -> dict:
     return out
 
 
-def variable_attrs(handle) -> dict:
-    keys = read_keys(handle, VARIABLE_KEYS)
+def variable_attrs(handle, product: bool = False) -> dict:
+    keys = read_keys(handle, VARIABLE_KEYS + (PRODUCT_VARIABLE_KEYS if product else ()))
     attrs = {f"GRIB_{k}": v for k, v in keys.items()}
     units = keys.get("units")
     if units and units not in ("?", "unknown"):

@@ -1,8 +1,10 @@
-"""Grouping messages into variables, each a hypercube over reference time,
-forecast step and level on one grid.
+"""Grouping messages into variables, each a hypercube over ensemble member
+(when the messages have one), reference time, forecast step and level on
+one grid.
 
-A variable is one parameter (paramId, else shortName) on one level type and
-one grid; the same parameter on two grids becomes two variables. Cells
+A variable is one parameter (paramId, else shortName) of one product (its
+statistics, probability limits, percentile, ...) on one level type and one
+grid; the same parameter on two grids becomes two variables. Cells
 without a message stay empty (NaN when read). Two messages that fall into
 the same cell cannot both be shown: the dataset is refused, naming the keys
 in which they differ so that filter_by_keys can pick one set."""
@@ -24,10 +26,11 @@ class DatasetBuildError(ValueError):
 class Cube:
     key: tuple
     messages: list[MessageInfo] = field(default_factory=list)
+    members: np.ndarray | None = None  # ensemble members; None when the messages have none
     times: np.ndarray | None = None
     steps: np.ndarray | None = None
     levels: np.ndarray | None = None
-    table: np.ndarray | None = None  # message offsets by (time, step, level); -1 empty
+    table: np.ndarray | None = None  # message offsets by ([member,] time, step, level); -1 empty
 
     @property
     def first(self) -> MessageInfo:
@@ -35,7 +38,7 @@ class Cube:
 
 
 def variable_key(m: MessageInfo) -> tuple:
-    return (m.param if m.param is not None else m.short_name, m.level_type, m.grid)
+    return (m.param if m.param is not None else m.short_name, m.level_type, m.grid, m.product)
 
 
 def group(messages: list[MessageInfo]) -> list[Cube]:
@@ -59,10 +62,17 @@ def fill(cube: Cube, path: str) -> None:
     cube.times, ti = np.unique(times, return_inverse=True)
     cube.steps, si = np.unique(steps, return_inverse=True)
     cube.levels, li = np.unique(levels, return_inverse=True)
-    table = np.full((cube.times.size, cube.steps.size, cube.levels.size), -1, dtype=np.int64)
+    shape = (cube.times.size, cube.steps.size, cube.levels.size)
+    cells = [(ti[k], si[k], li[k]) for k in range(len(ms))]
+    if any(m.member is not None for m in ms):
+        members = np.array([-1 if m.member is None else int(m.member) for m in ms], dtype=np.int64)
+        cube.members, ni = np.unique(members, return_inverse=True)
+        shape = (cube.members.size,) + shape
+        cells = [(ni[k],) + cell for k, cell in enumerate(cells)]
+    table = np.full(shape, -1, dtype=np.int64)
     owner = np.full(table.shape, -1, dtype=np.int64)
     for k, m in enumerate(ms):
-        cell = (ti[k], si[k], li[k])
+        cell = cells[k]
         if owner[cell] >= 0:
             raise DatasetBuildError(_duplicate_text(ms[owner[cell]], m, ms, path))
         owner[cell] = k
@@ -95,7 +105,7 @@ def _key_texts(handle) -> dict[str, str]:
 
 # Keys that follow from time, step and level, which the cube already spans.
 _COORDINATE_KEYS = {"dataDate", "dataTime", "validityDate", "validityTime", "forecastTime", "endStep",
-                    "stepRange", "level", "dataType"}
+                    "startStep", "stepRange", "level", "dataType", "number", "perturbationNumber"}
 
 
 def differing_keys(a, b) -> dict[str, tuple[str | None, str | None]]:
@@ -118,7 +128,8 @@ def varying_keys(handles) -> dict[str, list[str]]:
 
 def _cell_text(m: MessageInfo) -> str:
     step_h = m.step / np.timedelta64(1, "h") if not np.isnat(m.step) else float("nan")
-    return (f"time {np.datetime_as_string(m.time, unit='m')}, step {step_h:g} h, "
+    member = f"number {m.member}, " if m.member is not None else ""
+    return (f"{member}time {np.datetime_as_string(m.time, unit='m')}, step {step_h:g} h, "
             f"{m.level_type} {m.level:g}")
 
 

@@ -70,9 +70,11 @@ def _choose_dims(axes: list[list[_Axis]]) -> None:
 
 
 def _axes(cube: Cube) -> list[_Axis]:
+    """The field dimensions of a cube, in the order of its table."""
     level_type = cube.first.level_type or "unknown"
-    return [_Axis("time", cube.times, A.TIME_ATTRS), _Axis("step", cube.steps, A.STEP_ATTRS),
-            _Axis(_level_base(level_type), cube.levels, A.level_attrs(level_type))]
+    members = [_Axis("number", cube.members, A.NUMBER_ATTRS)] if cube.members is not None else []
+    return members + [_Axis("time", cube.times, A.TIME_ATTRS), _Axis("step", cube.steps, A.STEP_ATTRS),
+                      _Axis(_level_base(level_type), cube.levels, A.level_attrs(level_type))]
 
 
 def _grids(cubes: list[Cube]) -> dict[bytes, Grid]:
@@ -121,9 +123,10 @@ def build_model(scan: FileScan) -> DatasetModel:
         if grid.latitudes is not None:
             model.coords.setdefault(gdims[0], Coordinate((gdims[0],), grid.latitudes, A.LATITUDE_ATTRS))
             model.coords.setdefault(gdims[1], Coordinate((gdims[1],), grid.longitudes, A.LONGITUDE_ATTRS))
-        valid_name = _valid_time(model, names, cube_axes[0], cube_axes[1])
+        time_axis, step_axis = cube_axes[-3], cube_axes[-2]
+        valid_name = _valid_time(model, names, time_axis, step_axis)
 
-        attrs = A.variable_attrs(cube.first.handle)
+        attrs = A.variable_attrs(cube.first.handle, product=bool(cube.first.product))
         name = names.claim_variable(_variable_base(attrs), _level_base(cube.first.level_type),
                                     ("var", cube.key))
         field_dims = tuple(ax.name for ax in cube_axes if ax.is_dim)

@@ -10,7 +10,7 @@ from typing import Any
 import numpy as np
 
 from vorlak import _vorlak as codes
-from vorlak.dataset.signature import grid_signature
+from vorlak.dataset.signature import message_facts
 from vorlak.dataset.timekeys import forecast_step, reference_time
 
 
@@ -18,10 +18,10 @@ class MessageInfo:
     """Where a message is and where it goes: variable, time, step, level."""
 
     __slots__ = ("number", "offset", "length", "handle", "param", "short_name", "level_type",
-                 "level", "time", "step", "grid")
+                 "level", "time", "step", "grid", "member", "product")
 
     def __init__(self, number, offset, length, handle, param, short_name, level_type, level,
-                 time, step, grid):
+                 time, step, grid, member=None, product=()):
         self.number = number
         self.offset = offset
         self.length = length
@@ -33,6 +33,8 @@ class MessageInfo:
         self.time = time
         self.step = step
         self.grid = grid
+        self.member = member    # ensemble member (the key "number"), None outside ensembles
+        self.product = product  # what sets the field apart beyond parameter and level
 
 
 @dataclass
@@ -96,6 +98,29 @@ def scan_file(path: str, filter_by_keys: dict | None = None) -> FileScan:
     return scan
 
 
+# Keys of product templates other than 4.0 (and of layers) that make fields
+# of one parameter and level different products: statistics, probabilities,
+# percentiles, derived (ensemble mean, spread, ...) and anomaly products,
+# layers that share their top (soil 0-10 cm and 0-200 cm).
+PRODUCT_KEYS = ("productDefinitionTemplateNumber", "stepType", "probabilityType", "lowerLimit", "upperLimit",
+                "percentileValue", "derivedForecast", "bottomLevel")
+
+
+# GRIB1 time range indicators of statistics (average, accumulation, difference).
+_GRIB1_STATISTICS = (3, 4, 5)
+
+
+def _product(handle, edition: int, code) -> tuple:
+    """() for plain analyses and forecasts (GRIB2 template 4.0, GRIB1 without
+    statistics), else the values of PRODUCT_KEYS. ``code`` is what
+    message_facts read from the bytes (None: ask the keys)."""
+    if edition == 2 and code == 0:
+        return ()
+    if edition == 1 and code is not None and code not in _GRIB1_STATISTICS:
+        return ()
+    return tuple(_get(handle, k) for k in PRODUCT_KEYS)
+
+
 def _scan_messages(index, buf, filters, scan: FileScan) -> None:
     new_from_index = codes.codes_new_from_index
     get_long = codes.codes_get_long
@@ -117,15 +142,21 @@ def _scan_messages(index, buf, filters, scan: FileScan) -> None:
         time = times.get(date)
         if time is None:
             time = times[date] = reference_time(*date)
-        step_keys = (_get(handle, "forecastTime"), _get(handle, "stepUnits"))
+        # The end of the step: a statistically processed field (an
+        # accumulation, a maximum) is shown where its interval ends.
+        step_keys = (_get(handle, "endStep"), _get(handle, "stepUnits"))
         step = steps.get(step_keys)
         if step is None:
             step = steps[step_keys] = forecast_step(*step_keys)
+        edition = _edition(buf, offset)
+        signature, code = message_facts(buf, offset, length, edition)
+        product = _product(handle, edition, code)
+        member = _get(handle, "number") if product else None
         # shortName, typeOfLevel and level are defined for every message.
         messages.append(MessageInfo(
             scan.total, offset, length, handle, _get(handle, "paramId"), get(handle, "shortName"),
             get(handle, "typeOfLevel"), float(get(handle, "level")), time, step,
-            grid_signature(buf, offset, length, _edition(buf, offset)) or _keys_signature(handle)))
+            signature or _keys_signature(handle), member, product))
 
 
 def _edition(buf, offset: int) -> int:

@@ -24,12 +24,21 @@ def reference_time(data_date, data_time) -> np.datetime64:
         return NAT
 
 
+# timedelta64[ns] holds about +-292 years.
+_MAX_NS = np.iinfo(np.int64).max
+
+
 def forecast_step(forecast_time, step_units) -> np.timedelta64:
-    """forecastTime counted in stepUnits as a timedelta64[ns]: 0 when the
-    message has no forecast time, NaT when its unit is not a known span."""
+    """A step (endStep, negative for products that end before their
+    reference time) counted in stepUnits as a timedelta64[ns]: 0 when the
+    message has no step, NaT when its unit is not a known span or the step
+    is beyond what the type holds."""
     if forecast_time is None:
         return np.timedelta64(0, "ns")
     seconds = SECONDS_PER_STEP_UNIT.get(step_units)
     if seconds is None:
         return NAT_DELTA
-    return np.timedelta64(int(forecast_time) * seconds * 1_000_000_000, "ns")
+    ns = int(forecast_time) * seconds * 1_000_000_000
+    if abs(ns) > _MAX_NS:
+        return NAT_DELTA
+    return np.timedelta64(ns, "ns")

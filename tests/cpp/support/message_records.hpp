@@ -1,11 +1,10 @@
 #pragma once
 // MessageRecord values for key and table tests, filled as the scanners fill
-// them (scan-time names from the parameter tables), without message bytes.
+// them, without message bytes.
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "compat/param_tables.hpp"
 #include "grib/message_record.hpp"
 
 namespace vorlak::test {
@@ -26,11 +25,6 @@ inline MessageRecord grib2_record(std::uint16_t centre, std::uint8_t discipline,
   r.parameterNumber = number;
   r.levelType = level_type;
   r.level = level;
-  const ParamNames names =
-      scan_names_grib2(discipline, category, number, level_type.value_or(255), level);
-  r.shortName = std::string(names.shortName);
-  r.name = std::string(names.name);
-  r.units = std::string(names.units);
   return r;
 }
 
@@ -47,10 +41,6 @@ inline MessageRecord grib1_record(std::optional<std::uint16_t> centre,
   r.parameterNumber = parameter;
   r.levelType = level_type;
   r.level = level;
-  const ParamNames names = scan_names_grib1(centre, parameter);
-  r.shortName = std::string(names.shortName);
-  r.name = std::string(names.name);
-  r.units = std::string(names.units);
   return r;
 }
 
