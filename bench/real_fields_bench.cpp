@@ -12,7 +12,7 @@
 // beforehand) is timed too, and what our work adds to it. Best of several
 // runs; the figures move with the machine's load.
 //
-// Usage: fields_bench [runs] [folder] [file name filter]
+// Usage: real_fields_bench [runs] [folder] [file name filter]
 #include <libaec.h>
 #include <malloc.h>
 
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
   }
   std::sort(files.begin(), files.end());
 
-  std::printf("kernels %s, best of %d runs, ns per grid point (see the head of bench/fields_bench.cpp)\n",
+  std::printf("kernels %s, best of %d runs, ns per grid point (see the head of bench/real_fields_bench.cpp)\n",
               active_kernels().name, runs);
   std::printf("%-34s %-40s %9s %7s %7s %7s %5s %6s %6s %7s %5s\n", "kind", "field", "points", "codes", "into 1",
               "into 2", "x2", "floor", "xfloor", "vs g2c", "peak");
