@@ -89,6 +89,7 @@ struct Bitmap {
 };
 
 Result<GridSummary> parse_section3(Bytes section);
+// Section 5 through the template layouts (data_representation.cpp).
 Result<DataRepresentation> parse_section5(Bytes section);
 
 // Scanning walk: fills the record's GRIB2 fields from sections 1, 3, 4 and 5
