@@ -281,6 +281,25 @@ TEST(SplitSimple, EveryWidth) {
   }
 }
 
+// Spectral coefficients (the first from section 5) and logarithms build on
+// simple packing and split as it does.
+TEST(SplitSpectralLogarithm, LikeSimplePacking) {
+  std::mt19937_64 rng(6);
+  for (unsigned width : {0u, 9u, 16u}) {
+    std::vector<std::uint64_t> ints(2999);
+    for (auto& x : ints) x = rng() & ((1ull << width) - 1);
+    const ByteVector payload = test::pack_simple(ints, width);
+    DataRepresentation spectral = test::make_drs(50, 1.5f, -4, 1, static_cast<std::uint8_t>(width));
+    spectral.realPartOfFirstCoefficient = 0x43900000u;  // 288.0f
+    DataRepresentation logarithm = test::make_drs(61, -2.0f, -12, 0, static_cast<std::uint8_t>(width));
+    logarithm.preProcessingParameter = 0x3FA00000u;  // 1.25f
+    check_routes(unpack_spectral_simple, payload, spectral, ints.size() + 1, str_cat("spectral, width ", width));
+    check_routes(unpack_logarithmic, payload, logarithm, ints.size(), str_cat("logarithm, width ", width));
+    check_routes(unpack_logarithmic, Bytes(payload).first(payload.size() / 2), logarithm, ints.size(),
+                 str_cat("logarithm, width ", width, ", cut short"));
+  }
+}
+
 TEST(SplitIeee, BothPrecisionsWithSpecialValues) {
   std::mt19937_64 rng(4);
   ByteVector bytes(8 * 2003);
