@@ -85,7 +85,10 @@ struct Bitmap {
   std::uint64_t size = 0;
 
   bool present(std::uint64_t i) const { return (bits[i >> 3] >> (7 - (i & 7))) & 1u; }
-  std::uint64_t count_present() const;
+  std::uint64_t count_present() const { return count_set_bits(bits.data(), bits.size()); }
+
+  // The bits set in `octets` octets from `data`.
+  static std::uint64_t count_set_bits(const std::uint8_t* data, std::size_t octets);
 };
 
 Result<GridSummary> parse_section3(Bytes section);
