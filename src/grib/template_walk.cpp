@@ -153,8 +153,6 @@ TemplateReader::TemplateReader(const TemplateLayout* layout, Bytes section) : la
   shift_after_ = shift;
 }
 
-std::uint32_t TemplateReader::entries(std::size_t g) const { return g < located_ ? groups_[g].count : 0; }
-
 std::optional<std::pair<std::uint64_t, std::uint8_t>> TemplateReader::place(std::size_t i,
                                                                             std::uint32_t entry) const {
   if (!layout_ || i >= layout_->size()) return std::nullopt;
@@ -208,10 +206,5 @@ std::optional<FieldValue> TemplateReader::find(std::uint16_t key, std::uint32_t 
   return get(*i, entry);
 }
 
-std::optional<FieldValue> TemplateReader::find(std::string_view name, std::uint32_t entry) const {
-  const auto key = template_key_id(name);
-  if (!key) return std::nullopt;
-  return find(*key, entry);
-}
 
 }  // namespace vorlak

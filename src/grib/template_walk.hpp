@@ -108,13 +108,10 @@ class TemplateReader {
   // Entries of field i: 1 for a fixed field inside the section, the entry
   // count for an entry field of a located group, 0 when it is absent.
   std::uint32_t count(std::size_t i) const;
-  // Entries of group g; 0 when it is not located.
-  std::uint32_t entries(std::size_t g) const;
 
   std::optional<FieldValue> get(std::size_t i, std::uint32_t entry = 0) const;
-  // The first field with the key (see template_key_id), or by name.
+  // The first field with the key (see template_key_id).
   std::optional<FieldValue> find(std::uint16_t key, std::uint32_t entry = 0) const;
-  std::optional<FieldValue> find(std::string_view name, std::uint32_t entry = 0) const;
 
  private:
   struct Located {

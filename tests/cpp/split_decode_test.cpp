@@ -4,7 +4,7 @@
 // field is split, however small, into many pieces. The split route must
 // give the same values bit for bit, or fail with the same text. Complex
 // packing is also checked against the plain route of optional integers
-// (undo_differencing, scale_optional), and every kernel set must agree.
+// (support/differencing_oracle.hpp), and every kernel set must agree.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -21,6 +21,7 @@
 #include "grib/decoders.hpp"
 #include "grib/framing.hpp"
 #include "grib/text.hpp"
+#include "support/differencing_oracle.hpp"
 #include "support/kernel_sets.hpp"
 #include "support/payload_encoders.hpp"
 
@@ -144,7 +145,7 @@ Values plain_route(const ComplexLayout& layout, const DataRepresentation& drs) {
   const unsigned m = drs.missingValueManagement;
   const std::uint64_t primary = drs.bitsPerValue == 0 ? 0 : (std::uint64_t{1} << drs.bitsPerValue) - 1;
   const std::uint64_t secondary = primary == 0 ? 0 : primary - 1;
-  OptionalIntegers ints;
+  test::OptionalIntegers ints;
   for (const ComplexGroup& g : layout.groups) {
     const std::uint64_t ones = g.width == 0 ? 0 : (std::uint64_t{1} << g.width) - 1;
     for (std::uint64_t x : g.values) {
@@ -159,9 +160,9 @@ Values plain_route(const ComplexLayout& layout, const DataRepresentation& drs) {
   }
   if (layout.order) {
     SpatialDifferencing sd{static_cast<std::uint8_t>(layout.order), layout.initial_values, layout.overall_minimum};
-    ints = *undo_differencing(std::move(ints), sd);
+    ints = test::undo_differencing(std::move(ints), sd);
   }
-  return scale_optional(ints, drs);
+  return test::scale_optional(ints, drs);
 }
 
 std::uint64_t points_of(const ComplexLayout& layout) {
