@@ -13,6 +13,7 @@
 
 #include "core/file_cache.hpp"
 #include "core/grid_points.hpp"
+#include "support/nearest_oracle.hpp"
 
 using namespace vorlak;
 
@@ -90,7 +91,7 @@ int main() {
   }
 
   const auto full_start = Clock::now();
-  auto ranked = rank_by_distance(handle, 47.3, 8.5);
+  auto ranked = test::rank_by_distance(handle, 47.3, 8.5);
   std::printf("rank_by_distance (full)  %7.2f ms\n", milliseconds(Clock::now() - full_start));
 
   std::vector<double> lats, lons;

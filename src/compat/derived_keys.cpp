@@ -270,10 +270,6 @@ std::optional<TimeRange> time_range(const TemplateReader& r) {
 
 }  // namespace
 
-DerivedKeys derive_keys(const MessageRecord& r, bool grid_size_known, std::uint64_t grid_size) {
-  return derive_keys(FieldView{r, {}, grid_size_known, grid_size}, KeySet::Codes);
-}
-
 DerivedKeys derive_keys(const FieldView& field, KeySet set) {
   const MessageRecord& r = field.record;
   Slots s;

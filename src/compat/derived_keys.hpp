@@ -70,7 +70,4 @@ enum class KeySet : std::uint8_t {
 
 DerivedKeys derive_keys(const FieldView& field, KeySet set = KeySet::Codes);
 
-// The record alone (no template fields).
-DerivedKeys derive_keys(const MessageRecord& record, bool grid_size_known, std::uint64_t grid_size);
-
 }  // namespace vorlak

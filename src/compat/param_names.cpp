@@ -99,13 +99,4 @@ KeyTimeNameViews key_time_name_views(const MessageRecord& r) {
   return out;
 }
 
-KeyTimeNames key_time_names(const MessageRecord& record) {
-  const KeyTimeNameViews v = key_time_name_views(record);
-  KeyTimeNames out{std::string(v.shortName), std::string(v.name), std::string(v.units), v.paramId,
-                   std::nullopt, std::nullopt};
-  if (!v.cfName.empty()) out.cfName.emplace(v.cfName);
-  if (!v.cfVarName.empty()) out.cfVarName.emplace(v.cfVarName);
-  return out;
-}
-
 }  // namespace vorlak

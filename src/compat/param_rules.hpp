@@ -65,7 +65,7 @@ std::optional<std::int64_t> default_param_id(const MessageRecord& record);
 std::string_view cf_name(const MessageRecord& record);
 std::string_view cf_var_name(const MessageRecord& record, std::string_view key_time_short_name);
 
-// All key-time names as views, for derive_keys; key_time_names copies them.
+// All key-time names as views, for derive_keys.
 struct KeyTimeNameViews {
   std::string_view shortName;
   std::string_view name;

@@ -1,6 +1,6 @@
 #pragma once
-// Parameter naming: the scan-time names stored in every record, and the
-// key-time names, paramId and CF names computed with the derived keys.
+// Parameter naming: the scan-time names of a record (the key-time names,
+// paramId and CF names are in param_rules.hpp).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,16 +22,5 @@ ParamNames scan_names_grib2(std::uint8_t discipline, std::uint8_t category, std:
 
 // Edition 1 scan-time names.
 ParamNames scan_names_grib1(std::optional<std::uint16_t> centre, std::uint8_t indicator_of_parameter);
-
-struct KeyTimeNames {
-  std::string shortName;
-  std::string name;
-  std::string units;
-  std::optional<std::int64_t> paramId;
-  std::optional<std::string> cfName;
-  std::optional<std::string> cfVarName;
-};
-
-KeyTimeNames key_time_names(const MessageRecord& record);
 
 }  // namespace vorlak

@@ -223,22 +223,6 @@ CodesResult<std::vector<GridPoint>> grid_points(const HandleRecord& handle) {
   return points;
 }
 
-CodesResult<std::vector<NearestCandidate>> rank_by_distance(const HandleRecord& handle, double latitude,
-                                                            double longitude) {
-  auto view = grid_view(handle);
-  if (!view) return codes_fail(std::move(view.error()));
-  const Query query(latitude, longitude);
-  std::vector<NearestCandidate> ranked;
-  ranked.reserve(view->size());
-  for (std::size_t k = 0; k < view->size(); ++k) {
-    const double lat = view->latitude(k);
-    const double lon = view->longitude(k);
-    ranked.push_back({k, distance_from_a(query.a(lat, lon)), lat, lon, view->values[k]});
-  }
-  std::sort(ranked.begin(), ranked.end(), nearer);
-  return ranked;
-}
-
 CodesResult<std::vector<NearestCandidate>> nearest(const HandleRecord& handle, double latitude, double longitude,
                                                    std::uint64_t count) {
   auto view = grid_view(handle);

@@ -49,12 +49,8 @@ inline bool nearer(const NearestCandidate& a, const NearestCandidate& b) {
 // Every point in array order.
 CodesResult<std::vector<GridPoint>> grid_points(const HandleRecord& handle);
 
-// Every point as a candidate, nearest first.
-CodesResult<std::vector<NearestCandidate>> rank_by_distance(const HandleRecord& handle, double latitude,
-                                                            double longitude);
-
-// The first max(count, 1) candidates of rank_by_distance (fewer when the
-// grid is smaller), found without ordering the rest.
+// The first max(count, 1) points nearest first (fewer when the grid is
+// smaller), found without ordering the rest.
 CodesResult<std::vector<NearestCandidate>> nearest(const HandleRecord& handle, double latitude, double longitude,
                                                    std::uint64_t count);
 // The same search over points given directly (the field API's presented

@@ -1,8 +1,9 @@
 #pragma once
-// The grid points of a message without copying them: the keys "latitudes"
-// and "longitudes" as the key lookup would answer them (expanded from the
-// decoded axes, or the derived keys' arrays), paired with the decoded values.
-// Valid while the handle lives.
+// The grid points of a field without copying them: coordinates (axes, or
+// one latitude and longitude per point) paired with the decoded values.
+// grid_view gives the keys "latitudes" and "longitudes" of a message as the
+// key lookup answers them, expanded from the decoded axes; the field API
+// fills one in from its own coordinates. Valid while what it views lives.
 #include <cstddef>
 #include <span>
 
@@ -33,7 +34,7 @@ struct GridView {
 
 // Fails exactly as reading "latitudes" and "longitudes" with
 // get_double_array, then the values, would; and with kGridArraysInconsistent
-// when the three lengths differ.
+// when the axes do not span the values.
 CodesResult<GridView> grid_view(const HandleRecord& handle);
 
 }  // namespace vorlak

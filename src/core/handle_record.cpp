@@ -14,14 +14,6 @@ std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
 
 }  // namespace
 
-Result<DerivedKeys> derive_field_keys(Bytes message, const MessageRecord& message_record, const FieldSpans& spans,
-                                      KeySet set) {
-  auto field = summarise_field(message, message_record, spans);
-  if (!field) return fail(std::move(field.error()));
-  const auto size = grid_size_of(*field);
-  return derive_keys(FieldView{*field, message, size.has_value(), size.value_or(0)}, set);
-}
-
 HandleRecord HandleRecord::make(const MessageRecord& record, BytesSource bytes) {
   HandleRecord handle;
   handle.record = record;

@@ -12,12 +12,6 @@
 
 namespace vorlak {
 
-// The keys of any field of a message (ScanResult::fields, from
-// record.first_field on): the field's codes read from its own sections,
-// every key of `set`. Fails only when the field's section 3 or 5 does.
-Result<DerivedKeys> derive_field_keys(Bytes message, const MessageRecord& message_record, const FieldSpans& spans,
-                                      KeySet set = KeySet::All);
-
 struct HandleRecord {
   MessageRecord record;
   bool grid_size_known = false;

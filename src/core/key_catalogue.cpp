@@ -42,13 +42,4 @@ Computed computed_key(std::string_view name) {
   return Computed::None;
 }
 
-std::array<std::string_view, 12> skip_computed_names() {
-  std::array<std::string_view, 12> names{};
-  std::size_t n = 0;
-  for (const CatalogueKey& k : kKeyCatalogue) {
-    if (k.skip_computed && n < names.size()) names[n++] = k.name;
-  }
-  return names;
-}
-
 }  // namespace vorlak

@@ -149,7 +149,4 @@ const CatalogueKey* find_catalogue_key(std::string_view name);
 // cheap enough for every key read.
 Computed computed_key(std::string_view name);
 
-// The keys codes_skip_computed removes, in catalogue order.
-std::array<std::string_view, 12> skip_computed_names();
-
 }  // namespace vorlak

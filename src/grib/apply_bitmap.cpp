@@ -1,9 +1,9 @@
 // Spreading packed values over the grid: the packed values in order at
 // present points, NaN at absent ones. In place, from the last point back:
 // the k-th present point is never before position k, so each packed value
-// moves up (or stays) and nothing is overwritten before it has been moved.
+// moves up (or stays) and nothing is overwritten before it has been moved
+// (a block of them moves with memmove, which allows the overlap).
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -17,9 +17,8 @@ void expand_bitmap_in_place(const Bitmap& bitmap, std::span<double> out, std::ui
   const std::uint8_t* bits = bitmap.bits.data();
   const auto present = [&](std::uint64_t i) { return (i >> 3) < bitmap.bits.size() && bitmap.present(i); };
   // The number of present points: one past the packed value of the last.
-  std::uint64_t next = 0;
   const std::uint64_t whole_octets = std::min<std::uint64_t>(size / 8, bitmap.bits.size());
-  for (std::uint64_t octet = 0; octet < whole_octets; ++octet) next += std::popcount(bits[octet]);
+  std::uint64_t next = Bitmap::count_set_bits(bits, whole_octets);
   for (std::uint64_t i = whole_octets * 8; i < size; ++i) next += present(i);
   double* p = out.data();
   // Present points past the packed values stay missing: `next` runs down
@@ -28,21 +27,33 @@ void expand_bitmap_in_place(const Bitmap& bitmap, std::span<double> out, std::ui
   for (; i > whole_octets * 8; --i) {
     p[i - 1] = present(i - 1) && --next < packed ? p[next] : kMissing;
   }
-  for (std::uint64_t octet = whole_octets; octet-- > 0;) {
-    const std::uint8_t flags = bits[octet];
-    i = octet * 8;
+  // Whole octets from the last one back. Runs of all-present octets move
+  // as one block and runs of all-absent ones fill as one; an octet of both
+  // goes point by point.
+  std::uint64_t octet = whole_octets;
+  while (octet > 0) {
+    const std::uint8_t flags = bits[octet - 1];
+    std::uint64_t first = octet - 1;  // the run's first octet
     if (flags == 0xFF && next <= packed) {
-      next -= 8;
-      std::memmove(p + i, p + next, 8 * sizeof(double));
+      while (first > 0 && bits[first - 1] == 0xFF) --first;
+      const std::uint64_t points = 8 * (octet - first);
+      next -= points;
+      std::memmove(p + 8 * first, p + next, points * sizeof(double));
     } else if (flags == 0) {
-      std::fill_n(p + i, 8, kMissing);
+      while (first > 0 && bits[first - 1] == 0) --first;
+      std::fill(p + 8 * first, p + 8 * octet, kMissing);
     } else {
+      // Without branches, which these octets would mispredict: an absent
+      // point reads p[next] too (next is at most its position) and drops it.
+      i = first * 8;
       for (unsigned k = 8; k-- > 0;) {
-        const bool on = (flags >> (7 - k)) & 1u;
-        if (on) --next;
-        p[i + k] = on && next < packed ? p[next] : kMissing;
+        const unsigned on = (flags >> (7 - k)) & 1u;
+        next -= on;
+        const double value = p[next];
+        p[i + k] = (on & static_cast<unsigned>(next < packed)) != 0 ? value : kMissing;
       }
     }
+    octet = first;
   }
 }
 

@@ -1,7 +1,5 @@
 #include "grib/bit_reader.hpp"
 
-#include "grib/value_count.hpp"
-
 namespace vorlak {
 
 double int_power(double base, std::int32_t exponent) {
@@ -21,24 +19,6 @@ ScaleFactors scale_factors(const DataRepresentation& drs) {
   s.binary = int_power(2.0, drs.binaryScaleFactor);
   s.decimal = int_power(10.0, -static_cast<std::int32_t>(drs.decimalScaleFactor));
   return s;
-}
-
-Result<std::vector<std::uint64_t>> BitReader::read_values(unsigned width, std::uint64_t count) {
-  if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
-  if (width == 0) {
-    // Nothing is consumed, so only the bound above limits the count.
-    return std::vector<std::uint64_t>(count, 0);
-  }
-  if (width > 64) return fail(kReadWidthTooLarge);
-  if (count == 0) return std::vector<std::uint64_t>{};
-  // The whole run is checked before anything is allocated; an error drops
-  // every value of the call, so failing up front is the same as failing on
-  // the first value that runs short.
-  if (!has_bits(width, count)) return fail(kNotEnoughPackedBits);
-  std::vector<std::uint64_t> values(count);
-  active_kernels().unpack(bytes_.data(), bytes_.size(), position_, width, count, values.data());
-  position_ += width * count;
-  return values;
 }
 
 }  // namespace vorlak

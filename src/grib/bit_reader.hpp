@@ -3,7 +3,6 @@
 // power used for every 2^E and 10^-D, and the scaling rule built on them.
 #include <bit>
 #include <cstdint>
-#include <vector>
 
 #include "grib/grib2_sections.hpp"
 #include "grib/kernels/unpack_kernels.hpp"
@@ -24,18 +23,16 @@ ScaleFactors scale_factors(const DataRepresentation& drs);
 // The value of every point of a field packed with 0 bits per value.
 inline double constant_value(const ScaleFactors& scale) { return apply_scale(0.0, scale); }
 
+// A position in packed bits, for decoders that hand runs of values to the
+// kernels (unpack_kernels.hpp) themselves: it checks that runs are there
+// and steps over them.
 class BitReader {
  public:
   explicit BitReader(Bytes bytes) : bytes_(bytes) {}
 
-  // `count` consecutive values of `width` bits, continuing where the last
-  // read stopped. Width 0 gives zeros and consumes nothing.
-  Result<std::vector<std::uint64_t>> read_values(unsigned width, std::uint64_t count);
-
   // Drops the rest of a partly read octet.
   void align_to_byte() { position_ = (position_ + 7) & ~std::uint64_t{7}; }
 
-  // For decoders that hand runs of values to the kernels themselves.
   std::uint64_t bit_position() const { return position_; }
   std::uint64_t bits_remaining() const { return std::uint64_t{bytes_.size()} * 8 - position_; }
   // True when `count` values of `width` bits are still there (no overflow).
@@ -43,7 +40,6 @@ class BitReader {
     return width == 0 || count <= bits_remaining() / width;
   }
   void skip_bits(std::uint64_t bits) { position_ += bits; }  // caller checked has_bits
-  Bytes bytes() const { return bytes_; }
 
  private:
   Bytes bytes_;

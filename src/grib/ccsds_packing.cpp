@@ -23,6 +23,9 @@ constexpr unsigned kSignedSamples = AEC_DATA_SIGNED;     // 1
 constexpr unsigned kThreeByteSamples = AEC_DATA_3BYTE;   // 2
 constexpr unsigned kMostSignificantFirst = AEC_DATA_MSB;  // 4
 constexpr unsigned kLibraryFlagMask = 0x3F;
+// Samples per library step: 64 KiB of them, whose values (256 to 512 KiB)
+// are written while the chunk and they sit in a core's L2 cache (1 MiB here;
+// 16 KiB to 1 MiB chunks measure alike, 8 MiB ones a third slower).
 constexpr std::size_t kChunkOctets = std::size_t{1} << 16;
 
 std::string aec_failed(const std::string& why) { return str_cat("ccsds/aec decode failed: ", why); }
@@ -142,8 +145,9 @@ Result<void> unpack_ccsds_into(Bytes payload, const DataRepresentation& drs, std
   const Converter convert{bits, octets, (flags & kMostSignificantFirst) == 0, (flags & kSignedSamples) != 0,
                           scale_factors(drs), out};
   // The library decodes on one thread; turning its samples into values
-  // costs a tenth of that at most, too little to hand to another thread
-  // chunk by chunk without losing more than it saves.
+  // while they are in cache costs less than writing the values alone in a
+  // pass of their own would, too little to hand to another thread chunk by
+  // chunk without losing more than it saves.
   (void)options;
   const auto decoded = decode_alone(s, convert, count);
   if (!decoded) return fail(decoded.error());

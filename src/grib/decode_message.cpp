@@ -28,28 +28,6 @@ std::uint64_t count_nan(std::span<const double> values, const DecodeOptions& opt
   return total.load();
 }
 
-// The templates whose decoders give a vector of their own (read only when
-// the caller asks for every template).
-bool own_vector(const DataRepresentation& drs, const DecodeOptions& options) {
-  if (!options.all_templates) return false;
-  switch (drs.dataRepresentationTemplateNumber) {
-    case 41:
-    case 50:
-    case 61:
-    case 200: return true;
-    default: return false;
-  }
-}
-
-Result<Values> decode_own_vector(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
-  switch (drs.dataRepresentationTemplateNumber) {
-    case 41: return unpack_png(payload, drs, count);
-    case 50: return unpack_spectral_simple(payload, drs, count);
-    case 61: return unpack_logarithmic(payload, drs, count);
-    default: return unpack_run_length(payload, drs, count);
-  }
-}
-
 std::string not_implemented(std::uint16_t number) {
   return str_cat("GRIB2 data representation template ", number, " (", data_representation_name(number),
                  ") is not implemented yet");
@@ -57,21 +35,26 @@ std::string not_implemented(std::uint16_t number) {
 
 Result<void> decode_payload(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
                             const OutputProvider& output, const DecodeOptions& options) {
-  switch (const std::uint16_t number = drs.dataRepresentationTemplateNumber) {
+  switch (drs.dataRepresentationTemplateNumber) {
     case 0: return unpack_simple_into(payload, drs, count, output, options);
     case 2:
     case 3: return unpack_complex_into(payload, drs, count, output, options);
     case 4: return unpack_ieee_into(payload, drs, count, output, options);
     case 40: return unpack_jpeg2000_into(payload, drs, count, output, options);
     case 42: return unpack_ccsds_into(payload, drs, count, output, options);
-    default:
-      if (!own_vector(drs, options)) return fail(not_implemented(number));
+    default: break;
   }
-  // Copied into the caller's memory.
-  auto values = decode_own_vector(payload, drs, count);
-  if (!values) return fail(values.error());
-  std::ranges::copy(*values, output(count).begin());
-  return {};
+  // The templates only the field API reads.
+  if (options.all_templates) {
+    switch (drs.dataRepresentationTemplateNumber) {
+      case 41: return unpack_png_into(payload, drs, count, output, options);
+      case 50: return unpack_spectral_simple_into(payload, drs, count, output, options);
+      case 61: return unpack_logarithmic_into(payload, drs, count, output, options);
+      case 200: return unpack_run_length_into(payload, drs, count, output, options);
+      default: break;
+    }
+  }
+  return fail(not_implemented(drs.dataRepresentationTemplateNumber));
 }
 
 // Templates whose decoded values carry missing points as NaN.
@@ -240,19 +223,6 @@ Result<std::uint64_t> decode_grib2_values_into(const GridSummary& grid, const Da
 Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
                                         Bytes payload, const DecodeOptions& options) {
   FieldValues field;
-  if (own_vector(drs, options)) {
-    // The decoder's own vector becomes the field's.
-    auto size = field_size(grid, drs, bitmap, options);
-    if (!size) return fail(size.error());
-    auto values = decode_own_vector(payload, drs, size->count);
-    if (!values) return fail(values.error());
-    field.values = std::move(*values);
-    field.values.resize(size->size);
-    auto missing = finish_values(grid, drs, bitmap, *size, field.values, options);
-    if (!missing) return fail(missing.error());
-    field.missing = *missing;
-    return field;
-  }
   const OutputProvider output = [&](std::uint64_t n) {
     field.values = zeroed_values(n);
     return std::span<double>(field.values);

@@ -62,5 +62,21 @@ Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::u
                             const DecodeOptions& options) {
   return into_vector(unpack_ccsds_into, payload, drs, count, options);
 }
+Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                          const DecodeOptions& options) {
+  return into_vector(unpack_png_into, payload, drs, count, options);
+}
+Result<Values> unpack_spectral_simple(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                      const DecodeOptions& options) {
+  return into_vector(unpack_spectral_simple_into, payload, drs, count, options);
+}
+Result<Values> unpack_logarithmic(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                  const DecodeOptions& options) {
+  return into_vector(unpack_logarithmic_into, payload, drs, count, options);
+}
+Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                 const DecodeOptions& options) {
+  return into_vector(unpack_run_length_into, payload, drs, count, options);
+}
 
 }  // namespace vorlak

@@ -34,6 +34,15 @@ Result<void> unpack_jpeg2000_into(Bytes payload, const DataRepresentation& drs, 
                                   const OutputProvider& output, const DecodeOptions& options);  // 5.40
 Result<void> unpack_ccsds_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
                                const OutputProvider& output, const DecodeOptions& options);  // 5.42
+// Decoded only when the caller asks for every template (DecodeOptions::all_templates).
+Result<void> unpack_png_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                             const OutputProvider& output, const DecodeOptions& options);  // 5.41
+Result<void> unpack_spectral_simple_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                         const OutputProvider& output, const DecodeOptions& options);  // 5.50
+Result<void> unpack_logarithmic_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                     const OutputProvider& output, const DecodeOptions& options);  // 5.61
+Result<void> unpack_run_length_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                    const OutputProvider& output, const DecodeOptions& options);  // 5.200
 
 // The same into a new vector.
 Result<Values> unpack_simple(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
@@ -46,13 +55,14 @@ Result<Values> unpack_jpeg2000(Bytes payload, const DataRepresentation& drs, std
                                const DecodeOptions& options = {});
 Result<Values> unpack_ccsds(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
                             const DecodeOptions& options = {});
-
-// Decoded only when the caller asks for every template (DecodeOptions::all_templates),
-// on the calling thread into a vector of their own.
-Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uint64_t count);             // 5.41
-Result<Values> unpack_spectral_simple(Bytes payload, const DataRepresentation& drs, std::uint64_t count); // 5.50
-Result<Values> unpack_logarithmic(Bytes payload, const DataRepresentation& drs, std::uint64_t count);     // 5.61
-Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, std::uint64_t count);      // 5.200
+Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                          const DecodeOptions& options = {});
+Result<Values> unpack_spectral_simple(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                      const DecodeOptions& options = {});
+Result<Values> unpack_logarithmic(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                  const DecodeOptions& options = {});
+Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                 const DecodeOptions& options = {});
 
 // The threads a field of `count` values is split across under `options`
 // (1: not split), and the most pieces to cut it into, so that uneven pieces

@@ -142,13 +142,6 @@ Result<std::uint32_t> read_u24_be(Bytes bytes, std::size_t offset) {
   return load_u24_be(bytes.data() + offset);
 }
 
-Result<std::uint32_t> read_u32_be(Bytes bytes, std::size_t offset) {
-  if (offset > bytes.size() || bytes.size() - offset < 4) {
-    return fail(str_cat("read_u32_be out of range at offset ", offset));
-  }
-  return load_u32_be(bytes.data() + offset);
-}
-
 std::uint64_t read_u64_be(const std::uint8_t* p) {
   std::uint64_t value = 0;
   for (int i = 0; i < 8; ++i) value = (value << 8) | p[i];

@@ -30,7 +30,6 @@ struct BytesSource {
 Result<Bytes> message_bytes(const BytesSource& source, const MessageRecord& record);
 
 Result<std::uint32_t> read_u24_be(Bytes bytes, std::size_t offset);
-Result<std::uint32_t> read_u32_be(Bytes bytes, std::size_t offset);
 
 // Unchecked readers: callers check the length first.
 inline std::uint16_t load_u16_be(const std::uint8_t* p) {

@@ -1,11 +1,11 @@
-// GRIB edition 2 sections: the grid definition (3) and data representation
-// (5) parsers, the bitmap (6), and the two walks over a message's sections.
+// GRIB edition 2 sections: the grid definition (3) parser, the bitmap (6),
+// and the two walks over a message's sections (section 5 is read in
+// data_representation.cpp).
 #include "grib/grib2_sections.hpp"
 
 #include <bit>
 #include <cstring>
 
-#include "grib/section5_templates.hpp"
 #include "grib/template_walk.hpp"
 #include "grib/text.hpp"
 
@@ -19,7 +19,6 @@ inline std::uint8_t u8_at(Bytes s, std::size_t n) { return s[n - 1]; }
 inline std::uint16_t u16_at(Bytes s, std::size_t n) { return load_u16_be(octet(s, n)); }
 inline std::uint32_t u32_at(Bytes s, std::size_t n) { return load_u32_be(octet(s, n)); }
 inline std::int32_t sm32_at(Bytes s, std::size_t n) { return sign_magnitude_32(u32_at(s, n)); }
-inline std::int16_t sm16_at(Bytes s, std::size_t n) { return sign_magnitude_16(u16_at(s, n)); }
 
 double power_of_ten(int exponent) {
   double p = 1.0;
@@ -197,9 +196,17 @@ void summarise_section4(Bytes s, MessageRecord& record) {
 
 }  // namespace
 
-std::uint64_t Bitmap::count_present() const {
+// Eight octets a count: without a population count instruction in the
+// baseline instruction set, each count is a call into the compiler's runtime.
+std::uint64_t Bitmap::count_set_bits(const std::uint8_t* data, std::size_t octets) {
   std::uint64_t total = 0;
-  for (const std::uint8_t byte : bits) total += static_cast<std::uint64_t>(std::popcount(byte));
+  std::size_t k = 0;
+  for (; k + 8 <= octets; k += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + k, sizeof word);
+    total += static_cast<std::uint64_t>(std::popcount(word));
+  }
+  for (; k < octets; ++k) total += static_cast<std::uint64_t>(std::popcount(data[k]));
   return total;
 }
 
@@ -260,83 +267,6 @@ Result<GridSummary> parse_section3(Bytes s) {
       break;
   }
   return grid;
-}
-
-// Section 5 (data representation): 6-9 number of values, 10-11 template,
-// then for most templates 12-15 reference value (IEEE float), 16-17 binary
-// and 18-19 decimal scale factors (sign-magnitude), 20 bits per value,
-// 21 type of original values. Template 4 is shorter in the WMO layout:
-// octet 12 is its precision (1 = 32-bit, 2 = 64-bit, 3 = 128-bit).
-Result<DataRepresentation> parse_section5(Bytes s) {
-  const bool ieee = s.size() >= 11 && u16_at(s, 10) == 4;
-  if (ieee && s.size() >= 12 && s.size() < 20) {
-    DataRepresentation drs;
-    drs.numberOfValues = u32_at(s, 6);
-    drs.dataRepresentationTemplateNumber = 4;
-    switch (u8_at(s, 12)) {
-      case 1: drs.bitsPerValue = 32; break;
-      case 2: drs.bitsPerValue = 64; break;
-      case 3: drs.bitsPerValue = 128; break;
-      default: drs.bitsPerValue = 0; break;
-    }
-    return drs;
-  }
-  if (s.size() < 20) return fail("section 5 too short");
-  DataRepresentation drs;
-  drs.numberOfValues = u32_at(s, 6);
-  drs.dataRepresentationTemplateNumber = u16_at(s, 10);
-  drs.reference_value_bits = u32_at(s, 12);
-  drs.binaryScaleFactor = sm16_at(s, 16);
-  drs.decimalScaleFactor = sm16_at(s, 18);
-  drs.bitsPerValue = u8_at(s, 20);
-  switch (drs.dataRepresentationTemplateNumber) {
-    case 2:
-    case 3:
-      // 22 splitting, 23 missing management, 24-27 and 28-31 missing
-      // substitutes, 32-35 NG, 36-37 group widths, 38-41 reference for
-      // lengths, 42 increment, 43-46 last length, 47 bits for lengths;
-      // template 3: 48 order of differencing, 49 descriptor octets.
-      if (s.size() < 47) return fail(str_cat("section 5 template ", drs.dataRepresentationTemplateNumber, " too short"));
-      if (drs.dataRepresentationTemplateNumber == 3 && s.size() < 49) return fail("section 5 template 3 too short");
-      drs.groupSplittingMethod = u8_at(s, 22);
-      drs.missingValueManagement = u8_at(s, 23);
-      drs.primaryMissingValue = u32_at(s, 24);
-      drs.secondaryMissingValue = u32_at(s, 28);
-      drs.numberOfGroups = u32_at(s, 32);
-      drs.referenceForGroupWidths = u8_at(s, 36);
-      drs.bitsForGroupWidths = u8_at(s, 37);
-      drs.referenceForGroupLengths = u32_at(s, 38);
-      drs.lengthIncrement = u8_at(s, 42);
-      drs.trueLengthOfLastGroup = u32_at(s, 43);
-      drs.bitsForScaledGroupLengths = u8_at(s, 47);
-      if (drs.dataRepresentationTemplateNumber == 3) {
-        drs.orderOfSpatialDifferencing = u8_at(s, 48);
-        drs.descriptorOctets = u8_at(s, 49);
-      }
-      break;
-    case 40:  // 21 type of original values, 22 type of compression, 23 target ratio
-      if (s.size() < 23) return fail("section 5 template 40 too short");
-      drs.typeOfOriginalFieldValues = u8_at(s, 21);
-      drs.typeOfCompression = u8_at(s, 22);
-      drs.targetCompressionRatio = u8_at(s, 23);
-      break;
-    case 42:  // 21 type of original values, 22 options mask, 23 block size, 24-25 reference sample interval
-      if (s.size() < 25) return fail("section 5 template 42 too short");
-      drs.typeOfOriginalFieldValues = u8_at(s, 21);
-      drs.ccsdsFlags = u8_at(s, 22);
-      drs.ccsdsBlockSize = u8_at(s, 23);
-      drs.ccsdsReferenceSampleInterval = u16_at(s, 24);
-      break;
-    // Templates read only by the field API's decoders. Their parameters are
-    // taken as far as the section holds them; what is missing fails the
-    // decode, not the message.
-    case 50: read_spectral_simple_template(s, drs); break;
-    case 61: read_logarithm_template(s, drs); break;
-    case 200: read_run_length_template(s, drs); break;
-    default:
-      break;
-  }
-  return drs;
 }
 
 Result<void> summarise_grib2(Bytes message, std::uint64_t message_number, MessageRecord& record,

@@ -85,10 +85,14 @@ struct Bitmap {
   std::uint64_t size = 0;
 
   bool present(std::uint64_t i) const { return (bits[i >> 3] >> (7 - (i & 7))) & 1u; }
-  std::uint64_t count_present() const;
+  std::uint64_t count_present() const { return count_set_bits(bits.data(), bits.size()); }
+
+  // The bits set in `octets` octets from `data`.
+  static std::uint64_t count_set_bits(const std::uint8_t* data, std::size_t octets);
 };
 
 Result<GridSummary> parse_section3(Bytes section);
+// Section 5 through the template layouts (data_representation.cpp).
 Result<DataRepresentation> parse_section5(Bytes section);
 
 // Scanning walk: fills the record's GRIB2 fields from sections 1, 3, 4 and 5

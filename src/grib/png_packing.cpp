@@ -13,16 +13,17 @@
 // layout are checked before libpng sees the payload, so nothing is
 // allocated for a header that promises more.
 //
-// libpng hands over one row at a time, and its values are appended to the
-// output while the row is in cache: the output is written once, with no
-// zeros first. An interlaced image is complete only after its last pass, so
-// its rows go into the end of the output array, which has room to spare (8
-// octets per value against at most 4 per pixel), and the integers are then
-// turned into values from the front. Chunk CRCs are checked; the zlib
+// libpng hands over one row at a time, and its values are written into the
+// caller's memory while the row is in cache: the output is written once.
+// An interlaced image is complete only after its last pass, so its rows go
+// into the end of the output, which has room to spare (8 octets per value
+// against at most 4 per pixel), and the integers are then turned into
+// values from the front. Chunk CRCs are checked; the zlib
 // stream's own checksum is not, since the CRCs already cover every
 // compressed octet.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <string>
@@ -195,22 +196,15 @@ SpanConverter span_converter(unsigned bits_per_pixel) {
   }
 }
 
-// Rows one at a time, their values appended to `values` (which has room
-// for all of them) through a buffer that stays in cache.
-struct AppendRows {
-  static constexpr std::uint32_t kChunk = 2048;
+// Rows one at a time, each turned into its values in the output.
+struct ConvertRows {
   SpanConverter convert;
   ScaleFactors scale;
   std::uint32_t width;
-  Values* values;
-  double* chunk;
+  double* out;
 
-  void operator()(const std::uint8_t* row, std::uint32_t) {
-    for (std::uint32_t x = 0; x < width; x += kChunk) {
-      const std::uint32_t n = width - x < kChunk ? width - x : kChunk;
-      convert(row, x, n, scale, chunk);
-      values->insert(values->end(), chunk, chunk + n);
-    }
+  void operator()(const std::uint8_t* row, std::uint32_t y) {
+    convert(row, 0, width, scale, out + std::uint64_t{y} * width);
   }
 };
 
@@ -220,12 +214,19 @@ struct NoRows {
 
 }  // namespace
 
-Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+Result<void> unpack_png_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                             const OutputProvider& output, const DecodeOptions&) {
   if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
   // Producers write fields packed with 0 bits as constants; there is no
   // image to decode.
-  if (drs.bitsPerValue == 0) return Values(count, constant_value(scale_factors(drs)));
-  if (count == 0) return Values{};
+  if (drs.bitsPerValue == 0) {
+    std::ranges::fill(output(count), constant_value(scale_factors(drs)));
+    return {};
+  }
+  if (count == 0) {
+    output(0);
+    return {};
+  }
 
   auto header = read_image_header(payload);
   if (!header) return fail(header.error());
@@ -243,29 +244,27 @@ Result<Values> unpack_png(Bytes payload, const DataRepresentation& drs, std::uin
   if (!session.info) return fail(failed("cannot create the decoder"));
   const ScaleFactors scale = scale_factors(drs);
   const SpanConverter convert = span_converter(h.bits_per_pixel);
+  const std::span<double> out = output(count);
 
   if (!h.interlaced) {
-    Values values = reserved_values(count);
     std::vector<std::uint8_t> row(h.row_octets);
-    std::vector<double> chunk(AppendRows::kChunk);
-    AppendRows append{convert, scale, h.width, &values, chunk.data()};
-    if (!read_rows(session, h, row.data(), append)) return fail(failed(session.message));
-    return values;
+    ConvertRows rows{convert, scale, h.width, out.data()};
+    if (!read_rows(session, h, row.data(), rows)) return fail(failed(session.message));
+    return {};
   }
 
-  // The image fills the end of the array; sample j starts at or after octet
-  // 8j (at most 4 octets per pixel, at most one octet of padding per row),
-  // so writing value i (octets 8i to 8i + 7) never reaches a sample not yet
-  // read.
-  Values values = zeroed_values(count);
+  // The image fills the end of the output; sample j starts at or after
+  // octet 8j (at most 4 octets per pixel, at most one octet of padding per
+  // row), so writing value i (octets 8i to 8i + 7) never reaches a sample
+  // not yet read.
   const std::uint64_t image_octets = h.row_octets * h.height;  // at most 4 * count
-  std::uint8_t* image = reinterpret_cast<std::uint8_t*>(values.data()) + (count * sizeof(double) - image_octets);
+  std::uint8_t* image = reinterpret_cast<std::uint8_t*>(out.data()) + (count * sizeof(double) - image_octets);
   NoRows none;
   if (!read_rows(session, h, image, none)) return fail(failed(session.message));
   for (std::uint32_t y = 0; y < h.height; ++y) {
-    convert(image + y * h.row_octets, 0, h.width, scale, values.data() + std::uint64_t{y} * h.width);
+    convert(image + y * h.row_octets, 0, h.width, scale, out.data() + std::uint64_t{y} * h.width);
   }
-  return values;
+  return {};
 }
 
 }  // namespace vorlak

@@ -13,15 +13,14 @@
 // after the final run that fill less than an octet or less than a value
 // are padding; anything longer is a run the field has no room for. The stream is
 // walked once to check it and once to write the values, so the output (as
-// large as the field, whatever the stream's size) is allocated only for a
-// stream that really describes that many points.
+// large as the field, whatever the stream's size) is asked for only once
+// the stream is known to describe that many points.
 #include <algorithm>
 #include <limits>
 
 #include "grib/bit_reader.hpp"
 #include "grib/decoders.hpp"
 #include "grib/text.hpp"
-#include "grib/value_buffer.hpp"
 #include "grib/value_count.hpp"
 
 namespace vorlak {
@@ -133,14 +132,13 @@ Result<void> walk_runs(Stream stream, const Layout& layout, std::uint64_t count,
 }
 
 template <class Stream>
-Result<Values> decode_runs(Bytes payload, unsigned bits, const Layout& layout, const std::vector<double>& value_of,
-                           std::uint64_t count) {
+Result<void> decode_runs(Bytes payload, unsigned bits, const Layout& layout, const std::vector<double>& value_of,
+                         std::uint64_t count, const OutputProvider& output) {
   auto checked = walk_runs(Stream(payload, bits), layout, count, [](std::uint32_t, std::uint64_t) {});
   if (!checked) return fail(checked.error());
-  Values values = zeroed_values(count);
-  double* const out = values.data();
+  double* const out = output(count).data();
   std::uint64_t at = 0;
-  // Short runs are written as eight values where the array has room (the
+  // Short runs are written as eight values where the output has room (the
   // next run writes over the surplus), sparing a loop of unpredictable length.
   (void)walk_runs(Stream(payload, bits), layout, count, [&](std::uint32_t level, std::uint64_t length) {
     const double v = value_of[level];
@@ -152,12 +150,13 @@ Result<Values> decode_runs(Bytes payload, unsigned bits, const Layout& layout, c
     }
     at += length;
   });
-  return values;
+  return {};
 }
 
 }  // namespace
 
-Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+Result<void> unpack_run_length_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                    const OutputProvider& output, const DecodeOptions&) {
   if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
   const RunLengthLevels& p = drs.runLength;
   const unsigned bits = p.bitsPerValue;
@@ -172,7 +171,10 @@ Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, s
     return fail(str_cat("run-length level list holds ", p.levelValues.size(), " of the ", p.maxLevel,
                         " representative values"));
   }
-  if (count == 0) return Values{};
+  if (count == 0) {
+    output(0);
+    return {};
+  }
 
   // The value of each level a run can name: 0 missing, 1..MVL scaled.
   const std::uint32_t named = std::min<std::uint32_t>(p.maxLevelUsed, p.maxLevel);
@@ -182,8 +184,8 @@ Result<Values> unpack_run_length(Bytes payload, const DataRepresentation& drs, s
   for (std::uint32_t level = 1; level <= named; ++level) value_of[level] = p.levelValues[level - 1] * decimal;
 
   const Layout layout{p.maxLevelUsed, p.maxLevel, static_cast<std::uint64_t>(base)};
-  if (bits == 8) return decode_runs<OctetStream>(payload, bits, layout, value_of, count);
-  return decode_runs<ValueStream>(payload, bits, layout, value_of, count);
+  if (bits == 8) return decode_runs<OctetStream>(payload, bits, layout, value_of, count, output);
+  return decode_runs<ValueStream>(payload, bits, layout, value_of, count, output);
 }
 
 }  // namespace vorlak

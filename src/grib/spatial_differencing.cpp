@@ -1,6 +1,5 @@
 // Spatial differencing of template 5.3: the descriptors at the start of
-// section 7 and the restoring of values from their first or second
-// differences, for the route that keeps missing points.
+// section 7, and where a split field's pieces start (carry_over).
 #include <algorithm>
 #include <limits>
 
@@ -50,49 +49,6 @@ Result<SpatialDifferencing> parse_differencing_descriptors(Bytes payload, unsign
   return sd;
 }
 
-Result<OptionalIntegers> undo_differencing(OptionalIntegers values, const SpatialDifferencing& differencing) {
-  const auto& initial = differencing.initial_values;
-  const auto minimum = static_cast<std::uint64_t>(differencing.overall_minimum);
-  if (differencing.order == 1) {
-    if (initial.empty()) return fail("missing first initial value for order-1 differencing");
-    auto running = static_cast<std::uint64_t>(initial[0]);
-    bool first = true;
-    for (auto& entry : values) {
-      if (!entry) continue;
-      if (first) {
-        first = false;
-      } else {
-        running += minimum + static_cast<std::uint64_t>(*entry);
-      }
-      entry = static_cast<std::int64_t>(running);
-    }
-    return values;
-  }
-  if (differencing.order == 2) {
-    if (initial.size() < 2) return fail("missing initial values for order-2 differencing");
-    const auto first = static_cast<std::uint64_t>(initial[0]);
-    const auto second = static_cast<std::uint64_t>(initial[1]);
-    std::uint64_t value = second;
-    std::uint64_t difference = second - first;
-    std::uint64_t seen = 0;
-    for (auto& entry : values) {
-      if (!entry) continue;
-      if (seen == 0) {
-        entry = static_cast<std::int64_t>(first);
-      } else if (seen == 1) {
-        entry = static_cast<std::int64_t>(second);
-      } else {
-        difference += minimum + static_cast<std::uint64_t>(*entry);
-        value += difference;
-        entry = static_cast<std::int64_t>(value);
-      }
-      ++seen;
-    }
-    return values;
-  }
-  return fail(unsupported_order(differencing.order));
-}
-
 DifferencingState after_initial_values(const SpatialDifferencing& differencing) {
   DifferencingState r;
   const auto first = static_cast<std::uint64_t>(differencing.initial_values[0]);
@@ -134,16 +90,6 @@ DifferencingState carry_over(const SpatialDifferencing& differencing, Differenci
     r.difference += sum;
   }
   return r;
-}
-
-Values scale_optional(const OptionalIntegers& values, const DataRepresentation& drs) {
-  const ScaleFactors scale = scale_factors(drs);
-  Values out(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    out[i] = values[i] ? apply_scale(static_cast<double>(*values[i]), scale)
-                       : std::numeric_limits<double>::quiet_NaN();
-  }
-  return out;
 }
 
 }  // namespace vorlak

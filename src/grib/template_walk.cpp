@@ -94,51 +94,6 @@ std::size_t template_key_count() { return template_data::kKeyCount; }
 
 // ---------------------------------------------------------------- values
 
-namespace {
-
-std::uint64_t all_ones(std::uint8_t width) {
-  return width >= 8 ? std::numeric_limits<std::uint64_t>::max() : (std::uint64_t{1} << (8 * width)) - 1;
-}
-
-std::int64_t clamp_unsigned(std::uint64_t v) {
-  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  return static_cast<std::int64_t>(std::min(v, kMax));
-}
-
-}  // namespace
-
-std::int64_t signed_value(std::uint64_t raw, std::uint8_t width, SignRule sign) {
-  if (width == 0) return 0;
-  const unsigned bits = 8u * std::min<unsigned>(width, 8);
-  const std::uint64_t top = std::uint64_t{1} << (bits - 1);
-  switch (sign) {
-    case SignRule::Unsigned:
-    case SignRule::Ieee32: return clamp_unsigned(raw);
-    case SignRule::ScaleFactor:
-      // One octet: small factors either way; 0x81-0xBF read as sign and
-      // magnitude, 0xC0-0xFF as two's complement.
-      if (width == 1) {
-        if (raw < 0x80) return static_cast<std::int64_t>(raw);
-        if (raw < 0xC0) return -static_cast<std::int64_t>(raw & 0x7F);
-        return static_cast<std::int64_t>(raw) - 256;
-      }
-      [[fallthrough]];
-    case SignRule::SignMagnitude: {
-      const std::int64_t magnitude = clamp_unsigned(raw & (top - 1));
-      return (raw & top) ? -magnitude : magnitude;
-    }
-    case SignRule::TwosComplement:
-      if (bits == 64) return static_cast<std::int64_t>(raw);
-      return (raw & top) ? static_cast<std::int64_t>(raw) - static_cast<std::int64_t>(top << 1)
-                         : static_cast<std::int64_t>(raw);
-  }
-  return clamp_unsigned(raw);
-}
-
-bool FieldValue::missing() const { return width != 0 && raw == all_ones(width); }
-
-std::int64_t FieldValue::value() const { return signed_value(raw, width, sign); }
-
 double FieldValue::real() const {
   if (sign == SignRule::Ieee32 && width == 4) {
     return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(raw)));
@@ -146,7 +101,20 @@ double FieldValue::real() const {
   return static_cast<double>(value());
 }
 
+bool FieldValue::missing() const {
+  const std::uint64_t all_ones =
+      width >= 8 ? std::numeric_limits<std::uint64_t>::max() : (std::uint64_t{1} << (8 * width)) - 1;
+  return width != 0 && raw == all_ones;
+}
+
 // ---------------------------------------------------------------- walker
+
+std::optional<FixedPlace> fixed_place(const TemplateLayout& layout, std::size_t i) {
+  if (i >= layout.size()) return std::nullopt;
+  const TemplateField& f = layout.field(i);
+  if (f.group != 0 || f.preceding != 0 || f.width == 0 || f.width > 8 || f.octet == 0) return std::nullopt;
+  return FixedPlace{f.octet - 1u, f.width, f.sign};
+}
 
 TemplateReader::TemplateReader(const TemplateLayout* layout, Bytes section) : layout_(layout), section_(section) {
   if (!layout_) return;
@@ -184,8 +152,6 @@ TemplateReader::TemplateReader(const TemplateLayout* layout, Bytes section) : la
   }
   shift_after_ = shift;
 }
-
-std::uint32_t TemplateReader::entries(std::size_t g) const { return g < located_ ? groups_[g].count : 0; }
 
 std::optional<std::pair<std::uint64_t, std::uint8_t>> TemplateReader::place(std::size_t i,
                                                                             std::uint32_t entry) const {
@@ -240,10 +206,5 @@ std::optional<FieldValue> TemplateReader::find(std::uint16_t key, std::uint32_t 
   return get(*i, entry);
 }
 
-std::optional<FieldValue> TemplateReader::find(std::string_view name, std::uint32_t entry) const {
-  const auto key = template_key_id(name);
-  if (!key) return std::nullopt;
-  return find(*key, entry);
-}
 
 }  // namespace vorlak

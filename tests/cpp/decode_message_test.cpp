@@ -77,6 +77,36 @@ INSTANTIATE_TEST_SUITE_P(
         BitmapCase{"empty", "", {}, {}}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Long bitmaps of runs (whole octets present or absent, and mixed ones),
+// with as many packed values as present points, fewer and more, against
+// the rule point by point: the k-th present point takes packed value k.
+TEST(DecodeBitmapRuns, AgainstPointByPoint) {
+  std::mt19937_64 rng(11);
+  for (int round = 0; round < 40; ++round) {
+    std::string flags;
+    const std::size_t size = 1 + rng() % 3000;
+    while (flags.size() < size) {
+      const int kind = static_cast<int>(rng() % 3);
+      const std::size_t run = 1 + rng() % 90;
+      for (std::size_t k = 0; k < run && flags.size() < size; ++k) {
+        flags += kind == 0 ? '1' : kind == 1 ? '0' : (rng() & 1 ? '1' : '0');
+      }
+    }
+    const auto present = static_cast<std::size_t>(std::count(flags.begin(), flags.end(), '1'));
+    for (const std::size_t packed : {present, present / 2, present + 5}) {
+      std::vector<double> values(packed);
+      for (std::size_t k = 0; k < packed; ++k) values[k] = static_cast<double>(k + 1);
+      std::vector<double> expected(size, kNaN);
+      std::size_t next = 0;
+      for (std::size_t i = 0; i < size; ++i) {
+        if (flags[i] == '1' && next++ < packed) expected[i] = static_cast<double>(next);
+      }
+      SCOPED_TRACE(testing::Message() << "round " << round << ", " << packed << " packed of " << present);
+      expect_values(apply_bitmap(bitmap_of(flags), std::move(values)), expected);
+    }
+  }
+}
+
 // A BDS: 11-octet header and `payload`, with the given unused bit count.
 std::vector<std::uint8_t> bds_with(const std::vector<std::uint8_t>& payload, std::uint8_t unused = 0) {
   const std::size_t length = 11 + payload.size();

@@ -60,7 +60,7 @@ MessageRecord gfs_2t() {
 }
 
 TEST(DerivedKeysRecord, CompleteEdition2FieldInNameOrder) {
-  const DerivedKeys keys = derive_keys(gfs_2t(), true, 1440 * 721);
+  const DerivedKeys keys = derive_keys(FieldView{gfs_2t(), {}, true, 1440 * 721});
   std::vector<std::string> names;
   for (const auto& [name, value] : keys.entries()) names.push_back(name);
   const std::vector<std::string> expected = {
@@ -116,7 +116,7 @@ TEST(DerivedKeysRecord, CompleteEdition2FieldInNameOrder) {
 
 TEST(DerivedKeysRecord, WithoutGridSectionHasNoGridKeys) {
   MessageRecord r = grib2_record(98, 0, 0, 0, 100, 50000.0);
-  const DerivedKeys keys = derive_keys(r, false, 0);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, false, 0});
   for (const char* absent : {"Nx", "Ny", "numberOfPoints", "numberOfValues", "numberOfDataPoints",
                              "iScansNegatively", "dataDate", "forecastTime", "stepRange"}) {
     EXPECT_EQ(keys.find(absent), nullptr) << absent;
@@ -132,7 +132,7 @@ TEST(DerivedKeysRecord, Edition1KeysAndPacking) {
   r.dataRepresentationTemplateNumber = 3;  // ignored: edition 1 is always simple packing
   r.forecastTime = 0;
   r.indicatorOfUnitOfTimeRange = 1;
-  const DerivedKeys keys = derive_keys(r, false, 0);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, false, 0});
   EXPECT_EQ(long_key(keys, "edition"), 1);
   EXPECT_EQ(text_key(keys, "packingType"), "grid_simple");
   EXPECT_EQ(long_key(keys, "table2Version"), 128);
@@ -149,7 +149,7 @@ TEST(DerivedKeysRecord, Edition1KeysAndPacking) {
 TEST(DerivedKeysRecord, UnknownEdition) {
   MessageRecord r;
   r.parameterNumber = 0;
-  const DerivedKeys keys = derive_keys(r, false, 0);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, false, 0});
   EXPECT_EQ(long_key(keys, "edition"), 0);
   EXPECT_EQ(text_key(keys, "packingType"), "unknown");
   EXPECT_EQ(text_key(keys, "typeOfLevel"), "unknown");
@@ -172,7 +172,7 @@ class DerivedKeysScanning : public ::testing::TestWithParam<ScanCase> {};
 TEST_P(DerivedKeysScanning, Flags) {
   MessageRecord r = gfs_2t();
   r.scanningMode = GetParam().mode;
-  const DerivedKeys keys = derive_keys(r, true, 1);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, true, 1});
   EXPECT_EQ(long_key(keys, "iScansNegatively"), GetParam().i_negative);
   EXPECT_EQ(long_key(keys, "jScansPositively"), GetParam().j_positive);
   EXPECT_EQ(long_key(keys, "jPointsAreConsecutive"), GetParam().j_consecutive);
@@ -203,7 +203,7 @@ TEST_P(DerivedKeysLevel, NameAndValue) {
   r.centre = c.centre;
   r.levelType = c.level_type;
   r.level = c.level;
-  const DerivedKeys keys = derive_keys(r, false, 0);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, false, 0});
   EXPECT_EQ(text_key(keys, "typeOfLevel"), c.type_of_level);
   EXPECT_EQ(text_key(keys, "levelType"), c.type_of_level);
   EXPECT_EQ(double_key(keys, "level"), c.level_key);
@@ -292,7 +292,7 @@ class DerivedKeysGrid : public ::testing::TestWithParam<GridCase> {};
 TEST_P(DerivedKeysGrid, TypeAndDescription) {
   MessageRecord r = gfs_2t();
   r.gridDefinitionTemplateNumber = GetParam().grid_template;
-  const DerivedKeys keys = derive_keys(r, true, 1);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, true, 1});
   EXPECT_EQ(text_key(keys, "gridType"), GetParam().grid_type);
   EXPECT_EQ(text_key(keys, "gridDefinitionDescription"), GetParam().description);
 }
@@ -324,7 +324,7 @@ class DerivedKeysPacking : public ::testing::TestWithParam<PackingCase> {};
 TEST_P(DerivedKeysPacking, Edition2) {
   MessageRecord r = gfs_2t();
   r.dataRepresentationTemplateNumber = GetParam().data_template;
-  EXPECT_EQ(text_key(derive_keys(r, true, 1), "packingType"), GetParam().packing);
+  EXPECT_EQ(text_key(derive_keys(FieldView{r, {}, true, 1}), "packingType"), GetParam().packing);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DerivedKeysPacking,
@@ -345,7 +345,7 @@ class DerivedKeysCentre : public ::testing::TestWithParam<CentreCase> {};
 TEST_P(DerivedKeysCentre, Description) {
   MessageRecord r = gfs_2t();
   r.centre = GetParam().centre;
-  const DerivedKeys keys = derive_keys(r, true, 1);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, true, 1});
   EXPECT_EQ(long_key(keys, "centre"), GetParam().centre);
   EXPECT_EQ(text_key(keys, "centreDescription"), GetParam().description);
 }
@@ -382,7 +382,7 @@ TEST_P(DerivedKeysSubCentre, Description) {
   MessageRecord r = gfs_2t();
   r.centre = c.centre;
   r.subCentre = c.sub_centre;
-  const DerivedKeys keys = derive_keys(r, true, 1);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, true, 1});
   if (c.description) {
     EXPECT_EQ(text_key(keys, "subCentreDescription"), c.description);
   } else {
@@ -418,7 +418,7 @@ TEST_P(DerivedKeysTime, DateAndValidity) {
   r.reference_time = c.reference_time;
   r.indicatorOfUnitOfTimeRange = c.unit;
   r.forecastTime = c.forecast_time;
-  const DerivedKeys keys = derive_keys(r, false, 0);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, false, 0});
   EXPECT_EQ(long_key(keys, "stepUnits"), c.step_units);
   EXPECT_EQ(long_key(keys, "dataDate"), c.data_date);
   EXPECT_EQ(long_key(keys, "dataTime"), c.data_time);
@@ -478,7 +478,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DerivedKeysRecord, NoReferenceTimeNoDateKeys) {
   MessageRecord r = gfs_2t();
   r.reference_time.reset();
-  const DerivedKeys keys = derive_keys(r, true, 1);
+  const DerivedKeys keys = derive_keys(FieldView{r, {}, true, 1});
   EXPECT_EQ(keys.find("dataDate"), nullptr);
   EXPECT_EQ(keys.find("validityDate"), nullptr);
   EXPECT_EQ(long_key(keys, "stepUnits"), 1);

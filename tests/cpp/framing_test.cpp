@@ -240,12 +240,9 @@ TEST(ByteReaders, CheckedReadsStayInside) {
   const ByteVec b{0x01, 0x02, 0x03, 0x04, 0x05};
   EXPECT_EQ(read_u24_be(b, 0).value(), 0x010203u);
   EXPECT_EQ(read_u24_be(b, 2).value(), 0x030405u);
-  EXPECT_EQ(read_u32_be(b, 1).value(), 0x02030405u);
   EXPECT_EQ(read_u24_be(b, 3).error(), "read_u24_be out of range at offset 3");
-  EXPECT_EQ(read_u32_be(b, 2).error(), "read_u32_be out of range at offset 2");
   const std::size_t huge = std::numeric_limits<std::size_t>::max() - 1;
   EXPECT_EQ(read_u24_be(b, huge).error(), "read_u24_be out of range at offset " + std::to_string(huge));
-  EXPECT_EQ(read_u32_be(b, huge).error(), "read_u32_be out of range at offset " + std::to_string(huge));
   const std::uint8_t eight[8] = {0xFF, 0xEE, 0xDD, 0xCC, 0xBB, 0xAA, 0x99, 0x88};
   EXPECT_EQ(read_u64_be(eight), 0xFFEEDDCCBBAA9988ull);
   EXPECT_EQ(sign_magnitude_32(0x80000005u), -5);

@@ -10,12 +10,25 @@
 #include <random>
 
 #include "core/grid_points.hpp"
+#include "support/nearest_oracle.hpp"
 #include "support/synthetic_handle.hpp"
 
 namespace vorlak {
 namespace {
 
 using test::ByteVec;
+using test::rank_by_distance;
+
+// One latitude and longitude per point, as the field API views a grid
+// without axes.
+GridView point_view(const std::vector<double>& lats, const std::vector<double>& lons,
+                    const std::vector<double>& values) {
+  GridView view;
+  view.latitudes = lats;
+  view.longitudes = lons;
+  view.values = values;
+  return view;
+}
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -51,27 +64,18 @@ TEST(Haversine, AntipodalRoundingGivesHalfTheCircumferenceNotNaN) {
 }
 
 TEST(Nearest, AntipodalPointIsFarthestNotFirst) {
-  DerivedKeys derived;
-  derived.set("latitudes", KeyValue{std::vector<double>{87.5, 0.0}});
-  derived.set("longitudes", KeyValue{std::vector<double>{341.9283939061209, 0.0}});
-  const HandleRecord handle = test::handle_with(test::decoded_field({1, 2}, 2, 1), derived);
-  auto found = nearest(handle, -87.5, 161.9283939061209, 2);
-  ASSERT_TRUE(found);
-  ASSERT_EQ(found->size(), 2u);
-  EXPECT_EQ((*found)[0].index, 1u);
-  EXPECT_EQ((*found)[1].distance, 20015.114442035923);
+  const std::vector<double> lats{87.5, 0.0}, lons{341.9283939061209, 0.0}, values{1, 2};
+  const auto found = nearest(point_view(lats, lons, values), -87.5, 161.9283939061209, 2);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].index, 1u);
+  EXPECT_EQ(found[1].distance, 20015.114442035923);
 }
 
 TEST(Nearest, LaterPointCloserByAFewUlpsStillWins) {
   // Distances differing in the 13th digit: the quick rejection must not
   // swallow the closer, later point.
-  DerivedKeys derived;
-  derived.set("latitudes", KeyValue{std::vector<double>{0.0, 0.0, 0.0}});
-  derived.set("longitudes", KeyValue{std::vector<double>{1.0, 1.0 - 1e-13, 1.0 - 2e-13}});
-  const HandleRecord handle = test::handle_with(test::decoded_field({1, 2, 3}, 3, 1), derived);
-  auto found = nearest(handle, 0.0, 0.0, 2);
-  ASSERT_TRUE(found);
-  EXPECT_EQ(indices(*found), (std::vector<std::uint64_t>{2, 1}));
+  const std::vector<double> lats{0.0, 0.0, 0.0}, lons{1.0, 1.0 - 1e-13, 1.0 - 2e-13}, values{1, 2, 3};
+  EXPECT_EQ(indices(nearest(point_view(lats, lons, values), 0.0, 0.0, 2)), (std::vector<std::uint64_t>{2, 1}));
 }
 
 TEST(TotalOrder, OrdersNaNsZerosAndNumbers) {
@@ -169,20 +173,14 @@ TEST(GridPoints, FailuresOfTheCoordinateAndValueReads) {
   ASSERT_FALSE(inconsistent);
   EXPECT_EQ(inconsistent.error().message(), "latitudes, longitudes, and values arrays are inconsistent");
 
+  // No axes, decoded or not: the coordinate keys are not defined, which is
+  // what reading them says first.
   auto no_axes = grid_points(test::handle_with(test::decoded_field({1, 2}, 2, 1)));
   EXPECT_EQ(no_axes.error().message(), "key 'latitudes' is not defined");
-
-  DerivedKeys scalar;
-  scalar.set("latitudes", KeyValue{1.0});
-  auto wrong_type = grid_points(test::handle_with(test::decoded_field({1}, 1, 1), scalar));
-  EXPECT_EQ(wrong_type.error().message(), "key 'latitudes' cannot be read as double_array; actual type is double");
-
-  DerivedKeys arrays;
-  arrays.set("latitudes", KeyValue{std::vector<double>{1}});
-  arrays.set("longitudes", KeyValue{std::vector<double>{1}});
-  auto undecodable = grid_points(test::handle_with(fail("bad packing"), arrays));
-  EXPECT_EQ(undecodable.error().message(), "bad packing");
-  EXPECT_EQ(nearest(test::handle_with(fail("bad packing"), arrays), 0, 0, 1).error().message(), "bad packing");
+  auto undecodable = grid_points(test::handle_with(fail("bad packing")));
+  EXPECT_EQ(undecodable.error().message(), "key 'latitudes' is not defined");
+  EXPECT_EQ(nearest(test::handle_with(fail("bad packing")), 0, 0, 1).error().message(),
+            "key 'latitudes' is not defined");
 }
 
 TEST(NearestEach, OneNearestPerQueryInOrder) {
@@ -232,30 +230,27 @@ TEST(Nearest, BoundedSelectionEqualsTheFullSort) {
     const HandleRecord on_axes =
         test::handle_with(test::decoded_field(values, columns, rows, test::axes(lat_axis, lon_axis)));
 
-    // The same kind of points as explicit arrays from the derived keys.
+    // The same kind of points with a latitude and longitude each.
     std::vector<double> lats(values.size()), lons(values.size());
     for (auto& v : lats) v = random_coordinate(rng, 90);
     for (auto& v : lons) v = random_coordinate(rng, 180);
-    DerivedKeys derived;
-    derived.set("latitudes", KeyValue{lats});
-    derived.set("longitudes", KeyValue{lons});
-    const HandleRecord on_arrays = test::handle_with(test::decoded_field(values, values.size(), 1), derived);
+    const GridView on_points = point_view(lats, lons, values);
 
-    for (const HandleRecord* handle : {&on_axes, &on_arrays}) {
-      for (int q = 0; q < 5; ++q) {
-        const double qlat = q == 4 ? 200.0 : random_coordinate(rng, 90);
-        const double qlon = random_coordinate(rng, 360);
-        auto ranked = rank_by_distance(*handle, qlat, qlon);
-        ASSERT_TRUE(ranked);
-        for (std::size_t k : {std::size_t{1}, std::size_t{3}, std::size_t{17}, values.size()}) {
-          auto found = nearest(*handle, qlat, qlon, k);
-          ASSERT_TRUE(found);
-          expect_same_candidates(*found, *ranked, k);
-        }
-        auto each = nearest_each(*handle, std::vector<double>{qlat}, std::vector<double>{qlon});
-        ASSERT_TRUE(each);
-        expect_same_candidates(*each, *ranked, 1);
+    for (int q = 0; q < 5; ++q) {
+      const double qlat = q == 4 ? 200.0 : random_coordinate(rng, 90);
+      const double qlon = random_coordinate(rng, 360);
+      auto ranked = rank_by_distance(on_axes, qlat, qlon);
+      ASSERT_TRUE(ranked);
+      const auto ranked_points = rank_by_distance(on_points, qlat, qlon);
+      for (std::size_t k : {std::size_t{1}, std::size_t{3}, std::size_t{17}, values.size()}) {
+        auto found = nearest(on_axes, qlat, qlon, k);
+        ASSERT_TRUE(found);
+        expect_same_candidates(*found, *ranked, k);
+        expect_same_candidates(nearest(on_points, qlat, qlon, k), ranked_points, k);
       }
+      auto each = nearest_each(on_axes, std::vector<double>{qlat}, std::vector<double>{qlon});
+      ASSERT_TRUE(each);
+      expect_same_candidates(*each, *ranked, 1);
     }
   }
 }

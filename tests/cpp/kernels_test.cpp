@@ -235,7 +235,9 @@ TYPED_TEST(KernelsTest, RunsMatchReference) {
 
 TYPED_TEST(KernelsTest, SamplesMatchReference) {
   std::mt19937_64 rng(6);
-  const ScaleFactors s{-3.5, 0.25, 100.0};
+  // Factors of exactly 1 too, which a kernel may leave out.
+  for (const ScaleFactors s : {ScaleFactors{-3.5, 0.25, 100.0}, ScaleFactors{-3.5, 1.0, 0.1},
+                               ScaleFactors{1e5, 2.0, 1.0}, ScaleFactors{0.1, 1.0, 1.0}})
   for (unsigned octets = 1; octets <= 4; ++octets) {
     for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 7u, 8u, 33u, 257u}) {
       for (int mode = 0; mode < 4; ++mode) {

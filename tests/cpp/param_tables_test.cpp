@@ -112,13 +112,14 @@ class ParamKeyTimeNames : public ::testing::TestWithParam<KeyTimeCase> {};
 
 TEST_P(ParamKeyTimeNames, Names) {
   const KeyTimeCase& c = GetParam();
-  const KeyTimeNames got = key_time_names(c.record);
+  const KeyTimeNameViews got = key_time_name_views(c.record);
+  const auto key = [](std::string_view v) { return v.empty() ? std::nullopt : std::optional<std::string>(v); };
   EXPECT_EQ(got.shortName, c.shortName);
   EXPECT_EQ(got.name, c.name);
   EXPECT_EQ(got.units, c.units);
   EXPECT_EQ(got.paramId, c.paramId);
-  EXPECT_EQ(got.cfName, c.cfName);
-  EXPECT_EQ(got.cfVarName, c.cfVarName);
+  EXPECT_EQ(key(got.cfName), c.cfName);
+  EXPECT_EQ(key(got.cfVarName), c.cfVarName);
 }
 
 MessageRecord without_discipline(MessageRecord r) {

@@ -184,6 +184,9 @@ TEST(RunLengthPacking, SectionFiveReader) {
   EXPECT_EQ(full->runLength.maxLevel, 3);
   EXPECT_EQ(full->runLength.decimalScaleFactor, -1);
   EXPECT_EQ(full->runLength.levelValues, (std::vector<std::uint16_t>{100, 200, 65535}));
+  // 0xC1 is -65 as sign and magnitude (not -63, the two's complement some
+  // scale factors of other templates are written in).
+  EXPECT_EQ(parse_section5(test::g2_section5_run_length(12, 8, 3, {1, 2, 3}, -65))->runLength.decimalScaleFactor, -65);
 
   // MVL 4 with three values in the section: read as far as it goes; the
   // message is still listed and the decoder refuses it.

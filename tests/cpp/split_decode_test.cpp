@@ -4,7 +4,7 @@
 // field is split, however small, into many pieces. The split route must
 // give the same values bit for bit, or fail with the same text. Complex
 // packing is also checked against the plain route of optional integers
-// (undo_differencing, scale_optional), and every kernel set must agree.
+// (support/differencing_oracle.hpp), and every kernel set must agree.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -21,6 +21,7 @@
 #include "grib/decoders.hpp"
 #include "grib/framing.hpp"
 #include "grib/text.hpp"
+#include "support/differencing_oracle.hpp"
 #include "support/kernel_sets.hpp"
 #include "support/payload_encoders.hpp"
 
@@ -144,7 +145,7 @@ Values plain_route(const ComplexLayout& layout, const DataRepresentation& drs) {
   const unsigned m = drs.missingValueManagement;
   const std::uint64_t primary = drs.bitsPerValue == 0 ? 0 : (std::uint64_t{1} << drs.bitsPerValue) - 1;
   const std::uint64_t secondary = primary == 0 ? 0 : primary - 1;
-  OptionalIntegers ints;
+  test::OptionalIntegers ints;
   for (const ComplexGroup& g : layout.groups) {
     const std::uint64_t ones = g.width == 0 ? 0 : (std::uint64_t{1} << g.width) - 1;
     for (std::uint64_t x : g.values) {
@@ -159,9 +160,9 @@ Values plain_route(const ComplexLayout& layout, const DataRepresentation& drs) {
   }
   if (layout.order) {
     SpatialDifferencing sd{static_cast<std::uint8_t>(layout.order), layout.initial_values, layout.overall_minimum};
-    ints = *undo_differencing(std::move(ints), sd);
+    ints = test::undo_differencing(std::move(ints), sd);
   }
-  return scale_optional(ints, drs);
+  return test::scale_optional(ints, drs);
 }
 
 std::uint64_t points_of(const ComplexLayout& layout) {
@@ -278,6 +279,25 @@ TEST(SplitSimple, EveryWidth) {
     check_routes(unpack_simple, payload, drs, ints.size(), str_cat("width ", width));
     check_routes(unpack_simple, Bytes(payload).first(payload.size() / 2), drs, ints.size(),
                  str_cat("width ", width, ", cut short"));
+  }
+}
+
+// Spectral coefficients (the first from section 5) and logarithms build on
+// simple packing and split as it does.
+TEST(SplitSpectralLogarithm, LikeSimplePacking) {
+  std::mt19937_64 rng(6);
+  for (unsigned width : {0u, 9u, 16u}) {
+    std::vector<std::uint64_t> ints(2999);
+    for (auto& x : ints) x = rng() & ((1ull << width) - 1);
+    const ByteVector payload = test::pack_simple(ints, width);
+    DataRepresentation spectral = test::make_drs(50, 1.5f, -4, 1, static_cast<std::uint8_t>(width));
+    spectral.realPartOfFirstCoefficient = 0x43900000u;  // 288.0f
+    DataRepresentation logarithm = test::make_drs(61, -2.0f, -12, 0, static_cast<std::uint8_t>(width));
+    logarithm.preProcessingParameter = 0x3FA00000u;  // 1.25f
+    check_routes(unpack_spectral_simple, payload, spectral, ints.size() + 1, str_cat("spectral, width ", width));
+    check_routes(unpack_logarithmic, payload, logarithm, ints.size(), str_cat("logarithm, width ", width));
+    check_routes(unpack_logarithmic, Bytes(payload).first(payload.size() / 2), logarithm, ints.size(),
+                 str_cat("logarithm, width ", width, ", cut short"));
   }
 }
 

@@ -247,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TemplateKeySets, Template0WithoutSecondSurfaceIsUnchanged) {
   const ByteVec message = product_message(test::g2_section4({.forecast_time = 6, .level_type = 100}));
   const HandleRecord h = test::handle_from_bytes(message);
-  const DerivedKeys record_only = derive_keys(h.record, h.grid_size_known, h.grid_size);
+  const DerivedKeys record_only = derive_keys(FieldView{h.record, {}, h.grid_size_known, h.grid_size});
   ASSERT_EQ(h.derived.entries().size(), record_only.entries().size());
   for (std::size_t i = 0; i < record_only.entries().size(); ++i) {
     EXPECT_EQ(h.derived.entries()[i].first, record_only.entries()[i].first);
@@ -289,11 +289,12 @@ TEST(TemplateKeySets, AnyFieldOfAMessage) {
   ASSERT_EQ(scan->fields.size(), 2u);
   const MessageRecord& last = scan->records[0];
   for (std::int64_t k = 0; k < 2; ++k) {
-    const auto keys = derive_field_keys(message, last, scan->fields[static_cast<std::size_t>(k)]);
-    ASSERT_TRUE(keys) << keys.error();
-    EXPECT_EQ(std::get<std::int64_t>(keys->find("number")->value), k + 1);
-    EXPECT_EQ(std::get<std::int64_t>(keys->find("numberOfPoints")->value), 12);
-    EXPECT_TRUE(keys->contains("Ni"));
+    const auto field = summarise_field(message, last, scan->fields[static_cast<std::size_t>(k)]);
+    ASSERT_TRUE(field) << field.error();
+    const DerivedKeys keys = derive_keys(FieldView{*field, message, true, 12}, KeySet::All);
+    EXPECT_EQ(std::get<std::int64_t>(keys.find("number")->value), k + 1);
+    EXPECT_EQ(std::get<std::int64_t>(keys.find("numberOfPoints")->value), 12);
+    EXPECT_TRUE(keys.contains("Ni"));
   }
 }
 

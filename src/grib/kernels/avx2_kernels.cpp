@@ -593,8 +593,68 @@ VORLAK_AVX2 void ieee64_be(const std::uint8_t* data, std::size_t count, double* 
 // halves, whose shuffles pick lanes 0-1 and 2-3), each into its 64-bit lane
 // in the right byte order with zeros above; signed ones sign-extended as
 // ((x AND mask) XOR sign) - sign; then the exact 2^52 conversion.
+// Scaling whose multiplications by exactly 1 are left out: the same
+// doubles, one or two operations fewer per four values.
+template <bool kBinary, bool kDecimal>
+VORLAK_AVX2 inline __m256d scale4_as(__m256d x, const Scale4& s) {
+  if constexpr (kBinary) x = _mm256_mul_pd(x, s.binary);
+  x = _mm256_add_pd(x, s.reference);
+  if constexpr (kDecimal) x = _mm256_mul_pd(x, s.decimal);
+  return x;
+}
+
+// Unsigned samples of one or two octets, eight at a time: widened to 32-bit
+// integers, which convert to doubles exactly.
+template <unsigned kOctets, bool kLittle, bool kBinary, bool kDecimal>
+VORLAK_AVX2 std::size_t small_samples_scaled(const std::uint8_t* bytes, std::size_t count, const Scale4& s,
+                                             double* out) {
+  const __m128i swap = kLittle ? _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)
+                               : _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m256i x;
+    if constexpr (kOctets == 1) {
+      x = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + i)));
+    } else {
+      __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 2 * i));
+      if constexpr (!kLittle) raw = _mm_shuffle_epi8(raw, swap);
+      x = _mm256_cvtepu16_epi32(raw);
+    }
+    const __m256d lo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(x));
+    const __m256d hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(x, 1));
+    _mm256_storeu_pd(out + i, scale4_as<kBinary, kDecimal>(lo, s));
+    _mm256_storeu_pd(out + i + 4, scale4_as<kBinary, kDecimal>(hi, s));
+  }
+  return i;
+}
+
+template <unsigned kOctets, bool kLittle>
+VORLAK_AVX2 std::size_t small_samples_by_scale(const std::uint8_t* bytes, std::size_t count,
+                                               const ScaleFactors& scale, double* out) {
+  const Scale4 s = scale_setup(scale);
+  const bool binary = scale.binary != 1.0;
+  const bool decimal = scale.decimal != 1.0;
+  if (binary && decimal) return small_samples_scaled<kOctets, kLittle, true, true>(bytes, count, s, out);
+  if (binary) return small_samples_scaled<kOctets, kLittle, true, false>(bytes, count, s, out);
+  if (decimal) return small_samples_scaled<kOctets, kLittle, false, true>(bytes, count, s, out);
+  return small_samples_scaled<kOctets, kLittle, false, false>(bytes, count, s, out);
+}
+
 VORLAK_AVX2 void samples_scaled(const std::uint8_t* bytes, unsigned octets, bool little_endian, bool is_signed,
                                 unsigned width, std::size_t count, const ScaleFactors& scale, double* out) {
+  if (!is_signed && (octets == 1 || octets == 2)) {
+    std::size_t done = 0;
+    if (octets == 1) {
+      done = small_samples_by_scale<1, false>(bytes, count, scale, out);
+    } else if (little_endian) {
+      done = small_samples_by_scale<2, true>(bytes, count, scale, out);
+    } else {
+      done = small_samples_by_scale<2, false>(bytes, count, scale, out);
+    }
+    portable_kernels().samples_scaled(bytes + done * octets, octets, little_endian, is_signed, width, count - done,
+                                      scale, out + done);
+    return;
+  }
   alignas(32) std::int8_t order[32];
   for (unsigned lane = 0; lane < 4; ++lane) {
     for (unsigned j = 0; j < 8; ++j) {
