@@ -10,6 +10,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <unordered_set>
 
 #include "compat/code_names.hpp"
 #include "compat/layer_names.hpp"
@@ -26,25 +28,22 @@ const KeyValue* DerivedKeys::find(std::string_view name) const {
   return (it != entries_.end() && it->first == name) ? &it->second : nullptr;
 }
 
-void DerivedKeys::set(std::string name, KeyValue value) {
+void DerivedKeys::set(KeyName name, KeyValue value) {
   const auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
-                                   [](const Entry& e, const std::string& n) { return e.first < n; });
+                                   [](const Entry& e, KeyName n) { return e.first < n; });
   if (it != entries_.end() && it->first == name) {
     it->second = std::move(value);
   } else {
-    entries_.emplace(it, std::move(name), std::move(value));
+    entries_.emplace(it, name, std::move(value));
   }
 }
 
-void DerivedKeys::add_absent(std::vector<Entry> entries) {
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.first < b.first; });
-  const std::size_t kept = entries_.size();
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (i > 0 && entries[i].first == entries[i - 1].first) continue;  // the first of a name
-    if (!find(entries[i].first)) entries_.push_back(std::move(entries[i]));
-  }
-  std::inplace_merge(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end(),
-                     [](const Entry& a, const Entry& b) { return a.first < b.first; });
+KeyName lasting_key_name(std::string_view name) {
+  // Nodes of an unordered_set do not move: their text stays where it is.
+  static std::mutex mutex;
+  static std::unordered_set<std::string> names;
+  const std::lock_guard lock(mutex);
+  return *names.emplace(name).first;
 }
 
 namespace {
@@ -95,33 +94,44 @@ class Slots {
   bool has(Key k) const { return kinds_[static_cast<std::size_t>(k)] != Kind::Absent; }
 
   // Builds every entry in place, in name order, merging the template fields
-  // (ascending key ids are ascending names); a catalogue key wins over a
-  // template field of the same name.
-  DerivedKeys emit(std::vector<TemplateEntry> fields) const {
+  // (`order`: indexes into `fields` by ascending key id, which is ascending
+  // name, one per key) and the extra entries (ascending by name); of one
+  // name, a catalogue key wins over a template field, either over an extra.
+  DerivedKeys emit(std::vector<TemplateEntry>& fields, std::span<const std::uint32_t> order,
+                   std::span<const DerivedKeys::Entry> extra) const {
     std::vector<DerivedKeys::Entry> entries;
-    entries.reserve(count_ + fields.size());
-    std::size_t next = 0;
-    auto flush_before = [&](std::string_view name) {
-      while (next < fields.size() && template_key_name(fields[next].first) < name) {
-        entries.emplace_back(template_key_name(fields[next].first), std::move(fields[next].second));
-        ++next;
-      }
-      if (next < fields.size() && template_key_name(fields[next].first) == name) ++next;
+    entries.reserve(count_ + order.size() + extra.size());
+    std::size_t c = 0, t = 0, x = 0;
+    const auto skip_absent = [&] {
+      while (c < kKeyCount && kinds_[kNameOrder[c]] == Kind::Absent) ++c;
     };
-    for (const std::uint8_t k : kNameOrder) {
-      if (kinds_[k] == Kind::Absent) continue;
-      const std::string_view name = kKeyCatalogue[k].name;
-      if (!fields.empty()) flush_before(name);
-      const SlotValue& v = values_[k];
-      switch (kinds_[k]) {
-        case Kind::Long: entries.emplace_back(name, KeyValue{v.long_value}); break;
-        case Kind::Double: entries.emplace_back(name, KeyValue{v.double_value}); break;
-        case Kind::Text: entries.emplace_back(name, KeyValue{std::string(v.text.data, v.text.size)}); break;
-        case Kind::Absent: break;
+    skip_absent();
+    while (c < kKeyCount || t < order.size() || x < extra.size()) {
+      const std::string_view catalogue = c < kKeyCount ? kKeyCatalogue[kNameOrder[c]].name : std::string_view();
+      const std::string_view field = t < order.size() ? template_key_name(fields[order[t]].first) : std::string_view();
+      const bool take_catalogue = c < kKeyCount && (t >= order.size() || catalogue <= field) &&
+                                  (x >= extra.size() || catalogue <= extra[x].first);
+      if (take_catalogue) {
+        const std::uint8_t k = kNameOrder[c];
+        const SlotValue& v = values_[k];
+        switch (kinds_[k]) {
+          case Kind::Long: entries.emplace_back(catalogue, KeyValue{v.long_value}); break;
+          case Kind::Double: entries.emplace_back(catalogue, KeyValue{v.double_value}); break;
+          case Kind::Text: entries.emplace_back(catalogue, KeyValue{std::string(v.text.data, v.text.size)}); break;
+          case Kind::Absent: break;
+        }
+        if (t < order.size() && field == catalogue) ++t;
+        if (x < extra.size() && extra[x].first == catalogue) ++x;
+        ++c;
+        skip_absent();
+      } else if (t < order.size() && (x >= extra.size() || field <= extra[x].first)) {
+        if (x < extra.size() && extra[x].first == field) ++x;
+        entries.emplace_back(field, std::move(fields[order[t]].second));
+        ++t;
+      } else {
+        entries.push_back(extra[x]);
+        ++x;
       }
-    }
-    for (; next < fields.size(); ++next) {
-      entries.emplace_back(template_key_name(fields[next].first), std::move(fields[next].second));
     }
     return DerivedKeys::from_sorted(std::move(entries));
   }
@@ -274,7 +284,7 @@ DerivedKeys derive_keys(const MessageRecord& r, bool grid_size_known, std::uint6
   return derive_keys(FieldView{r, {}, grid_size_known, grid_size}, KeySet::Codes);
 }
 
-DerivedKeys derive_keys(const FieldView& field, KeySet set) {
+DerivedKeys derive_keys(const FieldView& field, KeySet set, std::span<const DerivedKeys::Entry> extra) {
   const MessageRecord& r = field.record;
   Slots s;
   const std::int64_t edition = edition_code(r.edition);
@@ -391,13 +401,16 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
           fields);
     }
   }
-  if (set == KeySet::All && fields.size() > 1) {  // three templates' fields, each in name order
-    std::stable_sort(fields.begin(), fields.end(),
-                     [](const TemplateEntry& a, const TemplateEntry& b) { return a.first < b.first; });
-    fields.erase(std::unique(fields.begin(), fields.end(),
-                             [](const TemplateEntry& a, const TemplateEntry& b) { return a.first == b.first; }),
-                 fields.end());
-  }
+  // Up to three templates' fields, each in key order: merged by key, the
+  // first of a key (product, then grid, then data representation).
+  std::vector<std::uint32_t> order(fields.size());
+  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return fields[a].first != fields[b].first ? fields[a].first < fields[b].first : a < b;
+  });
+  order.erase(std::unique(order.begin(), order.end(),
+                          [&](std::uint32_t a, std::uint32_t b) { return fields[a].first == fields[b].first; }),
+              order.end());
 
   // Time.
   const StepKeys steps = step_keys(r, range);
@@ -423,7 +436,7 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
     s.set_if(Key::P1, r.forecastTime);
     s.set_if(Key::P2, r.P2);
   }
-  return s.emit(std::move(fields));
+  return s.emit(fields, order, extra);
 }
 
 }  // namespace vorlak

@@ -120,8 +120,8 @@ Result<std::optional<NamedValues>> FieldFile::cf_grid_mapping(std::size_t field)
 }
 
 CodesResult<std::vector<NearestCandidate>> FieldFile::nearest(std::size_t field, double latitude, double longitude,
-                                                              std::uint64_t count,
-                                                              const DecodeOptions& options) const {
+                                                              std::uint64_t count, const DecodeOptions& options,
+                                                              std::optional<std::span<const double>> held) const {
   const auto internal = [](std::string text) { return codes_fail(CodesError::internal(std::move(text))); };
   auto coordinates = grid_coordinates(field);
   if (!coordinates) return internal(str_cat("no grid point positions: ", coordinates.error()));
@@ -134,15 +134,20 @@ CodesResult<std::vector<NearestCandidate>> FieldFile::nearest(std::size_t field,
     }
     return internal(str_cat("no grid point positions: ", why));
   }
-  auto values = this->values(field, options);
-  if (!values) return internal(std::move(values.error()));
+  // The caller's values, else decoded here.
+  std::vector<double> decoded;
+  if (!held) {
+    auto values = this->values(field, options);
+    if (!values) return internal(std::move(values.error()));
+    decoded = std::move(values->values);
+  }
+  const std::span<const double> values = held ? *held : std::span<const double>(decoded);
   const GridCoordinates& points = ***coordinates;
-  if (points.size() != values->values.size()) {
-    return internal(str_cat("the grid has ", points.size(), " points but the field ", values->values.size(),
-                            " values"));
+  if (points.size() != values.size()) {
+    return internal(str_cat("the grid has ", points.size(), " points but the field ", values.size(), " values"));
   }
   GridView view;
-  view.values = values->values;
+  view.values = values;
   std::vector<double> latitudes, longitudes;
   switch (points.form()) {
     case GridCoordinates::Form::kAxes:

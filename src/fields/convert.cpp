@@ -2,6 +2,7 @@
 // objects, core errors to exceptions, decoded vectors to NumPy arrays that
 // own them.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -25,6 +26,8 @@ template <class T>
 void free_vector(PyObject* capsule) {
   delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, "vorlak._fields.values"));
 }
+
+void free_memory(PyObject* capsule) { std::free(PyCapsule_GetPointer(capsule, "vorlak._fields.memory")); }
 
 void free_shared(PyObject* capsule) {
   delete static_cast<SharedDoubles*>(PyCapsule_GetPointer(capsule, "vorlak._fields.shared"));
@@ -82,8 +85,40 @@ PyObject* array_of(std::vector<double>&& values, std::optional<FieldShape> shape
   return array_over(std::move(values), shape, writeable, NPY_FLOAT64);
 }
 
-PyObject* array_of(std::vector<float>&& values, std::optional<FieldShape> shape, bool writeable) {
-  return array_over(std::move(values), shape, writeable, NPY_FLOAT32);
+PyObject* array_of(ValueArray&& values, std::optional<FieldShape> shape, bool writeable) {
+  if (!numpy_ready()) return nullptr;
+  npy_intp dims[2];
+  const int rank = dimensions(values.size(), shape, dims);
+  const int type_number = values.type() == ValueType::Float32 ? NPY_FLOAT32 : NPY_FLOAT64;
+  PyRef array;
+  if (values.size() == 0) {
+    array = PyRef(PyArray_SimpleNew(rank, dims, type_number));
+    if (!array) return nullptr;
+  } else {
+    // The capsule frees the memory the decoder wrote.
+    void* data = values.release();
+    PyRef capsule(PyCapsule_New(data, "vorlak._fields.memory", &free_memory));
+    if (!capsule) {
+      std::free(data);
+      return nullptr;
+    }
+    array = PyRef(PyArray_SimpleNewFromData(rank, dims, type_number, data));
+    if (!array) return nullptr;
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), capsule.release()) < 0) return nullptr;
+  }
+  if (!writeable) PyArray_CLEARFLAGS(reinterpret_cast<PyArrayObject*>(array.get()), NPY_ARRAY_WRITEABLE);
+  return array.release();
+}
+
+std::optional<std::span<const double>> doubles_of(PyObject* object) {
+  if (!numpy_ready()) return std::nullopt;
+  auto* array = reinterpret_cast<PyArrayObject*>(object);
+  if (!PyArray_Check(object) || PyArray_TYPE(array) != NPY_FLOAT64 || !PyArray_IS_C_CONTIGUOUS(array)) {
+    PyErr_SetString(PyExc_TypeError, "expected a contiguous float64 array");
+    return std::nullopt;
+  }
+  return std::span<const double>(static_cast<const double*>(PyArray_DATA(array)),
+                                 static_cast<std::size_t>(PyArray_SIZE(array)));
 }
 
 PyObject* array_of(SharedDoubles&& values, std::optional<FieldShape> shape) {
@@ -126,18 +161,43 @@ PyObject* dict_of(const NamedValues& values) {
   return dict.release();
 }
 
-PyObject* name_object(const std::string& name) {
+PyObject* name_object(std::string_view name, bool lasting) {
   // Key names repeat from field to field: one interned object each (its
   // hash kept), for the life of the process. The set is bounded; names past
   // the bound are made afresh.
   static std::unordered_map<std::string, PyObject*> names;
+  // The field keys' names are views of lasting text: looked up by where the
+  // text lies first (checked against the object, so a view of other text
+  // at a reused address only misses).
+  static std::unordered_map<const char*, PyObject*> by_address;
   constexpr std::size_t kMaxNames = 8192;
-  if (auto it = names.find(name); it != names.end()) return Py_NewRef(it->second);
-  PyObject* made = text_object(name);
-  if (!made || names.size() >= kMaxNames) return made;
-  PyUnicode_InternInPlace(&made);
-  names.emplace(name, Py_NewRef(made));
-  return made;
+  if (auto it = lasting ? by_address.find(name.data()) : by_address.end(); it != by_address.end()) {
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(it->second, &size);
+    if (text && static_cast<std::size_t>(size) == name.size() && std::memcmp(text, name.data(), name.size()) == 0) {
+      return Py_NewRef(it->second);
+    }
+    PyErr_Clear();
+  }
+  PyObject* found = nullptr;
+  if (auto it = names.find(std::string(name)); it != names.end()) {
+    found = Py_NewRef(it->second);
+  } else {
+    found = text_object(name);
+    if (!found || names.size() >= kMaxNames) return found;
+    PyUnicode_InternInPlace(&found);
+    names.emplace(std::string(name), Py_NewRef(found));
+  }
+  if (lasting && by_address.size() < kMaxNames) {
+    // Both maps hold a reference to the interned object.
+    auto [it, added] = by_address.try_emplace(name.data(), found);
+    if (added) {
+      Py_INCREF(found);
+    } else if (it->second != found) {
+      Py_SETREF(it->second, Py_NewRef(found));
+    }
+  }
+  return found;
 }
 
 PyObject* text_object(std::string_view text) {
