@@ -432,6 +432,19 @@ def test_nearest_and_points_on_a_real_projected_field():
         field.nearest(40, -100, k=0)
 
 
+def test_nearest_searches_the_values_the_field_holds():
+    field = vorlak.open(g.grib2_message([g.section1(), g.section3_latlon(4, 3, 60, 0, 58, 3, 1, 1),
+                                         *g.field_simple([float(k) for k in range(12)])]))[0]
+    (first,) = field.nearest(59, 2)
+    assert (first.index, first.value) == (6, 6.0)
+    # Decoded once into the field's values; later searches read them.
+    kept = field.values
+    assert first.value == kept[first.position]
+    field._values_kept = -kept
+    (again,) = field.nearest(59, 2)
+    assert (again.index, again.value) == (6, -6.0) and field.values[again.position] == -6.0
+
+
 # ----------------------------------------------------------------- bad input
 
 def lambert_keys(**changes):

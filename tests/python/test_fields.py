@@ -264,6 +264,31 @@ def test_grids_without_rows_give_one_dimension(tmp_path):
         assert len(set(field.latitudes.tolist())) == 4 and field.longitudes[4:12].tolist() == list(range(0, 360, 45))
 
 
+@pytest.mark.parametrize("present", [None, [True, False, True, True, False, True, True, True, True, False, True]],
+                         ids=["counted from the data", "counted from the bitmap"])
+def test_grib1_fields_on_a_predefined_grid(present):
+    values = [10.0, 20, 30, 40, 50, 60, 70, 80][:8 if present is None else sum(present)]
+    bitmap = None if present is None else g.bms(present)
+    message = g.grib1_message(g.pds(grid=211, has_gds=False, has_bms=bitmap is not None), None, bitmap,
+                              g.bds_simple(values, bits=8))
+    expected = values if present is None else [values.pop(0) if p else np.nan for p in present]
+    with vorlak.open(message) as grib:
+        (field,) = grib
+        assert field["numberOfGridUsed"] == field["gridDefinition"] == 211
+        assert field["numberOfPoints"] == field["numberOfValues"] == len(expected)
+        np.testing.assert_array_equal(field.values, expected)
+        np.testing.assert_array_equal(field.data(np.float32), np.float32(expected))
+        assert field.shape is None and field.latitudes is None and field.projparams is None
+        assert b"predefined grid 211" in field.grid_id
+        with pytest.raises(v.CodesInternalError, match="no grid point positions"):
+            field.nearest(0, 0)
+    # The codes API refuses them.
+    h = v.codes_new_from_message(message)
+    with pytest.raises(v.CodesInternalError, match="requires a GDS"):
+        v.codes_get_values(h)
+    assert not v.codes_is_defined(h, "numberOfGridUsed")
+
+
 # -------------------------------------------------------------- closed files
 
 
