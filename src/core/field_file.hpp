@@ -240,6 +240,11 @@ class FieldFile {
   Bytes grid_section(std::size_t field) const;
   Edition edition(std::size_t field) const { return scan_.records[fields_[field].record].edition; }
   Result<std::optional<std::vector<double>>> coordinate(std::size_t field, bool latitude) const;
+  // The most points the field's data sections can fill, read from their
+  // sizes without decoding: the bits of the bitmap in effect, else the
+  // values the payload holds (simple packing, IEEE numbers) or the count
+  // section 5 states; none where nothing bounds them (a constant field).
+  std::optional<std::uint64_t> data_capacity(std::size_t field) const;
 
   SharedBytes bytes_;
   ScanResult scan_;
