@@ -441,8 +441,9 @@ def test_coordinates_only_for_the_points_the_data_can_fill(ni, nj, bits, error):
     """A grid section alone never makes the field API compute more points
     than the field's data sections can fill."""
     grid = g.section3_latlon(ni=ni, nj=nj, la1=60, lo1=0, la2=-60, lo2=359, di=0.02, dj=0.01)
-    field = vorlak.open(g.grib2_message([g.section1(), grid, g.section4(), g.section5(0, 12, 1.0, bits=bits),
-                                         g.section6(), g.section7(b"\1" * 12)]))[0]
+    field = vorlak.open(g.grib2_message([g.section1(), grid, g.section4(),
+                                         g.section5(0, 12 if bits else ni * nj, 1.0, bits=bits), g.section6(),
+                                         g.section7(b"\1" * 12)]))[0]
     if error is None:
         assert field.latitudes.shape == field.values.shape == (4, 1 << 10)
         return
