@@ -87,8 +87,14 @@ Result<FieldDecoded> FieldFile::values_into(std::size_t field, const OutputProvi
   const std::optional<GridLayout> layout = layout_of(record.edition, grid_section(field));
   if (!layout || layout->points() != out.size()) return done;  // one dimension, in message order
   if (!layout->identity()) {
-    const std::vector<double> message_order(out.begin(), out.end());
-    if (auto ok = layout->to_presented<double>(message_order, out); !ok) return fail(std::move(ok.error()));
+    // Alternating rows turn where they lie; columns held consecutively
+    // take a copy of the field.
+    auto in_place = layout->to_presented_in_place(out);
+    if (!in_place) return fail(std::move(in_place.error()));
+    if (!*in_place) {
+      const std::vector<double> message_order(out.begin(), out.end());
+      if (auto ok = layout->to_presented<double>(message_order, out); !ok) return fail(std::move(ok.error()));
+    }
   }
   done.shape = shape_of(*layout);
   return done;
