@@ -61,6 +61,29 @@ constexpr std::array<std::uint8_t, kKeyCount> kNameOrder = [] {
   return order;
 }();
 
+// Where each template key's name falls among the catalogue's names in name
+// order: the count of catalogue names before it, and whether the next one
+// is the same name. Merging compares these numbers instead of the texts.
+struct CataloguePlace {
+  std::uint8_t before = 0;
+  bool same = false;
+};
+
+const std::vector<CataloguePlace>& catalogue_places() {
+  static const std::vector<CataloguePlace> places = [] {
+    std::vector<CataloguePlace> out(template_key_count());
+    for (std::size_t key = 0; key < out.size(); ++key) {
+      const std::string_view name = template_key_name(static_cast<std::uint16_t>(key));
+      const auto* at = std::lower_bound(kNameOrder.begin(), kNameOrder.end(), name,
+                                        [](std::uint8_t k, std::string_view n) { return kKeyCatalogue[k].name < n; });
+      out[key].before = static_cast<std::uint8_t>(at - kNameOrder.begin());
+      out[key].same = at != kNameOrder.end() && kKeyCatalogue[*at].name == name;
+    }
+    return out;
+  }();
+  return places;
+}
+
 // The values while gathering: a kind per key, and the value itself, left
 // uninitialised until set (only the kinds are cleared per build). Texts are
 // views that outlive the build.
@@ -101,6 +124,7 @@ class Slots {
                    std::span<const DerivedKeys::Entry> extra) const {
     std::vector<DerivedKeys::Entry> entries;
     entries.reserve(count_ + order.size() + extra.size());
+    const std::vector<CataloguePlace>& places = catalogue_places();
     std::size_t c = 0, t = 0, x = 0;
     const auto skip_absent = [&] {
       while (c < kKeyCount && kinds_[kNameOrder[c]] == Kind::Absent) ++c;
@@ -108,10 +132,16 @@ class Slots {
     skip_absent();
     while (c < kKeyCount || t < order.size() || x < extra.size()) {
       const std::string_view catalogue = c < kKeyCount ? kKeyCatalogue[kNameOrder[c]].name : std::string_view();
-      const std::string_view field = t < order.size() ? template_key_name(fields[order[t]].first) : std::string_view();
-      const bool take_catalogue = c < kKeyCount && (t >= order.size() || catalogue <= field) &&
-                                  (x >= extra.size() || catalogue <= extra[x].first);
-      if (take_catalogue) {
+      // The catalogue key at c comes before the template field at t, or
+      // has its name.
+      CataloguePlace place{};
+      bool catalogue_first = true, same = false;
+      if (t < order.size()) {
+        place = places[fields[order[t]].first];
+        catalogue_first = place.before > c || (place.before == c && place.same);
+        same = place.before == c && place.same;
+      }
+      if (c < kKeyCount && catalogue_first && (x >= extra.size() || catalogue <= extra[x].first)) {
         const std::uint8_t k = kNameOrder[c];
         const SlotValue& v = values_[k];
         switch (kinds_[k]) {
@@ -120,11 +150,14 @@ class Slots {
           case Kind::Text: entries.emplace_back(catalogue, KeyValue{std::string(v.text.data, v.text.size)}); break;
           case Kind::Absent: break;
         }
-        if (t < order.size() && field == catalogue) ++t;
+        if (same) ++t;
         if (x < extra.size() && extra[x].first == catalogue) ++x;
         ++c;
         skip_absent();
-      } else if (t < order.size() && (x >= extra.size() || field <= extra[x].first)) {
+        continue;
+      }
+      const std::string_view field = t < order.size() ? template_key_name(fields[order[t]].first) : std::string_view();
+      if (t < order.size() && (x >= extra.size() || field <= extra[x].first)) {
         if (x < extra.size() && extra[x].first == field) ++x;
         entries.emplace_back(field, std::move(fields[order[t]].second));
         ++t;
@@ -376,6 +409,9 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set, std::span<const Deri
 
   // The product template: its fields, its time range, members and limits.
   std::vector<TemplateEntry> fields;
+  fields.reserve(set == KeySet::All ? 96 : 16);
+  // Where the grid's and the data representation's fields start.
+  std::size_t grid_from = 0, data_from = 0;
   std::optional<TimeRange> range;
   const bool grib2 = r.edition == Edition::Two;
   const Bytes product = grib2 ? section_bytes(field.message, r.spans.product) : Bytes{};
@@ -389,28 +425,41 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set, std::span<const Deri
     if (const auto v = limit(product_fields, k.lower_factor, k.lower_value)) s.set_double(Key::lowerLimit, *v);
     if (const auto v = limit(product_fields, k.upper_factor, k.upper_value)) s.set_double(Key::upperLimit, *v);
   }
+  grid_from = fields.size();
   if (grib2 && set == KeySet::All) {
     if (const auto grid_bytes = section_bytes(field.message, r.spans.grid); !grid_bytes.empty()) {
       add_template_fields(TemplateReader(find_template(3, r.gridDefinitionTemplateNumber.value_or(0xFFFF)),
                                          grid_bytes),
                           false, fields);
     }
+    data_from = fields.size();
     if (const auto data_bytes = section_bytes(field.message, r.spans.representation); !data_bytes.empty()) {
       add_template_fields(
           TemplateReader(find_template(5, r.dataRepresentationTemplateNumber.value_or(0xFFFF)), data_bytes), false,
           fields);
     }
   }
+  if (data_from < grid_from) data_from = fields.size();
   // Up to three templates' fields, each in key order: merged by key, the
   // first of a key (product, then grid, then data representation).
-  std::vector<std::uint32_t> order(fields.size());
-  for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return fields[a].first != fields[b].first ? fields[a].first < fields[b].first : a < b;
-  });
-  order.erase(std::unique(order.begin(), order.end(),
-                          [&](std::uint32_t a, std::uint32_t b) { return fields[a].first == fields[b].first; }),
-              order.end());
+  std::vector<std::uint32_t> order;
+  order.reserve(fields.size());
+  {
+    std::size_t run[3] = {0, grid_from, data_from};
+    const std::size_t end[3] = {grid_from, data_from, fields.size()};
+    for (;;) {
+      int next = -1;
+      for (int k = 0; k < 3; ++k) {
+        if (run[k] < end[k] && (next < 0 || fields[run[k]].first < fields[run[next]].first)) next = k;
+      }
+      if (next < 0) break;
+      const std::uint16_t key = fields[run[next]].first;
+      order.push_back(static_cast<std::uint32_t>(run[next]));
+      for (int k = 0; k < 3; ++k) {
+        while (run[k] < end[k] && fields[run[k]].first == key) ++run[k];
+      }
+    }
+  }
 
   // Time.
   const StepKeys steps = step_keys(r, range);

@@ -29,6 +29,7 @@ std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
 FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
   fields_.reserve(scan_.fields.size() + scan_.records.size());
   for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
+  scanned_records_ = scan_.records.size();
   add_cut_message();
   described_ = std::make_unique<std::atomic<const Described*>[]>(fields_.size());
   codes_keys_ = std::make_unique<std::atomic<const DerivedKeys*>[]>(fields_.size());
@@ -141,7 +142,10 @@ FieldFile::Described FieldFile::describe(std::size_t field) const {
   const MessageRecord& message_record = scan_.records[entry.record];
   const Bytes message = message_of(field);
   Described out;
-  if (auto record = summarise_field(message, message_record, entry.spans)) {
+  if (entry.record < scanned_records_ && entry.spans == message_record.spans) {
+    // The field the scan described its message by.
+    out.record = message_record;
+  } else if (auto record = summarise_field(message, message_record, entry.spans)) {
     out.record = std::move(*record);
   } else {
     // A grid or data representation section that does not parse: the

@@ -248,6 +248,9 @@ class FieldFile {
 
   SharedBytes bytes_;
   ScanResult scan_;
+  // Records the scan made (a message cut short adds one after them, made
+  // here without its codes).
+  std::size_t scanned_records_ = 0;
   std::vector<Entry> fields_;
   // The record and keys of each field, made on first use.
   std::unique_ptr<std::atomic<const Described*>[]> described_;

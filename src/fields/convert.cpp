@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <numpy/arrayobject.h>
 
@@ -161,23 +162,72 @@ PyObject* dict_of(const NamedValues& values) {
   return dict.release();
 }
 
+namespace {
+
+// Interned key names by where their lasting text lies: open addressing on
+// the address, a power-of-two table that never shrinks, at most half full.
+class NamesByAddress {
+ public:
+  PyObject* find(const char* text) const {
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = slot_of(text);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i].text == text) return slots_[i].name;
+      if (!slots_[i].text) return nullptr;
+    }
+  }
+  // Keeps a reference to `name`; false when the table is full.
+  bool add(const char* text, PyObject* name) {
+    if (count_ + 1 > kMaxNames) return false;
+    if (2 * (count_ + 1) > slots_.size()) grow();
+    for (std::size_t i = slot_of(text);; i = (i + 1) & (slots_.size() - 1)) {
+      if (!slots_[i].text) {
+        slots_[i] = Slot{text, Py_NewRef(name)};
+        ++count_;
+        return true;
+      }
+      if (slots_[i].text == text) return true;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMaxNames = 8192;
+  struct Slot {
+    const char* text = nullptr;
+    PyObject* name = nullptr;
+  };
+  std::size_t slot_of(const char* text) const {
+    auto h = reinterpret_cast<std::uintptr_t>(text);
+    h ^= h >> 17;
+    h *= 0x9E3779B97F4A7C15u;
+    return static_cast<std::size_t>(h >> 20) & (slots_.size() - 1);
+  }
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 256 : old.size() * 2, Slot{});
+    for (const Slot& s : old) {
+      if (!s.text) continue;
+      std::size_t i = slot_of(s.text);
+      while (slots_[i].text) i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = s;
+    }
+  }
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
+};
+
+}  // namespace
+
 PyObject* name_object(std::string_view name, bool lasting) {
   // Key names repeat from field to field: one interned object each (its
   // hash kept), for the life of the process. The set is bounded; names past
   // the bound are made afresh.
   static std::unordered_map<std::string, PyObject*> names;
-  // The field keys' names are views of lasting text: looked up by where the
-  // text lies first (checked against the object, so a view of other text
-  // at a reused address only misses).
-  static std::unordered_map<const char*, PyObject*> by_address;
+  // The field keys' names are views of text that stays where it is for the
+  // life of the process: its address finds the object.
+  static NamesByAddress by_address;
   constexpr std::size_t kMaxNames = 8192;
-  if (auto it = lasting ? by_address.find(name.data()) : by_address.end(); it != by_address.end()) {
-    Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(it->second, &size);
-    if (text && static_cast<std::size_t>(size) == name.size() && std::memcmp(text, name.data(), name.size()) == 0) {
-      return Py_NewRef(it->second);
-    }
-    PyErr_Clear();
+  if (lasting) {
+    if (PyObject* found = by_address.find(name.data())) return Py_NewRef(found);
   }
   PyObject* found = nullptr;
   if (auto it = names.find(std::string(name)); it != names.end()) {
@@ -188,15 +238,7 @@ PyObject* name_object(std::string_view name, bool lasting) {
     PyUnicode_InternInPlace(&found);
     names.emplace(std::string(name), Py_NewRef(found));
   }
-  if (lasting && by_address.size() < kMaxNames) {
-    // Both maps hold a reference to the interned object.
-    auto [it, added] = by_address.try_emplace(name.data(), found);
-    if (added) {
-      Py_INCREF(found);
-    } else if (it->second != found) {
-      Py_SETREF(it->second, Py_NewRef(found));
-    }
-  }
+  if (lasting) by_address.add(name.data(), found);
   return found;
 }
 
