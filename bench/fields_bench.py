@@ -11,10 +11,17 @@
    Target: at least 1.8 times the single-thread throughput on two cores.
    Decoders that run at memory speed (simple packing, a few ns a point)
    are bound by the fresh pages of their output, not by the decode.
+3. One large field split across threads: field.data(threads=1) against
+   threads=2 on the large real fields (ns per point, best of several), in
+   double and single precision.
+4. Peak memory of field.data() in double and single precision on the
+   largest real field: the growth of the peak resident set during the
+   call, against the size of the array handed out.
 
 Figures are printed; nothing is asserted on time."""
 import hashlib
 import os
+import subprocess
 import sys
 import tempfile
 import threading
@@ -129,6 +136,97 @@ def parallel_decode(label, path, rounds):
           f"{single / double:.2f}x")
 
 
+LARGE_FIELDS = (
+    ("NDFD critical fire weather (5.2, missing values)", "ndfd_critfireo.grib2"),
+    ("GDAS Gaussian (5.3)", "gdas.t00z.sfluxgrbf000.msg1.grib2"),
+    ("HRRR 10 m wind (5.0)", "hrrr.t06z.wrfsfcf01-UGRD.grib2"),
+    ("HRDPS CAPE (5.40)", "20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2"),
+    ("ECMWF open data (5.42)", "ecmwf-ifs-oper-surface.grib2"),
+    ("MRMS (5.41, PNG)", "MRMS_MergedRhoHV_19.00_20260219-042039.grib2"),
+)
+
+
+def largest_field(grib):
+    return max(grib, key=lambda f: f["numberOfPoints"])
+
+
+def split_decode():
+    for label, name in LARGE_FIELDS:
+        path = os.path.join(TESTDATA, name)
+        if not os.path.exists(path):
+            continue
+        with vorlak.open(path) as grib:
+            field = largest_field(grib)
+            points = field["numberOfPoints"]
+            figures = []
+            for dtype in (np.float64, np.float32):
+                # Alternating, best of seven each.
+                best = {1: float("inf"), 2: float("inf")}
+                for _ in range(7):
+                    for threads in (1, 2):
+                        start = time.perf_counter()
+                        field.data(dtype, threads=threads)
+                        best[threads] = min(best[threads], time.perf_counter() - start)
+                figures.append(f"{np.dtype(dtype).name} {best[1] / points * 1e9:.2f} / {best[2] / points * 1e9:.2f} "
+                               f"ns ({best[1] / best[2]:.2f}x)")
+            print(f"  {label}, {points:,} points: one / two threads: " + "; ".join(figures))
+
+
+def _status_kib(name):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(name):
+                return int(line.split()[1])
+    return 0
+
+
+def peak_growth(path, index, dtype, threads):
+    """Growth of the peak resident set while field.data(dtype, threads)
+    runs, in bytes, measured in a fresh interpreter whose allocator maps
+    every large block afresh (a fixed mmap threshold); None where the
+    kernel does not let the peak be reset."""
+    code = f"""
+import numpy as np, vorlak
+def kib(name):
+    for line in open("/proc/self/status"):
+        if line.startswith(name):
+            return int(line.split()[1])
+grib = vorlak.open({path!r})
+field = grib[{index}]
+field["numberOfPoints"]
+try:
+    open("/proc/self/clear_refs", "w").write("5")
+except OSError:
+    raise SystemExit(0)
+before = kib("VmRSS:")
+data = field.data(np.{np.dtype(dtype).name}, threads={threads})
+print((kib("VmHWM:") - before) * 1024)
+"""
+    env = dict(os.environ, MALLOC_MMAP_THRESHOLD_=str(1 << 20))
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    return int(out.stdout) if out.stdout.strip() else None
+
+
+def data_memory():
+    for label, name in LARGE_FIELDS:
+        path = os.path.join(TESTDATA, name)
+        if not os.path.exists(path):
+            continue
+        with vorlak.open(path) as grib:
+            field = largest_field(grib)
+            index, points = field._index, field["numberOfPoints"]
+        parts = []
+        for dtype in (np.float64, np.float32):
+            for threads in (1, 2):
+                growth = peak_growth(path, index, dtype, threads)
+                if growth is None:
+                    print("  (the peak resident set cannot be reset here)")
+                    return
+                parts.append(f"{np.dtype(dtype).name}, {threads} thread{'s' if threads > 1 else ''}: "
+                             f"{growth / (points * np.dtype(dtype).itemsize):.2f}x")
+        print(f"  {label}: peak growth / array handed out: " + "; ".join(parts))
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         many = os.path.join(tmp, "many.grib2")
@@ -152,6 +250,11 @@ def main():
         # Decoded at memory speed: the fresh output pages (kernel time) and
         # the memory both threads share bound this case, not the decoder.
         parallel_decode("8 simply packed fields of 1440 x 721 points", large, 2)
+    if os.path.isdir(TESTDATA):
+        print("one large field split across threads: field.data(dtype, threads=1) / threads=2")
+        split_decode()
+        print("peak memory of field.data(dtype)")
+        data_memory()
 
 
 if __name__ == "__main__":

@@ -91,8 +91,11 @@ def field_lifetime(vorlak, path, message, broken):
             _ignore(field.__getitem__, "noSuchKey", allowed=(KeyError,))
             _ignore(lambda: field.values, allowed=errors)
             _ignore(field.data, np.float32, allowed=errors)
+            _ignore(field.data, np.float64, 2, allowed=errors)
             _ignore(lambda: (field.latitudes, field.longitudes, field.shape), allowed=errors)
-            _ignore(field._nearest, 45.0, 10.0, 2, allowed=errors)
+            # Decoding for the search, then searching the values held.
+            _ignore(field._nearest, 45.0, 10.0, 2, None, allowed=errors)
+            _ignore(lambda: (field.nearest(45.0, 10.0, k=2), field.nearest(45.0, 10.0)), allowed=errors)
             field._codes_keys()
             field._text("level")
             repr(field)

@@ -6,16 +6,20 @@ Each case goes through codes_new_from_message, every key the handle lists
 (keys iterator when the module has one, else a fixed list) read with
 codes_get / codes_get_array, codes_get_values and the coordinate keys; then,
 written to a file, through codes_count_in_file, reading every message and
-the message index. A case passes when each step gives a result or one of
-the module's exceptions (CodesInternalError and its subclasses; TypeError /
-OverflowError for the argument conversions), and when its work stays within
-a bound set by the bytes of the message, checked in the worker:
+the message index; then through vorlak.open: every field's keys (dict),
+values in both precisions, shape, coordinates, plane axes, grid
+descriptions and a nearest search. A case passes when each step gives a
+result or one of the module's exceptions (CodesInternalError and its
+subclasses; TypeError / OverflowError for the argument conversions), and
+when its work stays within a bound set by the bytes of the message, checked
+in the worker:
 
   - points: no array handed out is longer than VALUES_PER_OCTET points per
     octet of the message (at least MIN_POINTS). The documented exceptions,
     whose size is the grid's, may go up to the 2^28-point limit instead: a
-    constant field (0 bits per value) and a GRIB1 bitmap that ends before
-    the grid does.
+    constant field (0 bits per value), a GRIB1 bitmap that ends before
+    the grid does, and the field API's compressing packings (PNG,
+    run-length).
   - memory: the worker's peak resident set grows during the case by at most
     MEMORY_SLACK plus MEMORY_ARRAYS arrays of doubles of that many points.
 
@@ -76,6 +80,10 @@ COORDINATE_KEYS = ("latitudes", "longitudes", "distinctLatitudes", "distinctLong
 VALUES_PER_OCTET = 64
 # Small messages may still describe a small grid of their own.
 MIN_POINTS = 4096
+# Data representations that compress without a bound of their own (the
+# field API decodes them; the codes API refuses them): PNG (deflate) and
+# run-length packing. Their output is bounded by the grid.
+COMPRESSING_TEMPLATES = (41, 200)
 # The largest field the module accepts; the grid-sized exceptions go up to it.
 GRID_LIMIT = 1 << 28
 # Peak resident growth of one case: this much, plus this many arrays of
@@ -107,11 +115,15 @@ def _message_grid_sized(m: bytes) -> bool:
             return True  # a bitmap: it may end before the grid does
         return len(m) > at + 10 and m[at + 10] == 0
     if m[7] == 2:
-        # 16.. sections of 4-octet length and 1-octet number; 5: 20 bits.
+        # 16.. sections of 4-octet length and 1-octet number; 5: 10-11
+        # template, 20 bits.
         at = 16
         while at + 5 <= len(m) and m[at:at + 4] != b"7777":
             length = int.from_bytes(m[at:at + 4], "big")
             if m[at + 4] == 5 and length >= 20 and len(m) > at + 19 and m[at + 19] == 0:
+                return True
+            if m[at + 4] == 5 and length >= 11 and len(m) > at + 10 and \
+                    int.from_bytes(m[at + 9:at + 11], "big") in COMPRESSING_TEMPLATES:
                 return True
             if length < 5:
                 return False
@@ -253,6 +265,33 @@ def exercise_file(v, path: str, data: bytes) -> None:
     v.codes_index_release(idx)
 
 
+def exercise_fields(open_fields, data: bytes, work: Work) -> None:
+    """The same bytes through the field API (vorlak.open): every field of
+    every message, its keys, decoded data and grid."""
+    import numpy as np
+    from vorlak._vorlak import CodesInternalError
+    allowed = (CodesInternalError, TypeError, OverflowError)
+    try:
+        grib = open_fields(data)
+    except allowed:
+        return
+    with grib:
+        for field in grib:
+            for read in (lambda: dict(field), lambda: field.shape, lambda: field.grid_id, lambda: field.values,
+                         lambda: field.data(np.float32), lambda: field.latitudes, lambda: field.longitudes,
+                         lambda: field.x, lambda: field.y, lambda: field.projparams, lambda: field._crs(True),
+                         lambda: field.nearest(45.0, 10.0, k=4)):
+                try:
+                    result = read()
+                except allowed:
+                    continue
+                if isinstance(result, dict):
+                    for value in result.values():
+                        work.note(value)
+                else:
+                    work.note(result)
+
+
 def _status_kib(field: str) -> int:
     with open("/proc/self/status") as f:
         for line in f:
@@ -293,6 +332,7 @@ def work_verdict(data: bytes, work: Work, growth: int | None) -> str | None:
 def worker_main() -> int:
     sys.path.insert(0, ROOT)
     from vorlak import _vorlak as v
+    from vorlak import fields
 
     import tempfile
     # Every case is written to the same file name: the cache could take a
@@ -307,6 +347,7 @@ def worker_main() -> int:
     for honest in (make_sample.grib2_messages()[0], make_sample.grib1_messages()[0]):
         exercise(v, honest, Work())
         exercise_file(v, case_path, honest)
+        exercise_fields(fields.open, honest, Work())
     can_reset_peak = reset_resident_peak()
     inp = sys.stdin.buffer
     out = sys.stdout
@@ -328,6 +369,7 @@ def worker_main() -> int:
         try:
             outcome = exercise(v, data, work)
             exercise_file(v, case_path, data)
+            exercise_fields(fields.open, data, work)
             status = "ok"
         except BaseException as e:  # anything the module should not raise
             outcome = f"{type(e).__name__}: {e}"

@@ -9,8 +9,10 @@
 Opening scans the bytes once and decodes nothing; a field's values and
 coordinates are decoded when asked for, for that field alone, without
 holding the interpreter lock (two threads decoding two fields run in
-parallel). Every field of every message is offered: a message that
-carries several fields gives one ``Field`` each.
+parallel), and a large field (above about a million points) is split
+across a small pool of threads: ``threads`` of :func:`open` and
+:meth:`Field.data`. Every field of every message is offered: a message
+that carries several fields gives one ``Field`` each.
 """
 from __future__ import annotations
 
@@ -29,6 +31,9 @@ __all__ = ["open", "GribFile", "Field", "NearestPoint"]
 _LATITUDES, _LONGITUDES, _X, _Y = range(4)
 # Points handed out at a time by Field.points().
 _POINTS_AT_ONCE = 4096
+# The most threads one field may be split across, and how many by default.
+_MAX_THREADS = 64
+_DEFAULT_THREADS = 2
 
 # The keys shown by repr(field), when the field has them.
 _REPR_KEYS = ("shortName", "typeOfLevel", "level", "dataDate", "dataTime", "stepRange", "gridType")
@@ -81,7 +86,7 @@ class Field(_fields.Field):
     no ``values()`` method.)
 
     ``values``, ``latitudes`` and ``longitudes`` are computed on first use and
-    kept by this field object; ``grib[i]`` makes a new object each time, so
+    kept by this field object (``nearest()`` decodes into ``values`` too); ``grib[i]`` makes a new object each time, so
     nothing decoded outlives the fields you keep. Coordinates are computed
     once per grid and shared by every field on it. Once the file is closed,
     every read raises ``ValueError``.
@@ -103,26 +108,30 @@ class Field(_fields.Field):
             return self._values_kept
         except AttributeError:
             pass
-        values = self._values(False, False)
+        values = self._values(False, False, 0)
         self._values_kept = values
         return values
 
-    def data(self, dtype: Any = np.float64) -> np.ndarray:
+    def data(self, dtype: Any = np.float64, threads: int | None = None) -> np.ndarray:
         """The decoded values as a new writable array of a floating-point
-        dtype (float64 by default; float32 is rounded from the decoded
-        doubles without keeping them). Nothing is kept by the field."""
+        dtype (float64 by default). float32 is rounded from the decoded
+        doubles in place, in the array's own memory: no second array of the
+        field is made. ``threads`` (default: that of :func:`open`) is the
+        most threads a large field is split across; the values are the same
+        whatever it is. Nothing is kept by the field."""
         wanted = np.dtype(dtype)
         if wanted.kind != "f":
             raise TypeError(f"data() gives floating-point values; {wanted} is not a floating-point dtype")
+        count = 0 if threads is None else _thread_count(threads)
         self._check_open()
         kept = getattr(self, "_values_kept", None)
         if kept is not None:
             return kept.astype(wanted)
         if wanted == np.float64:
-            return self._values(False, True)
+            return self._values(False, True, count)
         if wanted == np.float32:
-            return self._values(True, True)
-        return self._values(False, False).astype(wanted)
+            return self._values(True, True, count)
+        return self._values(False, False, count).astype(wanted)
 
     @property
     def shape(self) -> tuple[int, int] | None:
@@ -223,10 +232,16 @@ class Field(_fields.Field):
     def nearest(self, lat: float, lon: float, k: int = 1) -> list[NearestPoint]:
         """The ``k`` grid points nearest to (lat, lon) by great-circle
         distance (km, on a sphere of 6371.0088 km), nearest first (equal
-        distances by index), each with its value. Decodes the values; raises
-        CodesInternalError where the grid has no coordinates."""
+        distances by index), each with its value. The values are those of
+        ``values``: decoded on the first call (or read of ``values``) and
+        kept by the field, so later calls only search. Raises
+        CodesInternalError where the grid has no coordinates (without
+        decoding)."""
         count = _count(k)
-        found = self._nearest(float(lat), float(lon), count)
+        self._check_open()
+        found, decoded = self._nearest(float(lat), float(lon), count, getattr(self, "_values_kept", None))
+        if decoded is not None:
+            self._values_kept = decoded
         shape = self.shape
         return [NearestPoint(p_lat, p_lon, value, distance, index,
                              divmod(index, shape[1]) if shape else (index,))
@@ -260,6 +275,7 @@ class GribFile:
     ``len(grib)``, ``grib[i]`` (negative indexes count from the end; a slice
     gives a list), iteration in file order and :meth:`select`. Use it as a
     context manager, or call :meth:`close`, to let go of the bytes.
+    ``threads`` is the most threads one large field is split across.
     """
 
     __slots__ = ("_reader", "name")
@@ -310,6 +326,10 @@ class GribFile:
     def closed(self) -> bool:
         return self._reader.closed
 
+    @property
+    def threads(self) -> int:
+        return self._reader.threads
+
     def __enter__(self) -> GribFile:
         return self
 
@@ -321,6 +341,25 @@ class GribFile:
             return f"<GribFile {self.name!r} (closed)>"
         count = len(self._reader)
         return f"<GribFile {self.name!r} {count} field{'' if count == 1 else 's'}>"
+
+
+def _thread_count(threads: Any) -> int:
+    try:
+        count = threads.__index__()
+    except AttributeError:
+        raise TypeError(f"threads must be an integer or None, not {type(threads).__name__}") from None
+    if not 1 <= count <= _MAX_THREADS:
+        raise ValueError(f"threads must be from 1 to {_MAX_THREADS}, not {count}")
+    return count
+
+
+def _default_threads() -> int:
+    """Two threads where the process may run on two CPUs or more, else one."""
+    try:
+        available = len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        available = os.cpu_count() or 1
+    return max(1, min(_DEFAULT_THREADS, available))
 
 
 def _count(k: Any) -> int:
@@ -358,7 +397,7 @@ def _matches(field: Field, key: str, choices: tuple) -> bool:
     return False
 
 
-def open(source: Any) -> GribFile:  # noqa: A001 (vorlak.open, as in the README)
+def open(source: Any, threads: int | None = None) -> GribFile:  # noqa: A001 (vorlak.open, as in the README)
     """Open GRIB messages for reading field by field.
 
     ``source`` is a path (str or os.PathLike), the bytes of GRIB messages
@@ -367,22 +406,30 @@ def open(source: Any) -> GribFile:  # noqa: A001 (vorlak.open, as in the README)
     once; bytes are copied once. Opening scans the messages and decodes
     nothing; junk between messages is skipped.
 
+    ``threads`` is the most threads one large field (above about a million
+    points) is split across when it is decoded: by default two where the
+    process may run on two CPUs or more, else one. The values are the same
+    bit for bit whatever it is; ``threads=1`` decodes on the calling thread
+    alone. Threads decoding different fields are yours to start.
+
     Raises OSError (FileNotFoundError, ...) when the file cannot be read,
     vorlak.CodesInternalError "no GRIB messages found" when the bytes hold no
-    GRIB message, and TypeError for any other kind of source.
+    GRIB message, TypeError for any other kind of source, and ValueError for
+    a thread count below 1 or above 64.
     """
+    count = _default_threads() if threads is None else _thread_count(threads)
     if isinstance(source, (bytes, bytearray, memoryview)):
-        return GribFile(_fields.open_bytes(source), "<bytes>")
+        return GribFile(_fields.open_bytes(source, count), "<bytes>")
     if isinstance(source, (str, os.PathLike)):
         path = os.fspath(source)
         if isinstance(path, bytes):
             path = os.fsdecode(path)
-        return GribFile(_fields.open_path(path), path)
+        return GribFile(_fields.open_path(path, count), path)
     read = getattr(source, "read", None)
     if callable(read):
         data = read()
         if isinstance(data, str):
             raise TypeError("vorlak.open() needs a file opened in binary mode")
         name = getattr(source, "name", None)
-        return GribFile(_fields.open_bytes(data), name if isinstance(name, str) else "<file>")
+        return GribFile(_fields.open_bytes(data, count), name if isinstance(name, str) else "<file>")
     raise TypeError(f"vorlak.open() takes a path, bytes or a binary file object, not {type(source).__name__}")

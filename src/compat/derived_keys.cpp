@@ -10,6 +10,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <unordered_set>
 
 #include "compat/code_names.hpp"
 #include "compat/layer_names.hpp"
@@ -26,25 +28,22 @@ const KeyValue* DerivedKeys::find(std::string_view name) const {
   return (it != entries_.end() && it->first == name) ? &it->second : nullptr;
 }
 
-void DerivedKeys::set(std::string name, KeyValue value) {
+void DerivedKeys::set(KeyName name, KeyValue value) {
   const auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
-                                   [](const Entry& e, const std::string& n) { return e.first < n; });
+                                   [](const Entry& e, KeyName n) { return e.first < n; });
   if (it != entries_.end() && it->first == name) {
     it->second = std::move(value);
   } else {
-    entries_.emplace(it, std::move(name), std::move(value));
+    entries_.emplace(it, name, std::move(value));
   }
 }
 
-void DerivedKeys::add_absent(std::vector<Entry> entries) {
-  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.first < b.first; });
-  const std::size_t kept = entries_.size();
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (i > 0 && entries[i].first == entries[i - 1].first) continue;  // the first of a name
-    if (!find(entries[i].first)) entries_.push_back(std::move(entries[i]));
-  }
-  std::inplace_merge(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end(),
-                     [](const Entry& a, const Entry& b) { return a.first < b.first; });
+KeyName lasting_key_name(std::string_view name) {
+  // Nodes of an unordered_set do not move: their text stays where it is.
+  static std::mutex mutex;
+  static std::unordered_set<std::string> names;
+  const std::lock_guard lock(mutex);
+  return *names.emplace(name).first;
 }
 
 namespace {
@@ -61,6 +60,29 @@ constexpr std::array<std::uint8_t, kKeyCount> kNameOrder = [] {
   });
   return order;
 }();
+
+// Where each template key's name falls among the catalogue's names in name
+// order: the count of catalogue names before it, and whether the next one
+// is the same name. Merging compares these numbers instead of the texts.
+struct CataloguePlace {
+  std::uint8_t before = 0;
+  bool same = false;
+};
+
+const std::vector<CataloguePlace>& catalogue_places() {
+  static const std::vector<CataloguePlace> places = [] {
+    std::vector<CataloguePlace> out(template_key_count());
+    for (std::size_t key = 0; key < out.size(); ++key) {
+      const std::string_view name = template_key_name(static_cast<std::uint16_t>(key));
+      const auto* at = std::lower_bound(kNameOrder.begin(), kNameOrder.end(), name,
+                                        [](std::uint8_t k, std::string_view n) { return kKeyCatalogue[k].name < n; });
+      out[key].before = static_cast<std::uint8_t>(at - kNameOrder.begin());
+      out[key].same = at != kNameOrder.end() && kKeyCatalogue[*at].name == name;
+    }
+    return out;
+  }();
+  return places;
+}
 
 // The values while gathering: a kind per key, and the value itself, left
 // uninitialised until set (only the kinds are cleared per build). Texts are
@@ -95,33 +117,54 @@ class Slots {
   bool has(Key k) const { return kinds_[static_cast<std::size_t>(k)] != Kind::Absent; }
 
   // Builds every entry in place, in name order, merging the template fields
-  // (ascending key ids are ascending names); a catalogue key wins over a
-  // template field of the same name.
-  DerivedKeys emit(std::vector<TemplateEntry> fields) const {
+  // (`order`: indexes into `fields` by ascending key id, which is ascending
+  // name, one per key) and the extra entries (ascending by name); of one
+  // name, a catalogue key wins over a template field, either over an extra.
+  DerivedKeys emit(std::vector<TemplateEntry>& fields, std::span<const std::uint32_t> order,
+                   std::span<const DerivedKeys::Entry> extra) const {
     std::vector<DerivedKeys::Entry> entries;
-    entries.reserve(count_ + fields.size());
-    std::size_t next = 0;
-    auto flush_before = [&](std::string_view name) {
-      while (next < fields.size() && template_key_name(fields[next].first) < name) {
-        entries.emplace_back(template_key_name(fields[next].first), std::move(fields[next].second));
-        ++next;
-      }
-      if (next < fields.size() && template_key_name(fields[next].first) == name) ++next;
+    entries.reserve(count_ + order.size() + extra.size());
+    const std::vector<CataloguePlace>& places = catalogue_places();
+    std::size_t c = 0, t = 0, x = 0;
+    const auto skip_absent = [&] {
+      while (c < kKeyCount && kinds_[kNameOrder[c]] == Kind::Absent) ++c;
     };
-    for (const std::uint8_t k : kNameOrder) {
-      if (kinds_[k] == Kind::Absent) continue;
-      const std::string_view name = kKeyCatalogue[k].name;
-      if (!fields.empty()) flush_before(name);
-      const SlotValue& v = values_[k];
-      switch (kinds_[k]) {
-        case Kind::Long: entries.emplace_back(name, KeyValue{v.long_value}); break;
-        case Kind::Double: entries.emplace_back(name, KeyValue{v.double_value}); break;
-        case Kind::Text: entries.emplace_back(name, KeyValue{std::string(v.text.data, v.text.size)}); break;
-        case Kind::Absent: break;
+    skip_absent();
+    while (c < kKeyCount || t < order.size() || x < extra.size()) {
+      const std::string_view catalogue = c < kKeyCount ? kKeyCatalogue[kNameOrder[c]].name : std::string_view();
+      // The catalogue key at c comes before the template field at t, or
+      // has its name.
+      CataloguePlace place{};
+      bool catalogue_first = true, same = false;
+      if (t < order.size()) {
+        place = places[fields[order[t]].first];
+        catalogue_first = place.before > c || (place.before == c && place.same);
+        same = place.before == c && place.same;
       }
-    }
-    for (; next < fields.size(); ++next) {
-      entries.emplace_back(template_key_name(fields[next].first), std::move(fields[next].second));
+      if (c < kKeyCount && catalogue_first && (x >= extra.size() || catalogue <= extra[x].first)) {
+        const std::uint8_t k = kNameOrder[c];
+        const SlotValue& v = values_[k];
+        switch (kinds_[k]) {
+          case Kind::Long: entries.emplace_back(catalogue, KeyValue{v.long_value}); break;
+          case Kind::Double: entries.emplace_back(catalogue, KeyValue{v.double_value}); break;
+          case Kind::Text: entries.emplace_back(catalogue, KeyValue{std::string(v.text.data, v.text.size)}); break;
+          case Kind::Absent: break;
+        }
+        if (same) ++t;
+        if (x < extra.size() && extra[x].first == catalogue) ++x;
+        ++c;
+        skip_absent();
+        continue;
+      }
+      const std::string_view field = t < order.size() ? template_key_name(fields[order[t]].first) : std::string_view();
+      if (t < order.size() && (x >= extra.size() || field <= extra[x].first)) {
+        if (x < extra.size() && extra[x].first == field) ++x;
+        entries.emplace_back(field, std::move(fields[order[t]].second));
+        ++t;
+      } else {
+        entries.push_back(extra[x]);
+        ++x;
+      }
     }
     return DerivedKeys::from_sorted(std::move(entries));
   }
@@ -270,7 +313,7 @@ std::optional<TimeRange> time_range(const TemplateReader& r) {
 
 }  // namespace
 
-DerivedKeys derive_keys(const FieldView& field, KeySet set) {
+DerivedKeys derive_keys(const FieldView& field, KeySet set, std::span<const DerivedKeys::Entry> extra) {
   const MessageRecord& r = field.record;
   Slots s;
   const std::int64_t edition = edition_code(r.edition);
@@ -362,6 +405,9 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
 
   // The product template: its fields, its time range, members and limits.
   std::vector<TemplateEntry> fields;
+  fields.reserve(set == KeySet::All ? 96 : 16);
+  // Where the grid's and the data representation's fields start.
+  std::size_t grid_from = 0, data_from = 0;
   std::optional<TimeRange> range;
   const bool grib2 = r.edition == Edition::Two;
   const Bytes product = grib2 ? section_bytes(field.message, r.spans.product) : Bytes{};
@@ -375,24 +421,40 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
     if (const auto v = limit(product_fields, k.lower_factor, k.lower_value)) s.set_double(Key::lowerLimit, *v);
     if (const auto v = limit(product_fields, k.upper_factor, k.upper_value)) s.set_double(Key::upperLimit, *v);
   }
+  grid_from = fields.size();
   if (grib2 && set == KeySet::All) {
     if (const auto grid_bytes = section_bytes(field.message, r.spans.grid); !grid_bytes.empty()) {
       add_template_fields(TemplateReader(find_template(3, r.gridDefinitionTemplateNumber.value_or(0xFFFF)),
                                          grid_bytes),
                           false, fields);
     }
+    data_from = fields.size();
     if (const auto data_bytes = section_bytes(field.message, r.spans.representation); !data_bytes.empty()) {
       add_template_fields(
           TemplateReader(find_template(5, r.dataRepresentationTemplateNumber.value_or(0xFFFF)), data_bytes), false,
           fields);
     }
   }
-  if (set == KeySet::All && fields.size() > 1) {  // three templates' fields, each in name order
-    std::stable_sort(fields.begin(), fields.end(),
-                     [](const TemplateEntry& a, const TemplateEntry& b) { return a.first < b.first; });
-    fields.erase(std::unique(fields.begin(), fields.end(),
-                             [](const TemplateEntry& a, const TemplateEntry& b) { return a.first == b.first; }),
-                 fields.end());
+  if (data_from < grid_from) data_from = fields.size();
+  // Up to three templates' fields, each in key order: merged by key, the
+  // first of a key (product, then grid, then data representation).
+  std::vector<std::uint32_t> order;
+  order.reserve(fields.size());
+  {
+    std::size_t run[3] = {0, grid_from, data_from};
+    const std::size_t end[3] = {grid_from, data_from, fields.size()};
+    for (;;) {
+      int next = -1;
+      for (int k = 0; k < 3; ++k) {
+        if (run[k] < end[k] && (next < 0 || fields[run[k]].first < fields[run[next]].first)) next = k;
+      }
+      if (next < 0) break;
+      const std::uint16_t key = fields[run[next]].first;
+      order.push_back(static_cast<std::uint32_t>(run[next]));
+      for (int k = 0; k < 3; ++k) {
+        while (run[k] < end[k] && fields[run[k]].first == key) ++run[k];
+      }
+    }
   }
 
   // Time.
@@ -419,7 +481,7 @@ DerivedKeys derive_keys(const FieldView& field, KeySet set) {
     s.set_if(Key::P1, r.forecastTime);
     s.set_if(Key::P2, r.P2);
   }
-  return s.emit(std::move(fields));
+  return s.emit(fields, order, extra);
 }
 
 }  // namespace vorlak

@@ -5,6 +5,7 @@
 // its templates read from the message's bytes.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,9 +17,20 @@
 
 namespace vorlak {
 
+// Key names are views of text that lasts as long as the process: the key
+// catalogue's, the generated template layouts', literals, or
+// lasting_key_name's. Deriving the keys of a field allocates only values.
+using KeyName = std::string_view;
+
+// A name of lasting storage for one made at run time (the grid keys' names
+// in degrees and metres): the same view for the same text, kept for the
+// life of the process. The names come from the code, never from the data,
+// so there are few.
+KeyName lasting_key_name(std::string_view name);
+
 class DerivedKeys {
  public:
-  using Entry = std::pair<std::string, KeyValue>;
+  using Entry = std::pair<KeyName, KeyValue>;
 
   // Null when the key is absent. Exact, byte-wise, case-sensitive match.
   const KeyValue* find(std::string_view name) const;
@@ -28,10 +40,7 @@ class DerivedKeys {
   const std::vector<Entry>& entries() const { return entries_; }
 
   // Adds or replaces.
-  void set(std::string name, KeyValue value);
-  // Adds the entries whose names are not there yet (the first of a
-  // repeated name).
-  void add_absent(std::vector<Entry> entries);
+  void set(KeyName name, KeyValue value);
 
   // Takes entries already ascending by name and unique (the caller's
   // guarantee), as derive_keys builds them.
@@ -68,6 +77,9 @@ enum class KeySet : std::uint8_t {
   All,
 };
 
-DerivedKeys derive_keys(const FieldView& field, KeySet set = KeySet::Codes);
+// `extra`: keys ascending by name, each added where the field has no key
+// of its name (the grid keys of the field API).
+DerivedKeys derive_keys(const FieldView& field, KeySet set = KeySet::Codes,
+                        std::span<const DerivedKeys::Entry> extra = {});
 
 }  // namespace vorlak

@@ -2,12 +2,14 @@
 // decoding side is in field_decode.cpp.
 #include "core/field_file.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "compat/grid_keys.hpp"
 #include "core/file_read.hpp"
 #include "core/grid_geometry.hpp"
 #include "core/key_lookup.hpp"
+#include "grib/grib1_predefined.hpp"
 #include "grib/grib2_sections.hpp"
 #include "grib/message_record.hpp"
 
@@ -27,6 +29,7 @@ std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
 FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
   fields_.reserve(scan_.fields.size() + scan_.records.size());
   for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
+  scanned_records_ = scan_.records.size();
   add_cut_message();
   described_ = std::make_unique<std::atomic<const Described*>[]>(fields_.size());
   codes_keys_ = std::make_unique<std::atomic<const DerivedKeys*>[]>(fields_.size());
@@ -48,7 +51,6 @@ void FieldFile::add_fields(std::size_t r) {
   if (count == 0 || !in_range) {
     entry.spans = record.spans;
     entry.error = field_error(message, entry.spans);
-    entry.own_message = entry.error.has_value();
     fields_.push_back(std::move(entry));
     return;
   }
@@ -57,9 +59,6 @@ void FieldFile::add_fields(std::size_t r) {
     entry.position.index_in_message = static_cast<std::uint32_t>(k);
     entry.spans = scan_.fields[record.first_field + k];
     entry.error = field_error(message, entry.spans);
-    // A bitmap reuse needs the one-field message: the whole message's
-    // decoding walk refuses it.
-    entry.own_message = count > 1 || entry.spans.bitmap_source != entry.spans.bitmap;
     fields_.push_back(entry);
   }
 }
@@ -91,7 +90,6 @@ void FieldFile::add_cut_message() {
     entry.position.message_length = record.totalLength;
     entry.position.fields_in_message = static_cast<std::uint32_t>(cut.fields.size());
     entry.record = scan_.records.size() - 1;
-    entry.own_message = true;
     for (std::size_t k = 0; k < cut.fields.size(); ++k) {
       entry.position.index_in_message = static_cast<std::uint32_t>(k);
       entry.spans = cut.fields[k];
@@ -144,7 +142,10 @@ FieldFile::Described FieldFile::describe(std::size_t field) const {
   const MessageRecord& message_record = scan_.records[entry.record];
   const Bytes message = message_of(field);
   Described out;
-  if (auto record = summarise_field(message, message_record, entry.spans)) {
+  if (entry.record < scanned_records_ && entry.spans == message_record.spans) {
+    // The field the scan described its message by.
+    out.record = message_record;
+  } else if (auto record = summarise_field(message, message_record, entry.spans)) {
     out.record = std::move(*record);
   } else {
     // A grid or data representation section that does not parse: the
@@ -154,6 +155,11 @@ FieldFile::Described FieldFile::describe(std::size_t field) const {
     out.record.spans = entry.spans;
   }
   out.grid_size = grid_size_of(out.record);
+  // A GRIB1 grid its producer predefines: as many points as the bitmap
+  // has, else as the data section holds values.
+  if (out.record.edition == Edition::One && !entry.spans.grid.present()) {
+    if (auto grid = grib1_predefined_grid(message)) out.grid_size = grid->points;
+  }
   return out;
 }
 
@@ -189,6 +195,19 @@ void name_grid_type(const MessageRecord& record, DerivedKeys& keys) {
   if (!name.empty()) keys.set("gridType", KeyValue{std::string(name)});
 }
 
+// GRIB1: the number of the grid in the product definition (octet 7, at
+// octet 15 of the message), gridDefinition, 255 where the message describes
+// its grid; a message without a grid description has it as
+// numberOfGridUsed too (the name the grid keys of edition 2 give the number
+// of a grid described elsewhere).
+void add_grib1_grid_number(const MessageRecord& record, Bytes message, DerivedKeys& keys) {
+  constexpr std::size_t kGridNumber = 8 + 6;
+  if (record.edition != Edition::One || message.size() <= kGridNumber) return;
+  const auto number = static_cast<std::int64_t>(message[kGridNumber]);
+  keys.set("gridDefinition", KeyValue{number});
+  if (!record.spans.grid.present()) keys.set("numberOfGridUsed", KeyValue{number});
+}
+
 }  // namespace
 
 const DerivedKeys& FieldFile::codes_keys(std::size_t field) const {
@@ -208,22 +227,37 @@ const DerivedKeys& FieldFile::codes_keys(std::size_t field) const {
 const DerivedKeys& FieldFile::all_keys(std::size_t field) const {
   return once(all_keys_[field], [&] {
     const Described& d = described(field);
-    DerivedKeys keys = derive_keys(
-        FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)}, KeySet::All);
-    if (const Bytes section = grid_section(field); !section.empty()) {
-      if (auto grid = grid_keys_of(d.record.edition, section, GridKeySet::Derived)) keys.add_absent(std::move(*grid));
-    }
+    const Bytes section = grid_section(field);
+    DerivedKeys keys =
+        derive_keys(FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)},
+                    KeySet::All, section.empty() ? std::span<const FieldKey>() : derived_grid_keys(d.record.edition, section));
     name_grid_type(d.record, keys);
+    add_grib1_grid_number(d.record, message_of(field), keys);
     return keys;
   });
 }
 
-FieldFile::FieldBytes FieldFile::bytes_of(std::size_t field) const {
-  const Entry& entry = fields_[field];
-  FieldBytes out;
-  out.message = message_of(field);
-  if (entry.own_message) out.made = single_field_message(out.message, entry.spans);
-  return out;
+std::span<const FieldKey> FieldFile::derived_grid_keys(Edition edition, Bytes section) const {
+  if (edition != Edition::One && edition != Edition::Two) return {};
+  auto& known = grid_keys_[edition == Edition::One ? 0 : 1];
+  const std::string_view bytes(reinterpret_cast<const char*>(section.data()), section.size());
+  {
+    const std::lock_guard lock(grid_keys_mutex_);
+    if (auto it = known.find(bytes); it != known.end()) return *it->second;
+  }
+  auto sorted = std::make_unique<std::vector<FieldKey>>();
+  if (auto grid = grid_keys_of(edition, section, GridKeySet::Derived)) {
+    // The first of a repeated name, in name order.
+    std::stable_sort(grid->begin(), grid->end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    sorted->reserve(grid->size());
+    for (auto& [name, value] : *grid) {
+      if (!sorted->empty() && sorted->back().first == name) continue;
+      sorted->emplace_back(lasting_key_name(name), std::move(value));
+    }
+  }
+  const std::lock_guard lock(grid_keys_mutex_);
+  // A thread that made them meanwhile keeps its own.
+  return *known.try_emplace(bytes, std::move(sorted)).first->second;
 }
 
 Bytes FieldFile::grid_section(std::size_t field) const {
@@ -243,6 +277,18 @@ const KeyValue* FieldFile::find_key(std::size_t field, std::string_view name) co
   if (const DerivedKeys* all = all_keys_[field].load(std::memory_order_acquire)) return all->find(name);
   if (const KeyValue* value = codes_keys(field).find(name)) return value;
   return all_keys(field).find(name);
+}
+
+const KeyValue* FieldFile::find_key(std::size_t field, std::string_view name, std::size_t& hint) const {
+  const DerivedKeys* all = all_keys_[field].load(std::memory_order_acquire);
+  if (!all) return find_key(field, name);
+  const auto& entries = all->entries();
+  if (hint < entries.size() && entries[hint].first == name) return &entries[hint++].second;
+  const auto it = std::lower_bound(entries.begin(), entries.end(), name,
+                                   [](const FieldKey& e, std::string_view n) { return e.first < n; });
+  if (it == entries.end() || it->first != name) return nullptr;
+  hint = static_cast<std::size_t>(it - entries.begin()) + 1;
+  return &it->second;
 }
 
 CodesResult<std::int64_t> FieldFile::key_long(std::size_t field, std::string_view name) const {

@@ -13,15 +13,19 @@
 // skips such a message.
 //
 // Keys are read without decoding. Values and coordinates are decoded for
-// the one field asked for and handed over; nothing decoded is kept here.
+// the one field asked for, straight from its sections (a field of a
+// message carrying several is never copied out of it), into memory the
+// caller owns; nothing decoded is kept here.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -32,8 +36,10 @@
 #include "core/field_walk.hpp"
 #include "core/grid_points.hpp"
 #include "core/handle_record.hpp"
+#include "core/value_array.hpp"
 #include "grib/bytes.hpp"
 #include "grib/decode_options.hpp"
+#include "grib/decoders.hpp"
 #include "grib/framing.hpp"
 #include "grib/result.hpp"
 #include "types/key_value.hpp"
@@ -57,14 +63,28 @@ struct FieldShape {
   std::uint64_t columns = 0;
 };
 
-struct FieldData {
-  std::vector<double> values;  // NaN where missing
-  std::uint64_t missing = 0;   // points without a value (bitmap or missing-value code)
+// What a decode gives besides the values.
+struct FieldDecoded {
+  std::uint64_t count = 0;    // values written
+  std::uint64_t missing = 0;  // points without a value (bitmap or missing-value code)
   std::optional<FieldShape> shape;
 };
 
-// One key of a field and its value.
-using FieldKey = std::pair<std::string, KeyValue>;
+struct FieldData {
+  std::vector<double> values;  // NaN where missing
+  std::uint64_t missing = 0;
+  std::optional<FieldShape> shape;
+};
+
+// The values in memory of their own, as doubles or floats.
+struct FieldArray {
+  ValueArray values;
+  std::uint64_t missing = 0;
+  std::optional<FieldShape> shape;
+};
+
+// One key of a field and its value (the name is a view of lasting text).
+using FieldKey = DerivedKeys::Entry;
 
 // Read-only doubles and what keeps them alive: the coordinates a grid
 // shares through the coordinate cache (no copy), or an array made for the
@@ -112,6 +132,10 @@ class FieldFile {
   std::span<const FieldKey> keys(std::size_t field) const;
   // Null when the field has no such key.
   const KeyValue* find_key(std::size_t field, std::string_view name) const;
+  // The same, trying first the key at `hint` in the listing of every key
+  // once it is made; `hint` is left at the key after the one found. Reads
+  // in listing order (as dict(field) makes them) find each key at once.
+  const KeyValue* find_key(std::size_t field, std::string_view name, std::size_t& hint) const;
   // The typed reads, converted as the codes API converts: KeyNotFound for
   // an absent key, TypeMismatch when the value has no such form.
   CodesResult<std::int64_t> key_long(std::size_t field, std::string_view name) const;
@@ -119,9 +143,18 @@ class FieldFile {
   CodesResult<std::string> key_text(std::size_t field, std::string_view name) const;
 
   // ------------------------------------------------------ decoded content
-  // Decodes this field alone. The values come in the presented order of
-  // the grid's layout (that of the coordinates) when the grid places as
-  // many points as there are values, else in the message's order.
+  // Decodes this field alone into memory from `output`, asked once for the
+  // number of values after the checks that need no decoding (so memory not
+  // yet written is fine). The values come in the presented order of the
+  // grid's layout (that of the coordinates) when the grid places as many
+  // points as there are values, else in the message's order. A large field
+  // is split across `options.threads` threads.
+  Result<FieldDecoded> values_into(std::size_t field, const OutputProvider& output,
+                                   const DecodeOptions& options) const;
+  // The same into new memory of its own: doubles, or floats rounded from
+  // the doubles in place (no second array of the field).
+  Result<FieldArray> array(std::size_t field, ValueType type, const DecodeOptions& options) const;
+  // The same into a vector.
   Result<FieldData> values(std::size_t field, const DecodeOptions& options) const;
   // Rows and columns without decoding the values; none where the grid has
   // no rows (rows of their own lengths, a single row, spectral
@@ -132,9 +165,10 @@ class FieldFile {
   Result<std::optional<std::vector<double>>> latitudes(std::size_t field) const;
   Result<std::optional<std::vector<double>>> longitudes(std::size_t field) const;
 
-  // The field as the codes API would see a message holding only it, its
-  // decode (or the decode's error) already in place: for the key listing
-  // with computed keys.
+  // The field as the codes API would see a message holding only it (the
+  // record of its own sections over its message's bytes), its decode (or
+  // the decode's error) already in place: for the key listing with
+  // computed keys.
   HandleRecord codes_view(std::size_t field, const DecodeOptions& options) const;
 
   // ------------------------------------------------------------------ grid
@@ -161,10 +195,12 @@ class FieldFile {
   Result<std::optional<NamedValues>> cf_grid_mapping(std::size_t field) const;
   // The `count` points nearest to a position by great-circle distance (km),
   // nearest first, ties by index; indexes are presented ones (into the
-  // values as this API hands them out). Decodes the values; fails where the
-  // grid has no coordinates, saying why.
+  // values as this API hands them out). Searches `values`, the field's
+  // values as values() gives them, when the caller holds them, else
+  // decodes them; fails where the grid has no coordinates, saying why.
   CodesResult<std::vector<NearestCandidate>> nearest(std::size_t field, double latitude, double longitude,
-                                                     std::uint64_t count, const DecodeOptions& options) const;
+                                                     std::uint64_t count, const DecodeOptions& options,
+                                                     std::optional<std::span<const double>> values = {}) const;
 
  private:
   struct Entry {
@@ -174,9 +210,6 @@ class FieldFile {
     // Set for a field no reader can read (a bitmap reuse without an
     // earlier bitmap, the field a cut falls in): why.
     std::optional<std::string> error;
-    // Read through the one-field message made of its sections (one field
-    // of several, a bitmap reuse, a message cut short), not the message.
-    bool own_message = false;
   };
 
   // A field's record (the codes of its own sections) and the keys of the
@@ -185,14 +218,6 @@ class FieldFile {
   struct Described {
     MessageRecord record;
     std::optional<std::uint64_t> grid_size;
-  };
-
-  // The bytes a field is read from: its message, or the one-field message
-  // made of its sections.
-  struct FieldBytes {
-    std::vector<std::uint8_t> made;
-    Bytes message;
-    Bytes view() const { return made.empty() ? message : Bytes(made); }
   };
 
   FieldFile(SharedBytes bytes, ScanResult scan);
@@ -204,21 +229,36 @@ class FieldFile {
   Described describe(std::size_t field) const;
   const DerivedKeys& codes_keys(std::size_t field) const;
   const DerivedKeys& all_keys(std::size_t field) const;
-  FieldBytes bytes_of(std::size_t field) const;
+  // The grid keys in degrees and metres of a grid section, sorted by name:
+  // computed once per distinct section and shared by the fields on it.
+  std::span<const FieldKey> derived_grid_keys(Edition edition, Bytes section) const;
+  // The field as the codes API decodes it (values in the message's order,
+  // the axes of the grids it computes).
   Result<DecodedMessage> decode(std::size_t field, const DecodeOptions& options) const;
   // The field's grid section; empty when it has none (a GRIB1 message on a
   // predefined grid).
   Bytes grid_section(std::size_t field) const;
   Edition edition(std::size_t field) const { return scan_.records[fields_[field].record].edition; }
   Result<std::optional<std::vector<double>>> coordinate(std::size_t field, bool latitude) const;
+  // The most points the field's data sections can fill, read from their
+  // sizes without decoding: the bits of the bitmap in effect, else the
+  // values the payload holds (simple packing, IEEE numbers) or the count
+  // section 5 states; none where nothing bounds them (a constant field).
+  std::optional<std::uint64_t> data_capacity(std::size_t field) const;
 
   SharedBytes bytes_;
   ScanResult scan_;
+  // Records the scan made (a message cut short adds one after them, made
+  // here without its codes).
+  std::size_t scanned_records_ = 0;
   std::vector<Entry> fields_;
   // The record and keys of each field, made on first use.
   std::unique_ptr<std::atomic<const Described*>[]> described_;
   std::unique_ptr<std::atomic<const DerivedKeys*>[]> codes_keys_;
   std::unique_ptr<std::atomic<const DerivedKeys*>[]> all_keys_;
+  // By edition (1, 2), then the grid section's bytes (views of bytes_).
+  mutable std::mutex grid_keys_mutex_;
+  mutable std::unordered_map<std::string_view, std::unique_ptr<const std::vector<FieldKey>>> grid_keys_[2];
 };
 
 }  // namespace vorlak

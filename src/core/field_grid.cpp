@@ -2,12 +2,15 @@
 // coordinates (shared through the coordinate cache), its arrays in the
 // presented order, its coordinate reference system, and the nearest-point
 // search over its coordinates and decoded values.
+#include <algorithm>
 #include <cstddef>
 #include <variant>
 
 #include "core/field_file.hpp"
 #include "core/grid_geometry.hpp"
 #include "core/grid_view.hpp"
+#include "grib/geometry/grid_layout.hpp"
+#include "grib/grib2_sections.hpp"
 #include "grib/text.hpp"
 
 namespace vorlak {
@@ -33,6 +36,52 @@ std::string FieldFile::grid_id(std::size_t field) const {
   return str_cat(number, " no grid");
 }
 
+std::optional<std::uint64_t> FieldFile::data_capacity(std::size_t field) const {
+  const FieldSpans& spans = fields_[field].spans;
+  const Bytes message = message_of(field);
+  const auto section = [&](const SectionSpan& span) -> Bytes {
+    if (!span.present() || span.offset > message.size() || message.size() - span.offset < span.length) return {};
+    return message.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.length));
+  };
+  // Values of `bits` bits each in a payload of `octets`.
+  const auto values_in = [](std::uint64_t octets, unsigned bits) { return octets * 8 / bits; };
+  if (edition(field) == Edition::One) {
+    // BMS: 4 unused bits at the end, bits from octet 7. BDS: 4 unused
+    // bits (low nibble), 11 bits per value, values from octet 12.
+    if (const Bytes bms = section(spans.bitmap); !bms.empty()) {
+      const std::uint64_t bits = bms.size() > 6 ? (bms.size() - 6) * 8 : 0;
+      return bits - std::min<std::uint64_t>(bits, bms[3]);
+    }
+    const Bytes bds = section(spans.data);
+    if (bds.size() <= 11) return 0;
+    if (bds[10] == 0) return std::nullopt;  // constant
+    return values_in(bds.size() - 11, bds[10]);
+  }
+  // The bitmap in effect: one bit per point.
+  if (const Bytes own = section(spans.bitmap); own.size() > 5 && own[5] != 255) {
+    const Bytes bitmap = own[5] == 254 ? section(spans.bitmap_source) : own;
+    return bitmap.size() > 6 ? (bitmap.size() - 6) * 8 : 0;
+  }
+  const Bytes representation = section(spans.representation);
+  if (representation.empty()) return 0;
+  auto drs = parse_section5(representation);
+  if (!drs) return 0;
+  const Bytes data = section(spans.data);
+  const std::uint64_t payload = data.size() > 5 ? data.size() - 5 : 0;
+  const unsigned bits = drs->bitsPerValue;
+  switch (drs->dataRepresentationTemplateNumber) {
+    case 0:
+    case 4:
+      // Simple packing and IEEE numbers: so many bits a value.
+      if (bits == 0) return std::nullopt;  // constant
+      return values_in(payload, bits);
+    default:
+      // The count the section states (0: the grid's own).
+      if (drs->numberOfValues == 0) return std::nullopt;
+      return drs->numberOfValues;
+  }
+}
+
 Result<std::optional<SharedCoordinates>> FieldFile::grid_coordinates(std::size_t field) const {
   using Out = std::optional<SharedCoordinates>;
   const Edition e = edition(field);
@@ -43,6 +92,17 @@ Result<std::optional<SharedCoordinates>> FieldFile::grid_coordinates(std::size_t
   if (const auto* none = std::get_if<NoCoordinates>(&definition->geometry)) {
     if (none->located) return fail(none->reason);
     return Out();
+  }
+  // Coordinates are made for the points the field's data can fill: a grid
+  // section alone never makes this reader compute more.
+  if (auto layout = GridLayout::make(definition->layout)) {
+    // Nor is an axis longer than the grid has points.
+    if (layout->points() == 0) return fail("the grid has no points");
+    const std::optional<std::uint64_t> capacity = data_capacity(field);
+    if (capacity && layout->points() > *capacity) {
+      return fail(str_cat("the grid has ", layout->points(), " points but the field's data sections hold at most ",
+                          *capacity));
+    }
   }
   auto coordinates = grid_coordinates_of(e, section);
   if (!coordinates) return fail(std::move(coordinates.error()));
@@ -120,8 +180,8 @@ Result<std::optional<NamedValues>> FieldFile::cf_grid_mapping(std::size_t field)
 }
 
 CodesResult<std::vector<NearestCandidate>> FieldFile::nearest(std::size_t field, double latitude, double longitude,
-                                                              std::uint64_t count,
-                                                              const DecodeOptions& options) const {
+                                                              std::uint64_t count, const DecodeOptions& options,
+                                                              std::optional<std::span<const double>> held) const {
   const auto internal = [](std::string text) { return codes_fail(CodesError::internal(std::move(text))); };
   auto coordinates = grid_coordinates(field);
   if (!coordinates) return internal(str_cat("no grid point positions: ", coordinates.error()));
@@ -134,15 +194,20 @@ CodesResult<std::vector<NearestCandidate>> FieldFile::nearest(std::size_t field,
     }
     return internal(str_cat("no grid point positions: ", why));
   }
-  auto values = this->values(field, options);
-  if (!values) return internal(std::move(values.error()));
+  // The caller's values, else decoded here.
+  std::vector<double> decoded;
+  if (!held) {
+    auto values = this->values(field, options);
+    if (!values) return internal(std::move(values.error()));
+    decoded = std::move(values->values);
+  }
+  const std::span<const double> values = held ? *held : std::span<const double>(decoded);
   const GridCoordinates& points = ***coordinates;
-  if (points.size() != values->values.size()) {
-    return internal(str_cat("the grid has ", points.size(), " points but the field ", values->values.size(),
-                            " values"));
+  if (points.size() != values.size()) {
+    return internal(str_cat("the grid has ", points.size(), " points but the field ", values.size(), " values"));
   }
   GridView view;
-  view.values = values->values;
+  view.values = values;
   std::vector<double> latitudes, longitudes;
   switch (points.form()) {
     case GridCoordinates::Form::kAxes:

@@ -13,12 +13,6 @@ bool within(Bytes message, const SectionSpan& span) {
   return span.present() && span.offset <= message.size() && span.length <= message.size() - span.offset;
 }
 
-void append(std::vector<std::uint8_t>& out, Bytes message, const SectionSpan& span) {
-  if (!within(message, span)) return;
-  out.insert(out.end(), message.begin() + static_cast<std::ptrdiff_t>(span.offset),
-             message.begin() + static_cast<std::ptrdiff_t>(span.offset + span.length));
-}
-
 // Octet 6 of a section 6: its bitmap indicator; none for a 5-octet section.
 std::optional<std::uint8_t> bitmap_indicator(Bytes message, const SectionSpan& span) {
   if (!within(message, span) || span.length < 6) return std::nullopt;
@@ -26,24 +20,6 @@ std::optional<std::uint8_t> bitmap_indicator(Bytes message, const SectionSpan& s
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> single_field_message(Bytes message, const FieldSpans& field) {
-  std::vector<std::uint8_t> out(message.begin(), message.begin() + static_cast<std::ptrdiff_t>(
-                                                                         std::min<std::uint64_t>(kIndicatorLength,
-                                                                                                 message.size())));
-  out.resize(kIndicatorLength, 0);
-  for (const SectionSpan* span : {&field.identification, &field.local, &field.grid, &field.product,
-                                  &field.representation}) {
-    append(out, message, *span);
-  }
-  // The bitmap that applies takes the place of a 254 that points to it.
-  append(out, message, field.bitmap_source.present() ? field.bitmap_source : field.bitmap);
-  append(out, message, field.data);
-  out.insert(out.end(), {'7', '7', '7', '7'});
-  const std::uint64_t total = out.size();
-  for (int i = 0; i < 8; ++i) out[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(total >> (56 - 8 * i));
-  return out;
-}
 
 std::optional<std::string> field_error(Bytes message, const FieldSpans& field) {
   if (bitmap_indicator(message, field.bitmap) == 254 && !field.bitmap_source.present()) {

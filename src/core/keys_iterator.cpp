@@ -10,7 +10,7 @@ namespace vorlak {
 std::vector<std::string> iterator_key_names(const HandleRecord& handle) {
   std::vector<std::string> names;
   names.reserve(handle.derived.entries().size() + 12);
-  for (const auto& entry : handle.derived.entries()) names.push_back(entry.first);
+  for (const auto& entry : handle.derived.entries()) names.emplace_back(entry.first);
   const bool axis_grid = has_axis_grid(handle.record);
   for (const CatalogueKey& key : kKeyCatalogue) {
     if (key.listing == KeyListing::Always || (key.listing == KeyListing::AxisGrids && axis_grid)) {

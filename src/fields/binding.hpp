@@ -26,19 +26,23 @@ using py::PyRef;
 struct ReaderObject {
   PyObject_HEAD
   SharedFieldFile file;  // null once closed
+  unsigned threads;      // the threads one large field may be split across
 };
 
 struct FieldObject {
   PyObject_HEAD
   ReaderObject* reader;  // strong reference
   Py_ssize_t index;
+  // Where the next key read is looked for first (FieldFile::find_key);
+  // touched only holding the interpreter lock.
+  std::size_t key_hint;
 };
 
 // The classes, made ready once; null with an exception set on failure.
 PyTypeObject* reader_type();
 PyTypeObject* field_type();
 
-PyObject* new_reader(SharedFieldFile file);
+PyObject* new_reader(SharedFieldFile file, unsigned threads);
 
 // The last line of defence at the interpreter boundary: an allocation that
 // fails (a huge but legal field under a memory limit) raises MemoryError
@@ -91,15 +95,21 @@ SharedFieldFile open_file(ReaderObject* reader);
 // lock (close() cannot run meanwhile).
 const FieldFile* held_file(ReaderObject* reader);
 
-// The options every decode of the field API uses.
-DecodeOptions decode_options();
+// The options every decode of the field API uses: every template, split
+// across `threads` threads when the field is large (0: the reader's).
+DecodeOptions decode_options(const ReaderObject* reader, unsigned threads = 0);
+// A thread count from Python: an int from 0 to the pool's limit, or -1 with
+// an exception set.
+long thread_count(PyObject* value);
 
 // ---------------------------------------------------------- conversions
 // Each returns a new reference, or null with an exception set.
 PyObject* key_value_object(const KeyValue& value);
 PyObject* text_object(std::string_view text);
-// A key name: the same interned object every time.
-PyObject* name_object(const std::string& name);
+// A key name: the same interned object every time. `lasting`: the text
+// stays where it is for the life of the process (a field key's name), so
+// its address finds the object.
+PyObject* name_object(std::string_view name, bool lasting = false);
 
 // Errors: the codes exception classes of vorlak._vorlak (fetched at import).
 bool load_error_classes();
@@ -111,10 +121,12 @@ PyObject* raise_open_error(const FieldFileError& error, PyObject* path);
 // Arrays over storage handed over to them (no copy): one-dimensional, or
 // rows x columns when a shape is given; read-only unless `writeable`.
 PyObject* array_of(std::vector<double>&& values, std::optional<FieldShape> shape, bool writeable);
-PyObject* array_of(std::vector<float>&& values, std::optional<FieldShape> shape, bool writeable);
+PyObject* array_of(ValueArray&& values, std::optional<FieldShape> shape, bool writeable);
 // A read-only array over doubles kept alive by their owner (the shared
 // coordinates of a grid): no copy.
 PyObject* array_of(SharedDoubles&& values, std::optional<FieldShape> shape);
+// The doubles of a C-contiguous float64 array, or none with TypeError set.
+std::optional<std::span<const double>> doubles_of(PyObject* array);
 // {name: value} of named values (PROJ parameters, CF attributes).
 PyObject* dict_of(const NamedValues& values);
 bool numpy_ready();

@@ -2,9 +2,11 @@
 // objects, core errors to exceptions, decoded vectors to NumPy arrays that
 // own them.
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <numpy/arrayobject.h>
 
@@ -25,6 +27,8 @@ template <class T>
 void free_vector(PyObject* capsule) {
   delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, "vorlak._fields.values"));
 }
+
+void free_memory(PyObject* capsule) { std::free(PyCapsule_GetPointer(capsule, "vorlak._fields.memory")); }
 
 void free_shared(PyObject* capsule) {
   delete static_cast<SharedDoubles*>(PyCapsule_GetPointer(capsule, "vorlak._fields.shared"));
@@ -82,8 +86,40 @@ PyObject* array_of(std::vector<double>&& values, std::optional<FieldShape> shape
   return array_over(std::move(values), shape, writeable, NPY_FLOAT64);
 }
 
-PyObject* array_of(std::vector<float>&& values, std::optional<FieldShape> shape, bool writeable) {
-  return array_over(std::move(values), shape, writeable, NPY_FLOAT32);
+PyObject* array_of(ValueArray&& values, std::optional<FieldShape> shape, bool writeable) {
+  if (!numpy_ready()) return nullptr;
+  npy_intp dims[2];
+  const int rank = dimensions(values.size(), shape, dims);
+  const int type_number = values.type() == ValueType::Float32 ? NPY_FLOAT32 : NPY_FLOAT64;
+  PyRef array;
+  if (values.size() == 0) {
+    array = PyRef(PyArray_SimpleNew(rank, dims, type_number));
+    if (!array) return nullptr;
+  } else {
+    // The capsule frees the memory the decoder wrote.
+    void* data = values.release();
+    PyRef capsule(PyCapsule_New(data, "vorlak._fields.memory", &free_memory));
+    if (!capsule) {
+      std::free(data);
+      return nullptr;
+    }
+    array = PyRef(PyArray_SimpleNewFromData(rank, dims, type_number, data));
+    if (!array) return nullptr;
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), capsule.release()) < 0) return nullptr;
+  }
+  if (!writeable) PyArray_CLEARFLAGS(reinterpret_cast<PyArrayObject*>(array.get()), NPY_ARRAY_WRITEABLE);
+  return array.release();
+}
+
+std::optional<std::span<const double>> doubles_of(PyObject* object) {
+  if (!numpy_ready()) return std::nullopt;
+  auto* array = reinterpret_cast<PyArrayObject*>(object);
+  if (!PyArray_Check(object) || PyArray_TYPE(array) != NPY_FLOAT64 || !PyArray_IS_C_CONTIGUOUS(array)) {
+    PyErr_SetString(PyExc_TypeError, "expected a contiguous float64 array");
+    return std::nullopt;
+  }
+  return std::span<const double>(static_cast<const double*>(PyArray_DATA(array)),
+                                 static_cast<std::size_t>(PyArray_SIZE(array)));
 }
 
 PyObject* array_of(SharedDoubles&& values, std::optional<FieldShape> shape) {
@@ -126,18 +162,84 @@ PyObject* dict_of(const NamedValues& values) {
   return dict.release();
 }
 
-PyObject* name_object(const std::string& name) {
+namespace {
+
+// Interned key names by where their lasting text lies: open addressing on
+// the address, a power-of-two table that never shrinks, at most half full.
+class NamesByAddress {
+ public:
+  PyObject* find(const char* text) const {
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = slot_of(text);; i = (i + 1) & (slots_.size() - 1)) {
+      if (slots_[i].text == text) return slots_[i].name;
+      if (!slots_[i].text) return nullptr;
+    }
+  }
+  // Keeps a reference to `name`; false when the table is full.
+  bool add(const char* text, PyObject* name) {
+    if (count_ + 1 > kMaxNames) return false;
+    if (2 * (count_ + 1) > slots_.size()) grow();
+    for (std::size_t i = slot_of(text);; i = (i + 1) & (slots_.size() - 1)) {
+      if (!slots_[i].text) {
+        slots_[i] = Slot{text, Py_NewRef(name)};
+        ++count_;
+        return true;
+      }
+      if (slots_[i].text == text) return true;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMaxNames = 8192;
+  struct Slot {
+    const char* text = nullptr;
+    PyObject* name = nullptr;
+  };
+  std::size_t slot_of(const char* text) const {
+    auto h = reinterpret_cast<std::uintptr_t>(text);
+    h ^= h >> 17;
+    h *= 0x9E3779B97F4A7C15u;
+    return static_cast<std::size_t>(h >> 20) & (slots_.size() - 1);
+  }
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 256 : old.size() * 2, Slot{});
+    for (const Slot& s : old) {
+      if (!s.text) continue;
+      std::size_t i = slot_of(s.text);
+      while (slots_[i].text) i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = s;
+    }
+  }
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
+};
+
+}  // namespace
+
+PyObject* name_object(std::string_view name, bool lasting) {
   // Key names repeat from field to field: one interned object each (its
   // hash kept), for the life of the process. The set is bounded; names past
   // the bound are made afresh.
   static std::unordered_map<std::string, PyObject*> names;
+  // The field keys' names are views of text that stays where it is for the
+  // life of the process: its address finds the object.
+  static NamesByAddress by_address;
   constexpr std::size_t kMaxNames = 8192;
-  if (auto it = names.find(name); it != names.end()) return Py_NewRef(it->second);
-  PyObject* made = text_object(name);
-  if (!made || names.size() >= kMaxNames) return made;
-  PyUnicode_InternInPlace(&made);
-  names.emplace(name, Py_NewRef(made));
-  return made;
+  if (lasting) {
+    if (PyObject* found = by_address.find(name.data())) return Py_NewRef(found);
+  }
+  PyObject* found = nullptr;
+  if (auto it = names.find(std::string(name)); it != names.end()) {
+    found = Py_NewRef(it->second);
+  } else {
+    found = text_object(name);
+    if (!found || names.size() >= kMaxNames) return found;
+    PyUnicode_InternInPlace(&found);
+    names.emplace(std::string(name), Py_NewRef(found));
+  }
+  if (lasting) by_address.add(name.data(), found);
+  return found;
 }
 
 PyObject* text_object(std::string_view text) {

@@ -26,6 +26,7 @@ PyObject* field_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
   auto* field = reinterpret_cast<FieldObject*>(self);
   field->reader = reinterpret_cast<ReaderObject*>(Py_NewRef(reader));
   field->index = index;
+  field->key_hint = 0;
   return self;
 }
 
@@ -45,7 +46,7 @@ PyObject* lookup(PyObject* self, PyObject* key, bool key_error) {
     const char* text = PyUnicode_AsUTF8AndSize(key, &length);
     if (!text) return nullptr;
     const KeyValue* value = file->find_key(static_cast<std::size_t>(field->index),
-                                           std::string_view(text, static_cast<std::size_t>(length)));
+                                           std::string_view(text, static_cast<std::size_t>(length)), field->key_hint);
     if (value) return key_value_object(*value);
   }
   if (key_error) PyErr_SetObject(PyExc_KeyError, key);
@@ -82,7 +83,7 @@ PyObject* key_list(PyObject* self, bool with_values) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(entries.size())));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    PyRef name(name_object(entries[i].first));
+    PyRef name(name_object(entries[i].first, true));
     if (!name) return nullptr;
     PyObject* item = name.release();
     if (with_values) {

@@ -19,6 +19,8 @@ struct Target {
   explicit operator bool() const { return file != nullptr; }
 };
 
+const ReaderObject* reader_of(PyObject* self) { return reinterpret_cast<FieldObject*>(self)->reader; }
+
 Target target_of(PyObject* self) {
   auto* field = reinterpret_cast<FieldObject*>(self);
   return Target{open_file(field->reader), static_cast<std::size_t>(field->index)};
@@ -49,35 +51,24 @@ std::optional<std::string> scalar_text(const KeyValue& value) {
 }  // namespace
 
 PyObject* field_values_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 2) {
-    PyErr_SetString(PyExc_TypeError, "_values(single_precision, writeable)");
+  if (nargs != 3) {
+    PyErr_SetString(PyExc_TypeError, "_values(single_precision, writeable, threads)");
     return nullptr;
   }
   int single = 0, writeable = 0;
   if (!truth(args[0], single) || !truth(args[1], writeable)) return nullptr;
+  const long threads = thread_count(args[2]);
+  if (threads < 0) return nullptr;
   Target target = target_of(self);
   if (!target) return nullptr;
-  const DecodeOptions options = decode_options();
-  if (!single) {
-    auto decoded = unlocked([&] { return target.file->values(target.index, options); });
-    if (!decoded) return raise_codes(decoded.error());
-    return array_of(std::move(decoded->values), decoded->shape, writeable != 0);
-  }
-  // Rounded to single precision before the lock is taken again; the doubles
-  // go at once.
-  struct Single {
-    Result<void> status;
-    std::vector<float> values;
-    std::optional<FieldShape> shape;
-  };
-  Single out = unlocked([&]() -> Single {
-    auto decoded = target.file->values(target.index, options);
-    if (!decoded) return Single{fail(std::move(decoded.error())), {}, {}};
-    std::vector<float> values(decoded->values.begin(), decoded->values.end());
-    return Single{{}, std::move(values), decoded->shape};
+  const DecodeOptions options = decode_options(reader_of(self), static_cast<unsigned>(threads));
+  // Into memory the array then owns; single precision is rounded from the
+  // doubles in place.
+  auto decoded = unlocked([&] {
+    return target.file->array(target.index, single ? ValueType::Float32 : ValueType::Float64, options);
   });
-  if (!out.status) return raise_codes(out.status.error());
-  return array_of(std::move(out.values), out.shape, writeable != 0);
+  if (!decoded) return raise_codes(decoded.error());
+  return array_of(std::move(decoded->values), decoded->shape, writeable != 0);
 }
 
 PyObject* field_shape_method(PyObject* self, PyObject*) {
@@ -138,8 +129,8 @@ PyObject* field_grid_id_method(PyObject* self, PyObject*) {
 }
 
 PyObject* field_nearest_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 3) {
-    PyErr_SetString(PyExc_TypeError, "_nearest(latitude, longitude, count)");
+  if (nargs != 4) {
+    PyErr_SetString(PyExc_TypeError, "_nearest(latitude, longitude, count, values)");
     return nullptr;
   }
   const double latitude = PyFloat_AsDouble(args[0]);
@@ -148,29 +139,58 @@ PyObject* field_nearest_method(PyObject* self, PyObject* const* args, Py_ssize_t
   if (longitude == -1.0 && PyErr_Occurred()) return nullptr;
   const unsigned long long count = PyLong_AsUnsignedLongLong(args[2]);
   if (count == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+  // The values the field holds (a read-only float64 array of its own), or
+  // None: then they are decoded here and handed back to be kept.
+  std::optional<std::span<const double>> held;
+  PyObject* values = args[3];
+  if (values != Py_None) {
+    held = doubles_of(values);
+    if (!held) return nullptr;
+  }
   Target target = target_of(self);
   if (!target) return nullptr;
-  auto found = unlocked(
-      [&] { return target.file->nearest(target.index, latitude, longitude, count, decode_options()); });
-  if (!found) return raise_codes_error(found.error());
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(found->size())));
+  const DecodeOptions options = decode_options(reader_of(self));
+  struct Out {
+    CodesResult<std::vector<NearestCandidate>> found;
+    std::optional<FieldArray> decoded;
+  };
+  // The array stays alive: this call holds its reference meanwhile.
+  Out out = unlocked([&]() -> Out {
+    const FieldFile& file = *target.file;
+    // A grid without coordinates says so before anything is decoded.
+    auto coordinates = file.grid_coordinates(target.index);
+    if (held || !coordinates || !*coordinates) {
+      return Out{file.nearest(target.index, latitude, longitude, count, options, held), std::nullopt};
+    }
+    auto decoded = file.array(target.index, ValueType::Float64, options);
+    if (!decoded) return Out{codes_fail(CodesError::internal(std::move(decoded.error()))), std::nullopt};
+    const std::span<const double> values = decoded->values.as_doubles();
+    auto found = file.nearest(target.index, latitude, longitude, count, options, values);
+    return Out{std::move(found), std::move(*decoded)};
+  });
+  if (!out.found) return raise_codes_error(out.found.error());
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(out.found->size())));
   if (!list) return nullptr;
-  for (std::size_t i = 0; i < found->size(); ++i) {
-    const NearestCandidate& c = (*found)[i];
+  for (std::size_t i = 0; i < out.found->size(); ++i) {
+    const NearestCandidate& c = (*out.found)[i];
     PyObject* item = Py_BuildValue("(Kdddd)", static_cast<unsigned long long>(c.index), c.latitude, c.longitude,
                                    c.distance, c.value);
     if (!item) return nullptr;
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
-  return list.release();
+  PyRef decoded(out.decoded ? array_of(std::move(out.decoded->values), out.decoded->shape, false)
+                            : Py_NewRef(Py_None));
+  if (!decoded) return nullptr;
+  return PyTuple_Pack(2, list.get(), decoded.get());
 }
 
 PyObject* field_codes_keys_method(PyObject* self, PyObject*) {
   Target target = target_of(self);
   if (!target) return nullptr;
+  const DecodeOptions options = decode_options(reader_of(self));
   using Read = std::pair<std::string, CodesResult<KeyValue>>;
   std::vector<Read> reads = unlocked([&] {
-    const HandleRecord view = target.file->codes_view(target.index, decode_options());
+    const HandleRecord view = target.file->codes_view(target.index, options);
     std::vector<Read> out;
     for (std::string& name : iterator_key_names(view)) {
       auto value = get_key(view, name);

@@ -1,6 +1,7 @@
 // The init export of vorlak._fields and its two functions that make a
 // Reader: from a path (the file is read whole) or from a buffer (copied
 // once). Reading and scanning run without the interpreter lock.
+#include <algorithm>
 #include <cstring>
 
 #include "fields/binding.hpp"
@@ -8,8 +9,27 @@
 namespace vorlak::fields {
 namespace {
 
-// open_path(path: str) -> Reader
-PyObject* open_path(PyObject*, PyObject* path) {
+// The optional second argument of open_path and open_bytes: the threads a
+// large field may be split across (0 or absent: one).
+bool open_arguments(const char* name, PyObject* const* args, Py_ssize_t nargs, unsigned& threads) {
+  if (nargs < 1 || nargs > 2) {
+    PyErr_Format(PyExc_TypeError, "%s() takes a source and a thread count", name);
+    return false;
+  }
+  threads = 1;
+  if (nargs == 2) {
+    const long count = thread_count(args[1]);
+    if (count < 0) return false;
+    threads = static_cast<unsigned>(std::max(count, 1L));
+  }
+  return true;
+}
+
+// open_path(path: str, threads: int = 1) -> Reader
+PyObject* open_path(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  unsigned threads = 1;
+  if (!open_arguments("open_path", args, nargs, threads)) return nullptr;
+  PyObject* path = args[0];
   if (!PyUnicode_Check(path)) {
     PyErr_Format(PyExc_TypeError, "open_path() expects a str path, not %.100s", Py_TYPE(path)->tp_name);
     return nullptr;
@@ -19,11 +39,14 @@ PyObject* open_path(PyObject*, PyObject* path) {
   const std::string name(PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
   auto opened = unlocked([&] { return FieldFile::open(name); });
   if (!opened) return raise_open_error(opened.error(), path);
-  return new_reader(std::move(*opened));
+  return new_reader(std::move(*opened), threads);
 }
 
-// open_bytes(data: bytes-like) -> Reader
-PyObject* open_bytes(PyObject*, PyObject* data) {
+// open_bytes(data: bytes-like, threads: int = 1) -> Reader
+PyObject* open_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  unsigned threads = 1;
+  if (!open_arguments("open_bytes", args, nargs, threads)) return nullptr;
+  PyObject* data = args[0];
   Py_buffer view;
   if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
   const auto size = static_cast<std::size_t>(view.len);
@@ -42,12 +65,14 @@ PyObject* open_bytes(PyObject*, PyObject* data) {
   }
   auto opened = unlocked([&] { return FieldFile::from_bytes(std::move(block)); });
   if (!opened) return raise_codes(opened.error());
-  return new_reader(std::move(*opened));
+  return new_reader(std::move(*opened), threads);
 }
 
 PyMethodDef module_methods[] = {
-    {"open_path", GUARDED(open_path), METH_O, "open_path(path)\n--\n\nRead and scan a GRIB file."},
-    {"open_bytes", GUARDED(open_bytes), METH_O, "open_bytes(data)\n--\n\nCopy and scan the bytes of GRIB messages."},
+    {"open_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(GUARDED(open_path))), METH_FASTCALL,
+     "open_path(path, threads=1)\n--\n\nRead and scan a GRIB file."},
+    {"open_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(GUARDED(open_bytes))), METH_FASTCALL,
+     "open_bytes(data, threads=1)\n--\n\nCopy and scan the bytes of GRIB messages."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,8 +1,10 @@
 // The Reader class: one FieldFile, its length, and close(). Made only by
 // open_path() and open_bytes() (module.cpp).
+#include <algorithm>
 #include <new>
 
 #include "fields/binding.hpp"
+#include "grib/worker_pool.hpp"
 
 namespace vorlak::fields {
 namespace {
@@ -55,8 +57,13 @@ PyMethodDef reader_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyObject* reader_threads(PyObject* self, void*) {
+  return PyLong_FromUnsignedLong(reinterpret_cast<ReaderObject*>(self)->threads);
+}
+
 PyGetSetDef reader_getset[] = {
     {"closed", GUARDED(reader_closed), nullptr, "True once close() was called.", nullptr},
+    {"threads", GUARDED(reader_threads), nullptr, "Threads one large field is split across.", nullptr},
     {"byte_size", GUARDED(reader_byte_size), nullptr, "Number of bytes held.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -98,20 +105,32 @@ PyTypeObject* reader_type() {
   return &type;
 }
 
-PyObject* new_reader(SharedFieldFile file) {
+PyObject* new_reader(SharedFieldFile file, unsigned threads) {
   PyTypeObject* type = reader_type();
   if (!type) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (!self) return nullptr;
-  new (&reinterpret_cast<ReaderObject*>(self)->file) SharedFieldFile(std::move(file));
+  auto* reader = reinterpret_cast<ReaderObject*>(self);
+  new (&reader->file) SharedFieldFile(std::move(file));
+  reader->threads = std::max(threads, 1u);
   return self;
 }
 
-DecodeOptions decode_options() {
+DecodeOptions decode_options(const ReaderObject* reader, unsigned threads) {
   DecodeOptions options;
   options.all_templates = true;
-  options.threads = 1;
+  options.threads = threads != 0 ? threads : reader->threads;
   return options;
+}
+
+long thread_count(PyObject* value) {
+  const long threads = PyLong_AsLong(value);
+  if (threads == -1 && PyErr_Occurred()) return -1;
+  if (threads < 0 || threads > static_cast<long>(kMaxDecodeThreads)) {
+    PyErr_Format(PyExc_ValueError, "threads must be from 1 to %u, not %ld", kMaxDecodeThreads, threads);
+    return -1;
+  }
+  return threads;
 }
 
 }  // namespace vorlak::fields

@@ -85,8 +85,8 @@ Result<DecodedMessage> assemble(const MessageRecord& record, const GridSummary& 
   return DecodedMessage{record, grid, std::move(*field), std::move(coordinates), missing};
 }
 
-Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
-  auto collected = collect_grib2(message);
+Result<DecodedMessage> decode_grib2(const Result<Grib2Collected>& collected, const MessageRecord& record,
+                                    const DecodeOptions& options) {
   if (!collected) return fail(collected.error());
   // Nj is already corrected for Gaussian grids that state fewer rows.
   const GridSummary& grid = collected->grid;
@@ -236,7 +236,14 @@ Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepre
 Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
   if (auto ok = check_decode_entry(message, record); !ok) return fail(ok.error());
   if (record.edition == Edition::One) return decode_grib1(message, record);
-  return decode_grib2(message, record, options);
+  return decode_grib2(collect_grib2(message), record, options);
+}
+
+Result<DecodedMessage> decode_field(Bytes message, const MessageRecord& record, const FieldSpans& spans,
+                                    const DecodeOptions& options) {
+  if (auto ok = check_decode_entry(message, record); !ok) return fail(ok.error());
+  if (record.edition == Edition::One) return decode_grib1(message, record);
+  return decode_grib2(collect_grib2_field(message, spans), record, options);
 }
 
 }  // namespace vorlak

@@ -17,6 +17,11 @@ namespace vorlak {
 // calling thread, and refuse the other templates with its texts.
 Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record,
                                       const DecodeOptions& options = {});
+// One field of a message, from the sections the scan found for it (the
+// whole-message walk reads the last field and refuses bitmap reuse). GRIB1
+// messages have one field: as decode_message.
+Result<DecodedMessage> decode_field(Bytes message, const MessageRecord& record, const FieldSpans& spans,
+                                    const DecodeOptions& options = {});
 
 // The values of one edition 2 field from its section 5, the bitmap in
 // effect for it (null: none) and its section 7 payload: one value per

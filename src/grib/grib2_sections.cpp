@@ -347,6 +347,41 @@ Result<MessageRecord> summarise_field(Bytes message, const MessageRecord& messag
   return r;
 }
 
+namespace {
+
+// Section 6: 6 bitmap indicator, 7.. one bit per point, 1 = present. None
+// for 255; 254 (an earlier bitmap applies) is the caller's to resolve. The
+// bitmap stops at the grid's points when the grid is known.
+Result<std::optional<Bitmap>> parse_section6(Bytes s, const std::optional<GridSummary>& grid) {
+  if (s.size() == 5) return fail("section 6 too short");
+  const std::uint8_t indicator = u8_at(s, 6);
+  if (indicator == 255) return std::optional<Bitmap>();
+  if (indicator == 254) return fail("bitmap reuse indicator 254 is not implemented yet");
+  if (indicator != 0) return fail(str_cat("unsupported bitmap indicator ", indicator));
+  const Bytes stored = s.subspan(6);
+  std::uint64_t size = std::uint64_t{stored.size()} * 8;
+  if (grid) {
+    const std::uint64_t points = grid->reduced_point_count.value_or(std::uint64_t{grid->Ni} * grid->Nj);
+    if (points < size) size = points;
+  }
+  Bitmap parsed;
+  parsed.size = size;
+  parsed.bits.assign(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>((size + 7) / 8));
+  if (size % 8 != 0) parsed.bits.back() &= static_cast<std::uint8_t>(0xFF00u >> (size % 8));
+  return std::optional<Bitmap>(std::move(parsed));
+}
+
+// Gaussian grids may state fewer rows than the values fill.
+void correct_gaussian_rows(GridSummary& grid, const DataRepresentation& representation) {
+  const std::uint64_t values = representation.numberOfValues;
+  if (grid.gridDefinitionTemplateNumber == 40 && !grid.reduced_point_count && values != 0 && grid.Ni != 0 &&
+      std::uint64_t{grid.Ni} * grid.Nj != values && values % grid.Ni == 0) {
+    grid.Nj = static_cast<std::uint32_t>(values / grid.Ni);
+  }
+}
+
+}  // namespace
+
 Result<Grib2Collected> collect_grib2(Bytes message) {
   std::optional<GridSummary> grid;
   std::optional<DataRepresentation> representation;
@@ -368,26 +403,9 @@ Result<Grib2Collected> collect_grib2(Bytes message) {
         return {};
       }
       case 6: {
-        // Section 6: 6 bitmap indicator, 7.. one bit per point, 1 = present.
-        if (s.size() == 5) return fail("section 6 too short");
-        const std::uint8_t indicator = u8_at(s, 6);
-        if (indicator == 255) {
-          bitmap.reset();
-          return {};
-        }
-        if (indicator == 254) return fail("bitmap reuse indicator 254 is not implemented yet");
-        if (indicator != 0) return fail(str_cat("unsupported bitmap indicator ", indicator));
-        const Bytes stored = s.subspan(6);
-        std::uint64_t size = std::uint64_t{stored.size()} * 8;
-        if (grid) {
-          const std::uint64_t points = grid->reduced_point_count.value_or(std::uint64_t{grid->Ni} * grid->Nj);
-          if (points < size) size = points;
-        }
-        Bitmap parsed;
-        parsed.size = size;
-        parsed.bits.assign(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>((size + 7) / 8));
-        if (size % 8 != 0) parsed.bits.back() &= static_cast<std::uint8_t>(0xFF00u >> (size % 8));
-        bitmap = std::move(parsed);
+        auto parsed = parse_section6(s, grid);
+        if (!parsed) return fail(std::move(parsed.error()));
+        bitmap = std::move(*parsed);
         return {};
       }
       case 7:
@@ -405,14 +423,42 @@ Result<Grib2Collected> collect_grib2(Bytes message) {
   if (!grid) return fail("GRIB2 message missing section 3");
   if (!representation) return fail("GRIB2 message missing section 5");
   if (!payload) return fail("GRIB2 message missing section 7");
-
-  // Gaussian grids may state fewer rows than the values fill.
-  const std::uint64_t values = representation->numberOfValues;
-  if (grid->gridDefinitionTemplateNumber == 40 && !grid->reduced_point_count && values != 0 && grid->Ni != 0 &&
-      std::uint64_t{grid->Ni} * grid->Nj != values && values % grid->Ni == 0) {
-    grid->Nj = static_cast<std::uint32_t>(values / grid->Ni);
-  }
+  correct_gaussian_rows(*grid, *representation);
   return Grib2Collected{*grid, *representation, std::move(bitmap), *payload};
+}
+
+Result<Grib2Collected> collect_grib2_field(Bytes message, const FieldSpans& spans) {
+  const auto section = [&](const SectionSpan& span) -> std::optional<Bytes> {
+    if (!span.present() || span.length < 5 || span.offset > message.size() ||
+        message.size() - span.offset < span.length) {
+      return std::nullopt;
+    }
+    return message.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.length));
+  };
+  const auto s3 = section(spans.grid);
+  if (!s3) return fail("GRIB2 message missing section 3");
+  auto grid = parse_section3(*s3);
+  if (!grid) return fail(std::move(grid.error()));
+  const auto s5 = section(spans.representation);
+  if (!s5) return fail("GRIB2 message missing section 5");
+  auto representation = parse_section5(*s5);
+  if (!representation) return fail(std::move(representation.error()));
+  std::optional<Bitmap> bitmap;
+  if (const auto s6 = section(spans.bitmap)) {
+    // 254: the section 6 that defined the bitmap in effect.
+    std::optional<Bytes> source = s6;
+    if (s6->size() > 5 && u8_at(*s6, 6) == 254) {
+      source = section(spans.bitmap_source);
+      if (!source) return fail("bitmap indicator 254 refers to an earlier bitmap, but the message defines none before it");
+    }
+    auto parsed = parse_section6(*source, std::optional<GridSummary>(*grid));
+    if (!parsed) return fail(std::move(parsed.error()));
+    bitmap = std::move(*parsed);
+  }
+  const auto s7 = section(spans.data);
+  if (!s7) return fail("GRIB2 message missing section 7");
+  correct_gaussian_rows(*grid, *representation);
+  return Grib2Collected{*grid, *representation, std::move(bitmap), s7->subspan(5)};
 }
 
 const char* data_representation_name(std::uint16_t template_number) {

@@ -116,6 +116,10 @@ struct Grib2Collected {
 
 // Decoding walk over sections 3, 5, 6 and 7 (last occurrence wins).
 Result<Grib2Collected> collect_grib2(Bytes message);
+// The same for one field of a message from the sections the scan found for
+// it: the bitmap of a section 6 that says 254 is that of the section its
+// spans name as the source.
+Result<Grib2Collected> collect_grib2_field(Bytes message, const FieldSpans& spans);
 
 const char* data_representation_name(std::uint16_t template_number);
 

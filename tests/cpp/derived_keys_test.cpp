@@ -62,7 +62,7 @@ MessageRecord gfs_2t() {
 TEST(DerivedKeysRecord, CompleteEdition2FieldInNameOrder) {
   const DerivedKeys keys = derive_keys(FieldView{gfs_2t(), {}, true, 1440 * 721});
   std::vector<std::string> names;
-  for (const auto& [name, value] : keys.entries()) names.push_back(name);
+  for (const auto& [name, value] : keys.entries()) names.emplace_back(name);
   const std::vector<std::string> expected = {
       "Nx", "Ny", "alternativeRowScanning", "bitsPerValue", "centre", "centreDescription", "cfName",
       "cfVarName", "dataDate", "dataRepresentationTemplateNumber", "dataTime", "dataType",

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -740,6 +741,96 @@ TEST(FieldFileMultiField, AMessageCutShortKeepsItsCompleteFields) {
   auto none = FieldFile::from_bytes(ByteBlock::copy_of(head));
   ASSERT_FALSE(none);
   EXPECT_EQ(none.error(), "no GRIB messages found");
+}
+
+// ------------------------------------------ into memory the caller owns
+
+// A file with a field of each kind of route: a field of a multi-field
+// message with a bitmap, one reusing that bitmap, a grid whose columns are
+// consecutive (its values are presented rows first), GRIB1 with a grid
+// description and on a predefined grid.
+ByteVec every_route() {
+  std::vector<double> gappy = row_column_values();
+  for (std::size_t k : {1u, 6u, 11u}) gappy[k] = kNaN;
+  std::vector<ByteVec> reuse = g2_simple_field(gappy, 12, {.level_value = 50000});
+  reuse[2] = g2_section6_indicator(254);
+  const ByteVec multi = message_of({{g2_section1(), g2_section3_latlon({.Ni = 4, .Nj = 3})},
+                                    g2_simple_field(gappy, 12, {.level_value = 85000}),
+                                    reuse});
+  const ByteVec columns = grib2_message(
+      {g2_section1(), g2_section3_latlon({.scanning_mode = 0x20}), g2_section4(),
+       g2_section5_simple(pack_simple(one_to(12), 8)), g2_section6_none(), g2_section7(pack_simple(one_to(12), 8).data)});
+  const test::SimplePacked packed = pack_simple({1, 2, 3, 4, 5, 6, 7}, 8, 0, {}, true);
+  const ByteVec predefined = grib1_message(g1_pds({.grid = 211, .has_gds = false}), {}, {}, g1_bds_simple(packed));
+  return concat({multi, columns, minimal_grib1(), predefined});
+}
+
+std::vector<std::uint64_t> bits_of(std::span<const double> values) {
+  std::vector<std::uint64_t> out;
+  for (double v : values) out.push_back(std::bit_cast<std::uint64_t>(v));
+  return out;
+}
+
+TEST(FieldFileArrays, SplitAndSinglePrecisionGiveTheValuesOfOneThread) {
+  SharedFieldFile file = file_of(every_route());
+  ASSERT_TRUE(file);
+  ASSERT_EQ(file->size(), 5u);
+  for (std::size_t i = 0; i < file->size(); ++i) {
+    auto base = file->values(i, DecodeOptions{.all_templates = true});
+    ASSERT_TRUE(base) << i << ": " << base.error();
+    for (unsigned threads : {1u, 2u}) {
+      // Split however small the field.
+      const DecodeOptions options{.all_templates = true, .threads = threads, .split_threshold = 2};
+      auto doubles = file->array(i, ValueType::Float64, options);
+      ASSERT_TRUE(doubles) << doubles.error();
+      EXPECT_EQ(bits_of(doubles->values.as_doubles()), bits_of(base->values)) << i;
+      EXPECT_EQ(doubles->missing, base->missing);
+      EXPECT_EQ(doubles->shape.has_value(), base->shape.has_value());
+      auto floats = file->array(i, ValueType::Float32, options);
+      ASSERT_TRUE(floats) << floats.error();
+      ASSERT_EQ(floats->values.as_floats().size(), base->values.size());
+      for (std::size_t k = 0; k < base->values.size(); ++k) {
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(floats->values.as_floats()[k]),
+                  std::bit_cast<std::uint32_t>(static_cast<float>(base->values[k])));
+      }
+    }
+  }
+  // Rows first, and the predefined grid's values in one row.
+  expect_same_values(file->values(2, DecodeOptions{}).value().values, {1, 4, 7, 10, 2, 5, 8, 11, 3, 6, 9, 12});
+  auto predefined = file->values(4, DecodeOptions{});
+  ASSERT_TRUE(predefined) << predefined.error();
+  expect_same_values(predefined->values, {1, 2, 3, 4, 5, 6, 7});
+  EXPECT_FALSE(predefined->shape);
+  EXPECT_EQ(file->key_long(4, "numberOfGridUsed").value(), 211);
+  EXPECT_EQ(file->key_long(4, "numberOfPoints").value(), 7);
+  EXPECT_EQ(file->key_long(3, "gridDefinition").value(), 255);
+  EXPECT_EQ(file->find_key(3, "numberOfGridUsed"), nullptr);
+  EXPECT_FALSE(file->latitudes(4).value());
+}
+
+TEST(FieldFileArrays, MemoryIsAskedForOnceAndNotForAFieldThatFailsItsChecks) {
+  // 12 values of 12 bits need 18 octets; the second field has 3.
+  const SimplePacked packed = pack_simple(row_column_values(), 12);
+  const ByteVec short_payload = grib2_message({g2_section1(), g2_section3_latlon({}), g2_section4(),
+                                               g2_section5_simple(packed), g2_section6_none(),
+                                               g2_section7(ByteVec(3, 0xAB))});
+  SharedFieldFile file = file_of(concat({latlon_field(row_column_values()), short_payload}));
+  ASSERT_TRUE(file);
+  std::vector<std::uint64_t> asked;
+  std::vector<double> memory;
+  const OutputProvider output = [&](std::uint64_t n) {
+    asked.push_back(n);
+    memory.assign(n, -1.0);
+    return std::span<double>(memory);
+  };
+  auto good = file->values_into(0, output, DecodeOptions{});
+  ASSERT_TRUE(good) << good.error();
+  EXPECT_EQ(asked, std::vector<std::uint64_t>{12});
+  EXPECT_EQ(good->count, 12u);
+  expect_same_values(memory, row_column_values());
+  asked.clear();
+  EXPECT_FALSE(file->values_into(1, output, DecodeOptions{}));
+  EXPECT_TRUE(asked.empty());
 }
 
 // ------------------------------------------------------- inputs of every kind

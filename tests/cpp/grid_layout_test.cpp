@@ -85,6 +85,13 @@ TEST_P(ScanningModes, ValuesAndCoordinatesAgreePointByPoint) {
   std::vector<double> back(message.size());
   ASSERT_TRUE(layout.to_message<double>(presented, back));
   EXPECT_EQ(back, message);
+
+  // In place, where the rows stay the message's.
+  std::vector<double> in_place = message;
+  auto turned = layout.to_presented_in_place<double>(in_place);
+  ASSERT_TRUE(turned);
+  EXPECT_EQ(*turned, (mode & 0x20) == 0);
+  EXPECT_EQ(in_place, *turned ? presented : message);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOrderingBits, ScanningModes,
@@ -123,6 +130,9 @@ TEST(GridLayout, QuasiRegularRowsAlternate) {
   ASSERT_TRUE(layout->to_presented<double>(message, presented));
   EXPECT_EQ(presented, (std::vector<double>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
   for (std::uint64_t p = 0; p < 9; ++p) EXPECT_EQ(message[layout->message_index(p)], presented[p]);
+  std::vector<double> in_place = message;
+  ASSERT_TRUE(layout->to_presented_in_place<double>(in_place).value());
+  EXPECT_EQ(in_place, presented);
 }
 
 TEST(GridLayout, Refusals) {

@@ -432,6 +432,39 @@ def test_nearest_and_points_on_a_real_projected_field():
         field.nearest(40, -100, k=0)
 
 
+@pytest.mark.parametrize("ni, nj, bits, error", [
+    (1 << 14, 1 << 13, 8, "134217728 points but the field's data sections hold at most 12"),
+    (1 << 18, 0, 8, "no points"),
+    (1 << 10, 4, 0, None),  # a constant field fills any grid
+])
+def test_coordinates_only_for_the_points_the_data_can_fill(ni, nj, bits, error):
+    """A grid section alone never makes the field API compute more points
+    than the field's data sections can fill."""
+    grid = g.section3_latlon(ni=ni, nj=nj, la1=60, lo1=0, la2=-60, lo2=359, di=0.02, dj=0.01)
+    field = vorlak.open(g.grib2_message([g.section1(), grid, g.section4(),
+                                         g.section5(0, 12 if bits else ni * nj, 1.0, bits=bits), g.section6(),
+                                         g.section7(b"\1" * 12)]))[0]
+    if error is None:
+        assert field.latitudes.shape == field.values.shape == (4, 1 << 10)
+        return
+    for read in (lambda: field.latitudes, lambda: field.longitudes, lambda: field.nearest(0, 0)):
+        with pytest.raises(v.CodesInternalError, match=error):
+            read()
+
+
+def test_nearest_searches_the_values_the_field_holds():
+    field = vorlak.open(g.grib2_message([g.section1(), g.section3_latlon(4, 3, 60, 0, 58, 3, 1, 1),
+                                         *g.field_simple([float(k) for k in range(12)])]))[0]
+    (first,) = field.nearest(59, 2)
+    assert (first.index, first.value) == (6, 6.0)
+    # Decoded once into the field's values; later searches read them.
+    kept = field.values
+    assert first.value == kept[first.position]
+    field._values_kept = -kept
+    (again,) = field.nearest(59, 2)
+    assert (again.index, again.value) == (6, -6.0) and field.values[again.position] == -6.0
+
+
 # ----------------------------------------------------------------- bad input
 
 def lambert_keys(**changes):

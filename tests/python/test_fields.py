@@ -264,6 +264,31 @@ def test_grids_without_rows_give_one_dimension(tmp_path):
         assert len(set(field.latitudes.tolist())) == 4 and field.longitudes[4:12].tolist() == list(range(0, 360, 45))
 
 
+@pytest.mark.parametrize("present", [None, [True, False, True, True, False, True, True, True, True, False, True]],
+                         ids=["counted from the data", "counted from the bitmap"])
+def test_grib1_fields_on_a_predefined_grid(present):
+    values = [10.0, 20, 30, 40, 50, 60, 70, 80][:8 if present is None else sum(present)]
+    bitmap = None if present is None else g.bms(present)
+    message = g.grib1_message(g.pds(grid=211, has_gds=False, has_bms=bitmap is not None), None, bitmap,
+                              g.bds_simple(values, bits=8))
+    expected = values if present is None else [values.pop(0) if p else np.nan for p in present]
+    with vorlak.open(message) as grib:
+        (field,) = grib
+        assert field["numberOfGridUsed"] == field["gridDefinition"] == 211
+        assert field["numberOfPoints"] == field["numberOfValues"] == len(expected)
+        np.testing.assert_array_equal(field.values, expected)
+        np.testing.assert_array_equal(field.data(np.float32), np.float32(expected))
+        assert field.shape is None and field.latitudes is None and field.projparams is None
+        assert b"predefined grid 211" in field.grid_id
+        with pytest.raises(v.CodesInternalError, match="no grid point positions"):
+            field.nearest(0, 0)
+    # The codes API refuses them.
+    h = v.codes_new_from_message(message)
+    with pytest.raises(v.CodesInternalError, match="requires a GDS"):
+        v.codes_get_values(h)
+    assert not v.codes_is_defined(h, "numberOfGridUsed")
+
+
 # -------------------------------------------------------------- closed files
 
 
@@ -377,6 +402,73 @@ def test_decoding_lets_other_python_threads_run(work):
         thread.join()
         grib.close()
     assert advanced
+
+
+def test_thread_counts():
+    data = gs.message(gs.field(280))
+    try:
+        available = len(os.sched_getaffinity(0))
+    except AttributeError:
+        available = os.cpu_count()
+    assert vorlak.open(data).threads == min(2, available)
+    assert vorlak.open(data, threads=1).threads == 1 and vorlak.open(data, threads=64).threads == 64
+    field = vorlak.open(data)[0]
+    for bad, error in ((0, ValueError), (65, ValueError), (-1, ValueError), (1.5, TypeError), ("2", TypeError)):
+        with pytest.raises(error, match="threads"):
+            vorlak.open(data, threads=bad)
+        with pytest.raises(error, match="threads"):
+            field.data(threads=bad)
+    np.testing.assert_array_equal(field.data(threads=3), field.values)
+
+
+def large_field_with_gaps(ni=1280, nj=1000):
+    """A simply packed field above the size that is split across threads,
+    every 7th point missing (a bitmap)."""
+    rng = np.random.default_rng(3)
+    present = np.arange(ni * nj) % 7 != 3
+    packed = rng.integers(0, 1 << 12, int(present.sum()), dtype=np.uint16)
+    payload = np.packbits(np.unpackbits(packed.astype(">u2").view(np.uint8)).reshape(-1, 16)[:, 4:]).tobytes()
+    grid = g.section3_latlon(ni=ni, nj=nj, la1=89.5, lo1=0, la2=-89.5, lo2=360 - 360 / ni, di=360 / ni,
+                             dj=179 / (nj - 1))
+    bitmap = g.section(6, bytes([0]) + np.packbits(present).tobytes())
+    return g.grib2_message([g.section1(), grid, g.section4(), g.section5(0, int(present.sum()), 250.0, E=-6, D=1,
+                                                                         bits=12), bitmap, g.section7(payload)])
+
+
+def large_real_fields():
+    """Every field of the real files above a million points (the names of
+    the issue's rows first)."""
+    names = ["ndfd_critfireo.grib2", "gdas.t00z.sfluxgrbf000.msg1.grib2", "hrrr.t06z.wrfsfcf01-UGRD.grib2",
+             "20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2", "ecmwf-ifs-oper-surface.grib2",
+             "gfs.t12z.pgrb2.0p25.f023-PV-TMP-missing.grib2", "CMC_glb_TMP_ISBL_1_latlon.24x.24_2021051800_P000.grib2"]
+    return [pytest.param(name, id=name.split(".")[0][:24]) for name in names]
+
+
+def _bits(a):
+    return a.view(np.uint64 if a.dtype == np.float64 else np.uint32)
+
+
+def test_large_fields_are_the_same_on_any_number_of_threads_and_in_single_precision():
+    with vorlak.open(large_field_with_gaps()) as grib:
+        field = grib[0]
+        one = field.data(threads=1)
+        assert one.size > 1_000_000 and np.isnan(one).sum() == (one.size + 3) // 7
+        for threads in (2, 3):
+            np.testing.assert_array_equal(_bits(field.data(threads=threads)), _bits(one))
+            np.testing.assert_array_equal(_bits(field.data(np.float32, threads=threads)),
+                                          _bits(one.astype(np.float32)))
+
+
+@pytest.mark.parametrize("name", large_real_fields())
+def test_large_real_fields_the_same_on_any_number_of_threads(name):
+    with vorlak.open(real_file(name)) as grib:
+        for field in grib:
+            if field["numberOfPoints"] < 1_000_000:
+                continue
+            one = field.data(threads=1)
+            np.testing.assert_array_equal(_bits(field.data(threads=2)), _bits(one))
+            np.testing.assert_array_equal(_bits(field.data(np.float32, threads=2)), _bits(one.astype(np.float32)))
+            break
 
 
 def test_threads_decoding_fields_of_one_file_agree_with_one_thread(mixed):

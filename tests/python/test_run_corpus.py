@@ -26,6 +26,12 @@ def grib2_constant():
                             g.section7(b"")])
 
 
+def grib2_packed_as(template):
+    grid = g.section3_latlon(ni=4, nj=3, la1=60, lo1=0, la2=58, lo2=3, di=1, dj=1)
+    return g.grib2_message([g.section1(), grid, g.section4(), g.section5(template, 12, 1.0, bits=8), g.section6(),
+                            g.section7(b"\1" * 12)])
+
+
 @pytest.mark.parametrize("make, expected", [
     (latlon_message, False),
     (grib1_message, False),
@@ -35,6 +41,9 @@ def grib2_constant():
     (lambda: b"GRIB\0\0\0" + b"\0" * 9 + grib2_constant(), True),  # behind a false start
     (lambda: latlon_message() + grib2_constant(), True),            # any message of the buffer
     (lambda: grib2_constant()[:30], False),                          # cut before section 5
+    (lambda: grib2_packed_as(41), True),   # PNG and run-length packing compress without a bound
+    (lambda: grib2_packed_as(200), True),
+    (lambda: grib2_packed_as(40), False),
     (lambda: b"", False),
     (lambda: b"GRIB\xff\xff\xff\x02" + b"\xff" * 40, False),
 ])

@@ -128,9 +128,23 @@ Result<void> GridLayout::to_message(std::span<const T> presented, std::span<T> o
   return {};
 }
 
+template <class T>
+Result<bool> GridLayout::to_presented_in_place(std::span<T> values) const {
+  if (auto ok = check_sizes(values.size(), values.size(), points_); !ok) return fail(std::move(ok.error()));
+  if (regular() && (scanning_mode_ & kScanJConsecutive)) return false;
+  if (scanning_mode_ & kScanAlternating) {
+    for (std::uint64_t r = 1; r < rows_; r += 2) {
+      T* const start = values.data() + row_start(r);
+      std::reverse(start, start + row_length(r));
+    }
+  }
+  return true;
+}
+
 template Result<void> GridLayout::to_presented<double>(std::span<const double>, std::span<double>) const;
 template Result<void> GridLayout::to_presented<float>(std::span<const float>, std::span<float>) const;
 template Result<void> GridLayout::to_message<double>(std::span<const double>, std::span<double>) const;
 template Result<void> GridLayout::to_message<float>(std::span<const float>, std::span<float>) const;
+template Result<bool> GridLayout::to_presented_in_place<double>(std::span<double>) const;
 
 }  // namespace vorlak

@@ -61,6 +61,11 @@ class GridLayout {
   Result<void> to_presented(std::span<const T> message, std::span<T> out) const;
   template <class T>
   Result<void> to_message(std::span<const T> presented, std::span<T> out) const;
+  // to_presented within the values' own memory, where the presented order
+  // keeps the message's rows (alternating rows are reversed where they
+  // lie); false, changing nothing, where columns are held consecutively.
+  template <class T>
+  Result<bool> to_presented_in_place(std::span<T> values) const;
 
  private:
   template <class T, bool kToPresented>
@@ -77,5 +82,6 @@ extern template Result<void> GridLayout::to_presented<double>(std::span<const do
 extern template Result<void> GridLayout::to_presented<float>(std::span<const float>, std::span<float>) const;
 extern template Result<void> GridLayout::to_message<double>(std::span<const double>, std::span<double>) const;
 extern template Result<void> GridLayout::to_message<float>(std::span<const float>, std::span<float>) const;
+extern template Result<bool> GridLayout::to_presented_in_place<double>(std::span<double>) const;
 
 }  // namespace vorlak
