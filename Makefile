@@ -115,7 +115,10 @@ LEAK_LIFETIMES ?= 40
 test-leaks: deps build
 	$(PY) tools/valgrind_check.py tools/leak_workload.py $(LEAK_LIFETIMES)
 
-test: deps check-core test-cpp test-asan test-python test-corpus fuzz-regress
+# The seeds and kept inputs of every fuzz target are replayed by the C++
+# suite itself (tests/cpp/fuzz_regressions_test.cpp), in the normal and the
+# ASan/UBSan builds, so the clang fuzz build stays out of `make test`.
+test: deps check-core test-cpp test-asan test-python test-corpus
 
 $(SAMPLE): build tools/make_sample.py
 	@mkdir -p sample
@@ -134,14 +137,15 @@ bench: build-bench
 # (clang 16 cannot compile libstdc++'s <expected>) against the core sources,
 # under ASan and UBSan. libFuzzer's own runtime needs libstdc++, hence the
 # -Wl,-lstdc++ (a plain -lstdc++ is rewritten under -stdlib=libc++).
-#   make fuzz          each target for FUZZ_SECONDS from its seeds (fuzz/corpus/<target>)
+#   make fuzz          each target for FUZZ_SECONDS from its seeds (fuzz/corpus/<target>),
+#                      FUZZ_JOBS targets at a time
 #   make fuzz-regress  every seed and kept crash input (fuzz/regressions/<target>) once
 #   make fuzz-seeds    rewrites the seed corpora from the test builders
 #   make fuzz-long     the whole malformed-input corpus, then each target for FUZZ_LONG_SECONDS
 FUZZ_CXX          := clang++-16
 NPROC             := $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS      ?= 60
-FUZZ_LONG_SECONDS ?= 900
+FUZZ_LONG_SECONDS ?= 600
 FUZZ_TARGETS      := $(patsubst fuzz/%.cpp,%,$(wildcard fuzz/*_fuzz.cpp))
 FUZZ_CORE_SRCS    := $(shell $(PY) tools/list_sources.py src/grib src/compat src/types src/core) \
                      tests/cpp/support/message_builder.cpp tests/cpp/support/template_builder.cpp
@@ -187,13 +191,19 @@ fuzz-regress: fuzz-build
 	  [ $${PIPESTATUS[0]} -eq 0 ] || exit 1; \
 	done
 
+# Targets run FUZZ_JOBS at a time (one per core); each one's log is kept in
+# $(FUZZ)/logs and the executions it ran are printed at the end.
+FUZZ_JOBS ?= $(NPROC)
 fuzz: fuzz-build
-	@for t in $(FUZZ_TARGETS); do \
-	  mkdir -p $(FUZZ)/corpus/$$t $(FUZZ)/artifacts/$$t; \
+	@mkdir -p $(FUZZ)/logs
+	@printf '%s\n' $(FUZZ_TARGETS) | xargs -P $(FUZZ_JOBS) -I{} sh -c '\
+	  t={}; mkdir -p $(FUZZ)/corpus/$$t $(FUZZ)/artifacts/$$t; \
 	  echo "== $$t for $(FUZZ_SECONDS) s"; \
 	  $(FUZZ)/$$t $(FUZZ_RUN_FLAGS) -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    -artifact_prefix=$(FUZZ)/artifacts/$$t/ $(FUZZ)/corpus/$$t $$( [ -d fuzz/corpus/$$t ] && echo fuzz/corpus/$$t ) \
-	    || exit 1; \
+	    > $(FUZZ)/logs/$$t.log 2>&1 || { echo "!! $$t failed: $(FUZZ)/logs/$$t.log"; tail -40 $(FUZZ)/logs/$$t.log; exit 255; }'
+	@for t in $(FUZZ_TARGETS); do \
+	  printf '%-28s %12s executions\n' $$t "$$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ)/logs/$$t.log)"; \
 	done
 
 fuzz-long: build

@@ -1,7 +1,8 @@
 // Fuzz target: decode_message on well-formed messages of each template
 // family whose data representation fields, bitmap and payload come from the
 // input (fuzz/family_skeleton.hpp), so mutations reach the decoders instead
-// of dying in the framing. A decoded field must have the grid's shape, and
+// of dying in the framing. Every template with a decoder is read (as the
+// field API reads them). A decoded field must have the grid's shape, and
 // the same message split across threads must decode to the same result.
 #include <cstdint>
 #include <cstring>
@@ -18,10 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!scan) return 0;
   const MessageRecord& record = scan->records.front();
   const Bytes bytes = Bytes(message).subspan(record.offset, record.totalLength);
-  auto decoded = decode_message(bytes, record);
+  const DecodeOptions one{.all_templates = true};
+  auto decoded = decode_message(bytes, record, one);
   // The same message split across threads, whatever its size: the same
   // error text, or the same values and missing count.
-  DecodeOptions split;
+  DecodeOptions split = one;
   split.threads = 3;
   split.split_threshold = 0;
   auto pieces = decode_message(bytes, record, split);

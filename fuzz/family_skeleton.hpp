@@ -3,8 +3,9 @@
 // well-formed message of one template family, so that mutations land in the
 // decoder rather than in the framing.
 //
-//   octet 0   family (modulo 7): simple, complex, spatial differencing,
-//             IEEE, JPEG 2000, CCSDS, GRIB1
+//   octet 0   family (modulo 11): simple, complex, spatial differencing,
+//             IEEE, JPEG 2000, CCSDS, GRIB1, PNG, run-length (room for 16
+//             level values), spectral simple, logarithmic
 //   octet 1   Ni - 1 (modulo 16), octet 2 Nj - 1 (modulo 16)
 //   octet 3   flags: 1 a bitmap follows, 2 IEEE in the 21-octet layout
 //   then      ceil(Ni * Nj / 8) bitmap octets when flag 1 is set
@@ -26,14 +27,21 @@ namespace vorlak::fuzz {
 
 using test::ByteVec;
 
-enum Family : std::uint8_t { kSimple, kComplex, kSpatial, kIeee, kJpeg, kCcsds, kGrib1, kFamilyCount };
+enum Family : std::uint8_t {
+  kSimple, kComplex, kSpatial, kIeee, kJpeg, kCcsds, kGrib1, kPng, kRunLength, kSpectral, kLogarithmic, kFamilyCount
+};
 
 inline constexpr const char* kFamilyNames[kFamilyCount] = {"simple", "complex", "spatial", "ieee",
-                                                             "jpeg2000", "ccsds", "grib1"};
+                                                             "jpeg2000", "ccsds", "grib1", "png",
+                                                             "run_length", "spectral", "logarithmic"};
+
+// Run-length sections have room for this many level values.
+inline constexpr std::size_t kRunLengthLevels = 16;
 
 // Section 5 template numbers and the length of each section 5.
-inline constexpr std::uint16_t kTemplate[kFamilyCount] = {0, 2, 3, 4, 40, 42, 0};
-inline constexpr std::size_t kSection5Length[kFamilyCount] = {21, 47, 49, 12, 23, 25, 0};
+inline constexpr std::uint16_t kTemplate[kFamilyCount] = {0, 2, 3, 4, 40, 42, 0, 41, 200, 50, 61};
+inline constexpr std::size_t kSection5Length[kFamilyCount] = {21, 47, 49, 12, 23, 25, 0,
+                                                               21, 17 + 2 * kRunLengthLevels, 24, 24};
 
 inline constexpr std::uint8_t kFlagBitmap = 1;
 inline constexpr std::uint8_t kFlagIeeeLongForm = 2;

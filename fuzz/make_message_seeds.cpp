@@ -6,6 +6,7 @@
 //                                            multi-field messages made once with tools/gribbuild.py)
 //   <dir>/grid_geometry_fuzz/*               grid sections of both editions, one per kind of grid
 // Usage: make_message_seeds DIR (run by `make fuzz-seeds`; the output is committed).
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "grib/decode_message.hpp"
 #include "grib/framing.hpp"
 #include "support/payload_encoders.hpp"
+#include "support/png_writer.hpp"
 #include "support/template_builder.hpp"
 
 namespace {
@@ -110,6 +112,46 @@ std::vector<FamilyInput> family_inputs() {
     // GRIB1 simple packing with D = 1.
     const auto g1 = test::pack_simple(doubles, 10, 1, {}, true);
     out.push_back(split_family_input(kGrib1, Ni, Nj, bitmap, test::g1_pds({.D = 1}), test::g1_bds_simple(g1)));
+
+    // PNG: 8-bit grey, one row of the present values under a bitmap.
+    std::vector<std::uint32_t> pixels(ints.begin(), ints.end());
+    const ByteVec png = test::encode_png({.width = with_bitmap ? count : Ni, .height = with_bitmap ? 1 : Nj,
+                                          .bit_depth = 8, .colour_type = 0, .pixels = pixels});
+    out.push_back(split_family_input(kPng, Ni, Nj, bitmap, test::g2_section5_png(count, 0, 0, 1, 8), png));
+
+    // Run-length: three levels of the field's values, 8 bits, MVL levels
+    // listed of which three are used.
+    std::vector<test::LevelRun> runs;
+    for (const std::int64_t v : ints) {
+      const auto level = static_cast<std::uint32_t>(1 + std::min<std::int64_t>(v / 70, 2));
+      if (!runs.empty() && runs.back().level == level) {
+        ++runs.back().length;
+      } else {
+        runs.push_back({level, 1});
+      }
+    }
+    std::vector<std::uint16_t> levels;
+    for (std::uint16_t k = 0; k < kRunLengthLevels; ++k) levels.push_back(static_cast<std::uint16_t>(35 + 70 * k));
+    out.push_back(split_family_input(kRunLength, Ni, Nj, bitmap, test::g2_section5_run_length(count, 8, 3, levels, 0),
+                                     test::encode_run_length(runs, 8, 3)));
+
+    // Spectral simple: the first value in section 5, the others packed;
+    // logarithmic: ln(Y + 1) packed with D = 3.
+    const std::vector<double> rest(doubles.begin() + 1, doubles.end());
+    const auto spectral = test::pack_simple(rest, 12, 1);
+    out.push_back(split_family_input(
+        kSpectral, Ni, Nj, bitmap,
+        test::g2_section5_with_float(50, count, static_cast<float>(spectral.reference), spectral.E, spectral.D,
+                                     static_cast<std::uint8_t>(spectral.bits), static_cast<float>(doubles[0])),
+        spectral.data));
+    std::vector<double> logs;
+    for (const double v : doubles) logs.push_back(std::log(v + 1));
+    const auto logarithmic = test::pack_simple(logs, 16, 3);
+    out.push_back(split_family_input(
+        kLogarithmic, Ni, Nj, bitmap,
+        test::g2_section5_with_float(61, count, static_cast<float>(logarithmic.reference), logarithmic.E,
+                                     logarithmic.D, static_cast<std::uint8_t>(logarithmic.bits), 1.0f),
+        logarithmic.data));
   }
   return out;
 }
@@ -182,7 +224,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "seed %s does not scan: %s\n", name.c_str(), scan.error().c_str());
       return 1;
     }
-    if (auto decoded = decode_message(message, scan->records.front()); !decoded) {
+    if (auto decoded = decode_message(message, scan->records.front(), DecodeOptions{.all_templates = true});
+        !decoded) {
       std::fprintf(stderr, "seed %s does not decode: %s\n", name.c_str(), decoded.error().c_str());
       return 1;
     }

@@ -1,12 +1,17 @@
-// Every kept input (fuzz/regressions/<target>/) and every seed
-// (fuzz/corpus/<target>/) of the message-level fuzz targets through the
-// same paths those targets drive,
-// with the normal build (and under ASan/UBSan in make test-asan): scanning
-// with its record invariants, handles and every key, and family decoding.
+// Every seed (fuzz/corpus/<target>/) and every kept input
+// (fuzz/regressions/<target>/) of every fuzz target, run through that
+// target's own entry point (compiled into this suite, fuzz/replay_entry.hpp)
+// in the normal builds and under ASan/UBSan in make test-asan. A target
+// traps on a broken promise; the name of the input is printed first.
+// The family inputs of decode_message_fuzz and the scanning inputs also go
+// through handles and every key.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,8 +20,7 @@
 #include <vector>
 
 #include "../../fuzz/family_skeleton.hpp"
-#include "../../fuzz/grid_geometry_harness.hpp"
-#include "grib/decode_message.hpp"
+#include "../../fuzz/replay_entry.hpp"
 #include "support/exercise_bytes.hpp"
 
 namespace vorlak {
@@ -27,14 +31,6 @@ struct FuzzInput {
   std::filesystem::path path;
 };
 
-// The message-level targets, whose harness this suite shares. The decoder
-// targets (decode_simple_fuzz and the like) read their own input layout and
-// are replayed by `make fuzz-regress`.
-bool message_level(const std::string& target) {
-  return target == "scan_messages_fuzz" || target == "handle_keys_fuzz" || target == "decode_message_fuzz" ||
-         target == "grid_geometry_fuzz";
-}
-
 std::vector<FuzzInput> fuzz_inputs() {
   std::vector<FuzzInput> out;
   const std::filesystem::path root = std::filesystem::path(VORLAK_SOURCE_ROOT) / "fuzz";
@@ -44,8 +40,7 @@ std::vector<FuzzInput> fuzz_inputs() {
     for (const auto& target : std::filesystem::directory_iterator(root / kind)) {
       if (!target.is_directory()) continue;
       for (const auto& file : std::filesystem::directory_iterator(target.path())) {
-        const std::string name = target.path().filename().string();
-        if (file.is_regular_file() && message_level(name)) out.push_back({name, file.path()});
+        if (file.is_regular_file()) out.push_back({target.path().filename().string(), file.path()});
       }
     }
   }
@@ -58,44 +53,49 @@ std::vector<std::uint8_t> read_all(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void check_scan_records(const std::vector<std::uint8_t>& data) {
-  auto scan = scan_messages(data);
-  if (!scan) return;
-  ASSERT_FALSE(scan->records.empty());
-  std::uint64_t previous_end = 0;
-  for (const MessageRecord& record : scan->records) {
-    ASSERT_GE(record.offset, previous_end);
-    ASSERT_LE(record.totalLength, data.size());
-    ASSERT_LE(record.offset, data.size() - record.totalLength);
-    ASSERT_EQ(std::memcmp(data.data() + record.offset, "GRIB", 4), 0);
-    previous_end = record.offset + record.totalLength;
+test::FuzzEntry::Run find_entry(const std::string& target) {
+  for (const test::FuzzEntry* e = test::fuzz_entries(); e; e = e->next) {
+    if (target == e->target) return e->run;
   }
+  return nullptr;
 }
 
-class FuzzRegression : public ::testing::TestWithParam<FuzzInput> {};
+// A trap, an abort (a sanitizer report under abort_on_error) or a fault
+// names the input being replayed, then ends the run as it would have.
+std::string current_input;
+
+extern "C" void name_input_and_die(int signal) {
+  const char text[] = "\nfuzz input being replayed: ";
+  (void)!write(2, text, sizeof text - 1);
+  (void)!write(2, current_input.data(), current_input.size());
+  (void)!write(2, "\n", 1);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+class FuzzRegression : public ::testing::TestWithParam<FuzzInput> {
+ protected:
+  static void SetUpTestSuite() {
+    for (int s : {SIGILL, SIGABRT, SIGSEGV, SIGFPE, SIGBUS}) std::signal(s, name_input_and_die);
+  }
+  static void TearDownTestSuite() {
+    for (int s : {SIGILL, SIGABRT, SIGSEGV, SIGFPE, SIGBUS}) std::signal(s, SIG_DFL);
+  }
+};
 
 TEST_P(FuzzRegression, RunsCleanThroughItsTarget) {
   const FuzzInput& input = GetParam();
+  const auto run = find_entry(input.target);
+  ASSERT_NE(run, nullptr) << "no fuzz target " << input.target << " for " << input.path;
   const std::vector<std::uint8_t> data = read_all(input.path);
-  if (input.target == "grid_geometry_fuzz") {
-    fuzz::exercise_grid_section(data.data(), data.size());
-    return;
-  }
+  current_input = input.path.string();
+  EXPECT_EQ(run(data.data(), data.size()), 0);
   if (input.target == "decode_message_fuzz") {
-    const fuzz::FamilyInput family = fuzz::parse_family_input(data);
-    const test::ByteVec message = fuzz::family_message(family);
-    auto scan = scan_messages(message);
-    ASSERT_TRUE(scan) << "the skeleton always frames";
-    auto decoded = decode_message(message, scan->records.front());
-    if (decoded) {
-      EXPECT_EQ(decoded->field.values().size(), decoded->field.Ni() * decoded->field.Nj());
-    }
-    // The same message through handles and keys.
-    test::exercise_buffer(message);
-    return;
+    test::exercise_buffer(fuzz::family_message(fuzz::parse_family_input(data)));
+  } else if (input.target == "scan_messages_fuzz") {
+    test::exercise_buffer(data);
   }
-  check_scan_records(data);
-  test::exercise_buffer(data);
+  current_input.clear();
 }
 
 std::string input_name(const ::testing::TestParamInfo<FuzzInput>& info) {
