@@ -1,99 +1,122 @@
-"""The horizontal part of a field: its shape, dimension names and axes.
+"""The horizontal part of a field: which grid it is on, the shape and
+dimensions of that grid, and its coordinates.
 
-Values come in the order the message stores them; the layout flags
-(jPointsAreConsecutive, alternativeRowScanning) say how that order maps
-onto rows and columns. The key layer gives the grid size (Nx, Ny) and type without decoding, but
-the latitude and longitude axes of regular latitude/longitude and regular
-Gaussian grids come from the decoded field (the keys distinctLatitudes and
-distinctLongitudes). So one message per distinct grid is decoded when a
-dataset is opened; its values stay memoised with its handle, so loading it
-later costs nothing more."""
+Two fields are on one grid when their grids say the same in numbers (the
+keys below, and the projection), whatever bytes they were written with:
+flags that only say how vector components are oriented, or a figure of the
+Earth written with another scale factor, do not make another grid.
+
+Fields come laid out on (rows, columns) in the order their grid scans. A
+grid whose latitudes are the same along each row and longitudes the same
+down each column (regular latitude/longitude and Gaussian grids) has 1-D
+``latitude`` and ``longitude`` dimensions; other grids with rows have
+``y`` and ``x`` (in metres on projections) with 2-D latitude and longitude,
+and grids without rows (reduced Gaussian, unstructured, point lists) a
+``values`` dimension with 1-D latitude and longitude where known."""
 from __future__ import annotations
 
 from dataclasses import dataclass
 
 import numpy as np
 
-from vorlak import _vorlak as codes
+# Keys that say where a grid's points are; absent keys are left out.
+IDENTITY_KEYS = ("gridType", "Nx", "Ny", "Ni", "Nj", "numberOfPoints", "N",
+                 "latitudeOfFirstGridPointInDegrees", "longitudeOfFirstGridPointInDegrees",
+                 "latitudeOfLastGridPointInDegrees", "longitudeOfLastGridPointInDegrees",
+                 "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees", "DxInMetres", "DyInMetres",
+                 "LoVInDegrees", "LaDInDegrees", "Latin1InDegrees", "Latin2InDegrees",
+                 "latitudeOfSouthernPoleInDegrees", "longitudeOfSouthernPoleInDegrees",
+                 "angleOfRotationInDegrees", "projectionCentreFlag", "orientationOfTheGridInDegrees",
+                 "iScansNegatively", "jScansPositively", "jPointsAreConsecutive", "alternativeRowScanning",
+                 "shapeOfTheEarth", "radius", "earthMajorAxis", "earthMinorAxis", "numberOfGridUsed",
+                 "uuidOfHGrid")
 
-AXIS_GRIDS = ("regular_ll", "regular_gg")
-AXIS_ATTEMPTS = 3  # messages tried for the axes before giving up on them
+
+def _rounded(value):
+    if isinstance(value, float):
+        return round(value, 6)
+    if hasattr(value, "shape"):
+        return np.asarray(value).tobytes()
+    return value
+
+
+def grid_identity(f) -> tuple:
+    """What makes the field's grid this grid, comparable and hashable."""
+    get = f.get
+    ident = tuple((k, _rounded(v)) for k in IDENTITY_KEYS if (v := get(k)) is not None)
+    params = getattr(f, "projparams", None)
+    if isinstance(params, dict):
+        ident += (("proj", tuple(sorted((k, _rounded(v)) for k, v in params.items()))),)
+    pl = get("pl") if get("numberOfPoints") and f.get("gridType") in REDUCED_GRIDS else None
+    if pl is not None:
+        ident += (("pl", _rounded(pl)),)
+    return ident
+
+
+REDUCED_GRIDS = ("reduced_gg", "reduced_ll", "reduced_rotated_gg")
 
 
 @dataclass
 class Grid:
+    key: int
     grid_type: str
-    dims: tuple[str, ...]  # base names: (latitude, longitude), (y, x) or (values,)
+    dims: tuple[str, ...]          # base names: (latitude, longitude), (y, x) or (values,)
     shape: tuple[int, ...]
-    npoints: int
-    columns_first: bool = False  # jPointsAreConsecutive: values run down the columns
-    alternate_rows: bool = False  # alternativeRowScanning: every second row runs backwards
-    latitudes: np.ndarray | None = None
+    latitudes: np.ndarray | None = None   # 1-D axis, or on the grid's shape
     longitudes: np.ndarray | None = None
+    x: np.ndarray | None = None           # metres along the projection's axes
+    y: np.ndarray | None = None
+    mapping: dict | None = None           # CF grid_mapping attributes (crs_wkt included)
     note: str = ""
 
-    def layout(self) -> tuple:
-        """What a lazy array needs to turn a message's values into the grid."""
-        return (self.shape, self.columns_first, self.alternate_rows, self.npoints)
+    @property
+    def axes(self) -> bool:
+        """Latitude and longitude are the dimensions."""
+        return self.dims == ("latitude", "longitude")
 
 
-def read_axes(handle) -> tuple[np.ndarray, np.ndarray]:
-    """Decodes the message (once per handle) for its latitude and longitude
-    axes. Kept as a module function so that tests can count the calls."""
-    lats = np.asarray(codes.codes_get_array(handle, "distinctLatitudes"), dtype=np.float64)
-    lons = np.asarray(codes.codes_get_array(handle, "distinctLongitudes"), dtype=np.float64)
-    return lats, lons
-
-
-def _long(handle, key: str) -> int | None:
+def _attr(f, name: str):
     try:
-        return codes.codes_get_long(handle, key)
-    except codes.CodesInternalError:
-        return None
+        return getattr(f, name)
+    except Exception as e:  # the grid cannot say: no coordinates
+        return e
 
 
-def _string(handle, key: str) -> str:
-    try:
-        return codes.codes_get_string(handle, key)
-    except codes.CodesInternalError:
-        return "unknown"
-
-
-def _point_count(handle) -> int:
-    try:
-        return codes.codes_get_size(handle, "values")
-    except codes.CodesInternalError:
-        # No size among the keys: only decoding tells.
-        return int(np.asarray(codes.codes_get_values(handle)).size)
-
-
-def build_grid(handles: list) -> Grid:
-    """The grid shared by ``handles`` (messages with identical grid
-    definitions), taken from the keys of the first and, for axis grids,
-    the decoded axes of the first message that decodes."""
-    first = handles[0]
-    grid_type = _string(first, "gridType")
-    nx, ny = _long(first, "Nx"), _long(first, "Ny")
-    if not nx or not ny:
-        n = _point_count(first)
-        return Grid(grid_type, ("values",), (n,), n)
-    grid = Grid(grid_type, ("y", "x"), (ny, nx), nx * ny, bool(_long(first, "jPointsAreConsecutive")),
-                bool(_long(first, "alternativeRowScanning")))
-    if grid_type not in AXIS_GRIDS:
+def describe_grid(f, key: int) -> Grid:
+    """The grid of field ``f`` (decodes nothing)."""
+    grid_type = f.get("gridType") or "unknown"
+    shape = _attr(f, "shape")
+    if isinstance(shape, tuple) and len(shape) == 2:
+        grid = Grid(key, grid_type, ("y", "x"), tuple(int(n) for n in shape))
+    else:
+        n = f.get("numberOfPoints") or f.get("numberOfDataPoints") or 0
+        grid = Grid(key, grid_type, ("values",), (int(n),))
+    lats, lons = _attr(f, "latitudes"), _attr(f, "longitudes")
+    if isinstance(lats, Exception) or isinstance(lons, Exception):
+        grid.note = f"no coordinates: {lats if isinstance(lats, Exception) else lons}"
         return grid
-    errors = []
-    for handle in handles[:AXIS_ATTEMPTS]:
-        try:
-            lats, lons = read_axes(handle)
-        except codes.CodesInternalError as e:
-            errors.append(str(e))
-            continue
-        if lats.size == ny and lons.size == nx:
-            grid.dims = ("latitude", "longitude")
-            grid.latitudes, grid.longitudes = lats, lons
-        else:
-            grid.note = (f"axes of {lats.size} latitudes and {lons.size} longitudes do not match "
-                         f"the {ny} x {nx} grid")
+    if lats is None or lons is None:
         return grid
-    grid.note = f"latitude/longitude axes unavailable: {errors[0]}"
+    lats, lons = np.asarray(lats, dtype=np.float64), np.asarray(lons, dtype=np.float64)
+    if lats.size != int(np.prod(grid.shape)) or lons.size != lats.size:
+        grid.note = f"{lats.size} coordinates for {int(np.prod(grid.shape))} points"
+        return grid
+    lats, lons = lats.reshape(grid.shape), lons.reshape(grid.shape)
+    if grid.dims == ("y", "x") and _is_axes(lats, lons):
+        grid.dims = ("latitude", "longitude")
+        grid.latitudes, grid.longitudes = lats[:, 0].copy(), lons[0, :].copy()
+    else:
+        grid.latitudes, grid.longitudes = lats, lons
+    x, y = _attr(f, "x"), _attr(f, "y")
+    if grid.dims == ("y", "x") and isinstance(x, np.ndarray) and isinstance(y, np.ndarray) \
+            and (y.size, x.size) == grid.shape:
+        grid.x, grid.y = np.asarray(x, dtype=np.float64), np.asarray(y, dtype=np.float64)
+    mapping = _attr(f, "grid_mapping")
+    if isinstance(mapping, dict) and mapping:
+        grid.mapping = dict(mapping)
     return grid
+
+
+def _is_axes(lats: np.ndarray, lons: np.ndarray) -> bool:
+    return bool(np.array_equal(lats, np.broadcast_to(lats[:, :1], lats.shape))
+                and np.array_equal(lons, np.broadcast_to(lons[:1, :], lons.shape)))
