@@ -40,11 +40,13 @@ deps:
 deps-run:
 	$(call install_missing,$(RUN_PKGS))
 
-# build/ holds the module, and the C++ tests and benchmarks once a target
+# build/ holds the modules, and the C++ tests and benchmarks once a target
 # that runs them has switched them on (`meson configure`): `make run` and
-# `make build` compile the module alone. (Expanded when used: on a fresh
-# machine Python comes with the packages.)
-MODULE = _vorlak$(shell $(PY) -c "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))")
+# `make build` compile the two modules alone (the codes API and the field
+# API, which the command line reads through). (Expanded when used: on a
+# fresh machine Python comes with the packages.)
+EXT_SUFFIX = $(shell $(PY) -c "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))")
+MODULES = _vorlak$(EXT_SUFFIX) _fields$(EXT_SUFFIX)
 
 $(BUILD)/build.ninja:
 	meson setup $(BUILD)
@@ -52,8 +54,8 @@ $(BUILD)/build.ninja:
 # Re-running setup picks up added source files (the build lists folders).
 build: deps-run $(BUILD)/build.ninja
 	@meson setup --reconfigure $(BUILD) >/dev/null
-	ninja -C $(BUILD) $(MODULE)
-	@ln -sf ../$(BUILD)/$(MODULE) vorlak/$(MODULE)
+	ninja -C $(BUILD) $(MODULES)
+	@for m in $(MODULES); do ln -sf ../$(BUILD)/$$m vorlak/$$m; done
 
 build-tests: deps build
 	@meson configure $(BUILD) -Dtests=true >/dev/null
@@ -199,4 +201,4 @@ fuzz-long: build
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_LONG_SECONDS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) sample vorlak/_vorlak*.so vorlak/_fields*.so

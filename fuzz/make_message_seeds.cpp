@@ -2,6 +2,8 @@
 //   <dir>/decode_message_fuzz/<family>_<k>   family inputs (family_skeleton.hpp)
 //   <dir>/handle_keys_fuzz/<family>_<k>.grib the messages those inputs make
 //   <dir>/scan_messages_fuzz/*               single and concatenated messages with junk
+//   <dir>/field_file_fuzz/*                  the messages, and the stream of several (multi_* are
+//                                            multi-field messages made once with tools/gribbuild.py)
 //   <dir>/grid_geometry_fuzz/*               grid sections of both editions, one per kind of grid
 // Usage: make_message_seeds DIR (run by `make fuzz-seeds`; the output is committed).
 #include <cmath>
@@ -162,7 +164,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path root = argv[1];
-  for (const char* target : {"decode_message_fuzz", "handle_keys_fuzz", "scan_messages_fuzz"}) {
+  for (const char* target : {"decode_message_fuzz", "handle_keys_fuzz", "scan_messages_fuzz", "field_file_fuzz"}) {
     std::filesystem::create_directories(root / target);
   }
   std::vector<ByteVec> messages;
@@ -186,6 +188,7 @@ int main(int argc, char** argv) {
     }
     write_file(root / "decode_message_fuzz" / name, serialised);
     write_file(root / "handle_keys_fuzz" / (name + ".grib"), message);
+    write_file(root / "field_file_fuzz" / (name + ".grib"), message);
     messages.push_back(message);
   }
   // Scanning seeds: one message of each edition, and a stream of several
@@ -198,6 +201,7 @@ int main(int argc, char** argv) {
     stream.push_back(0);
   }
   write_file(root / "scan_messages_fuzz" / "stream", stream);
+  write_file(root / "field_file_fuzz" / "stream", stream);
   grid_seeds(root / "grid_geometry_fuzz");
   std::printf("%d family seeds written to %s\n", k, root.c_str());
   return 0;

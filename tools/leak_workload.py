@@ -2,7 +2,9 @@
 """Handle lifetimes for leak checks: each opens a message (from a file object
 and from bytes), reads every key the keys iterator lists, decodes values and
 coordinates, walks the grid, searches it, indexes the file, refuses a broken
-message, and lets everything go.
+message, and lets everything go; then the same file through vorlak.open
+(field_lifetime): every key of every field, values, coordinates, the
+command line's key listing and nearest search, errors, and closing.
 
 Used by tests/python/test_leaks.py (resident memory stays flat over 10,000
 lifetimes) and by `make test-leaks` (this script under valgrind).
@@ -77,6 +79,32 @@ def lifetime(v, path, message, broken):
         v.codes_index_release(idx)
 
 
+def field_lifetime(vorlak, path, message, broken):
+    """One round of everything the field API does, ending with nothing held."""
+    import numpy as np
+
+    errors = (vorlak.CodesInternalError,)
+    with vorlak.open(path) as grib:
+        for field in grib:
+            dict(field)
+            field.get("noSuchKey")
+            _ignore(field.__getitem__, "noSuchKey", allowed=(KeyError,))
+            _ignore(lambda: field.values, allowed=errors)
+            _ignore(field.data, np.float32, allowed=errors)
+            _ignore(lambda: (field.latitudes, field.longitudes, field.shape), allowed=errors)
+            _ignore(field._nearest, 45.0, 10.0, 2, allowed=errors)
+            field._codes_keys()
+            field._text("level")
+            repr(field)
+        grib.select(shortName="t", level=[500, 850])
+        kept = grib[0]
+    _ignore(lambda: kept.values, allowed=(ValueError,))
+    with vorlak.open(message) as grib:
+        grib[0].data()
+    _ignore(vorlak.open, broken, allowed=errors)
+    _ignore(vorlak.open, path + ".absent", allowed=(OSError,))
+
+
 def fixtures(folder):
     """(path, one message, one broken message) written under `folder`."""
     data = sample_bytes()
@@ -89,12 +117,14 @@ def fixtures(folder):
 
 
 def main(argv):
+    import vorlak
     from vorlak import _vorlak as v
     count = int(argv[1]) if len(argv) > 1 else 200
     with tempfile.TemporaryDirectory() as folder:
         path, message, broken = fixtures(folder)
         for _ in range(count):
             lifetime(v, path, message, broken)
+            field_lifetime(vorlak, path, message, broken)
         v.codes_grib_cache_clear()
     print(f"{count} lifetimes")
     return 0

@@ -48,7 +48,7 @@ ssize_t read_fully(int fd, std::uint8_t* out, std::size_t size) {
 // or shrank while being read, or is not a regular file): read on in growing
 // chunks, then copy once into a block of the exact size.
 Result<SharedBytes> read_rest_growing(int fd, std::unique_ptr<std::uint8_t[]> head, std::size_t have,
-                                      std::size_t capacity, const std::string& path) {
+                                      std::size_t capacity, const std::string& path, int* error_number) {
   for (;;) {
     if (have == capacity) {
       const std::size_t grown = capacity < 65536 ? 65536 : capacity * 2;
@@ -58,7 +58,11 @@ Result<SharedBytes> read_rest_growing(int fd, std::unique_ptr<std::uint8_t[]> he
       capacity = grown;
     }
     const ssize_t n = read_fully(fd, head.get() + have, capacity - have);
-    if (n < 0) return fail(str_cat("failed to read '", utf8_lossy(path), "': ", os_error_text(errno)));
+    if (n < 0) {
+      const int number = errno;
+      if (error_number) *error_number = number;
+      return fail(str_cat("failed to read '", utf8_lossy(path), "': ", os_error_text(number)));
+    }
     have += static_cast<std::size_t>(n);
     if (have < capacity) break;  // end of file reached
   }
@@ -120,11 +124,16 @@ std::string path_component_key(const std::string& path) {
   return out;
 }
 
-Result<SharedBytes> read_whole_file(const std::string& path) {
+Result<SharedBytes> read_whole_file(const std::string& path, int* error_number) {
   const auto read_error = [&] {
-    return fail(str_cat("failed to read '", utf8_lossy(path), "': ", os_error_text(errno)));
+    const int number = errno;
+    if (error_number) *error_number = number;
+    return fail(str_cat("failed to read '", utf8_lossy(path), "': ", os_error_text(number)));
   };
-  if (has_nul(path)) return fail(str_cat("failed to read '", utf8_lossy(path), "': ", kNulInPath));
+  if (has_nul(path)) {
+    if (error_number) *error_number = EINVAL;
+    return fail(str_cat("failed to read '", utf8_lossy(path), "': ", kNulInPath));
+  }
   FileDescriptor file;
   do {
     file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -153,7 +162,7 @@ Result<SharedBytes> read_whole_file(const std::string& path) {
     const std::size_t have = expected + static_cast<std::size_t>(more);
     if (have < expected + sizeof probe) return ByteBlock::copy_of({head.get(), have});
     block.reset();
-    return read_rest_growing(file.fd, std::move(head), have, expected + sizeof probe, path);
+    return read_rest_growing(file.fd, std::move(head), have, expected + sizeof probe, path, error_number);
   }
   // Shorter than its metadata said: keep exactly what was read.
   return ByteBlock::copy_of({block->data(), got});

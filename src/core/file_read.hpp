@@ -23,7 +23,8 @@ std::string canonical_or_given(const std::string& path);
 std::string path_component_key(const std::string& path);
 
 // The whole contents, read straight into one block. Fails with
-// "failed to read '{path}': {os error}".
-Result<SharedBytes> read_whole_file(const std::string& path);
+// "failed to read '{path}': {os error}", and then sets `*error_number` to
+// the error number when one is given.
+Result<SharedBytes> read_whole_file(const std::string& path, int* error_number = nullptr);
 
 }  // namespace vorlak

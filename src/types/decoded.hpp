@@ -32,6 +32,9 @@ class DecodedField {
   const std::vector<double>& values() const { return values_; }
   std::uint64_t Ni() const { return Ni_; }
   std::uint64_t Nj() const { return Nj_; }
+  // Hands the values over, leaving the field empty: for a decode that
+  // nobody else shares.
+  std::vector<double> take_values() && { return std::move(values_); }
 
  private:
   DecodedField(std::uint64_t Ni, std::uint64_t Nj, std::vector<double> values)

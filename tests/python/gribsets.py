@@ -48,10 +48,11 @@ def product(values, template, keys=None, category=0, number=0, hour=12, day=16):
 
 
 def undecodable(level=700):
-    """A message whose data representation (template 5.200) is refused."""
+    """A message whose data representation (template 5.1, matrix values)
+    every reader refuses."""
     s1 = g.section1(centre=98, year=2024, month=5, day=1)
     return g.grib2_message([s1, latlon_grid(), g.section4(0, 0, 100, level * 100),
-                            g.section5(200, NI * NJ), g.section6(), g.section7(b"\0" * 8)])
+                            g.section5(1, NI * NJ), g.section6(), g.section7(b"\0" * 8)])
 
 
 LEVELS = (500, 850, 1000)

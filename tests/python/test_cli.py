@@ -8,6 +8,7 @@ import sys
 import numpy as np
 import pytest
 
+import gribbuild as g
 import gribsets as gs
 from conftest import HANG_GUARD_SECONDS, ROOT, write
 from conftest import testdata as real_file
@@ -109,6 +110,10 @@ def test_where_filters_by_the_text_of_keys(capsys, mixed, where, numbers):
     ["ls", "-w", "shortName"],
     ["ls", "-w", "=t"],
     ["stats", "-m", "0"],
+    ["stats", "-m", "3.0"],
+    ["stats", "-m", "3."],
+    ["stats", "-m", ".1"],
+    ["stats", "-m", "x.1"],
     ["nearest", "LAT", "95", "0"],
     ["nearest", "F", "10", "east"],
     ["nearest", "F", "10", "0", "-n", "0"],
@@ -189,6 +194,17 @@ def test_dump_of_a_missing_message_fails(capsys, mixed):
     status, out, err = run(capsys, "dump", mixed, "-m", "11")
     assert status == 1 and out == ""
     assert err == f"vorlak: {mixed}: there is no message 11 (the file holds 10)\n"
+    status, out, err = run(capsys, "dump", mixed, "-m", "3.2")
+    assert status == 1 and out == ""
+    assert err == f"vorlak: {mixed}: there is no field 3.2 (message 3 holds 1)\n"
+
+
+@pytest.mark.parametrize("command", ["ls", "stats", "dump", "nearest"])
+def test_a_message_and_its_only_field_are_the_same_selection(capsys, mixed, command):
+    extra = ["50", "10"] if command == "nearest" else []
+    whole = run(capsys, command, mixed, *extra, "-m", "3")
+    field = run(capsys, command, mixed, *extra, "-m", "3.1")
+    assert whole == field and whole[0] == 0 and whole[1]
 
 
 # ------------------------------------------------------------- nearest
@@ -213,6 +229,32 @@ def test_nearest_accepts_western_longitudes_and_reports_grids_without_positions(
     assert rows[0].split()[:2] == ["7", "10u"] and rows[0].split()[5:7] == ["40", "0"]
     assert "lambert" in rows[2] and "not known" in rows[2]
     assert err.startswith(f"vorlak: {mixed}: message 10: ")
+
+
+# ------------------------------------------------- multi-field messages
+
+
+def test_fields_of_a_message_are_numbered_message_dot_field(capsys, tmp_path):
+    two = g.grib2_message([g.section1(year=2024, month=5, day=1), gs.latlon_grid(),
+                           *g.field_simple(gs.field(280), bits=16, D=2, level_type=100, level=85000),
+                           *g.field_simple(gs.field(290), bits=16, D=2, level_type=100, level=50000)])
+    path = write(tmp_path / "multi.grib2", gs.message(gs.field(270)), two)
+    status, out, _ = run(capsys, "ls", path)
+    lines = out.splitlines()
+    assert status == 0 and [line.split()[0] for line in lines[1:-1]] == ["1", "2.1", "2.2"]
+    assert lines[-1] == "2 messages, 3 fields"
+    status, recs, _ = run_json(capsys, "ls", path)
+    assert [(r["number"], r.get("field")) for r in recs] == [(1, None), (2, 1), (2, 2)]
+    status, recs, _ = run_json(capsys, "stats", path, "-m", "2")
+    assert [(r["number"], r["field"], r["level"]) for r in recs] == [(2, 1, 850), (2, 2, 500)]
+    status, out, _ = run(capsys, "stats", path, "-m", "2.2")
+    assert status == 0 and [line.split()[:4] for line in out.splitlines()[1:]] == [["2.2", "t", "isobaricInhPa", "500"]]
+    status, out, _ = run(capsys, "dump", path, "-m", "2.1")
+    assert status == 0 and out.splitlines()[0] == "message 2.1" and "  level " in out
+    status, out, _ = run(capsys, "nearest", path, "50", "10", "-m", "2.2")
+    assert status == 0 and out.splitlines()[1].split()[:3] == ["2.2", "t", "500"]
+    status, _, err = run(capsys, "stats", path, "-m", "2.3")
+    assert status == 1 and err == f"vorlak: {path}: there is no field 2.3 (message 2 holds 2)\n"
 
 
 # -------------------------------------------------------- real files

@@ -8,25 +8,34 @@ import sys
 PROG = "vorlak"
 
 EPILOG = """\
+Fields are numbered by their message (1 is the first message of the
+file); the fields of a message that carries several are numbered
+message.field (3.2 is the second field of message 3).
+
 Exit status: 0 when everything asked for was read, 1 when a file or a
-message could not be read (reported on stderr), 2 for wrong usage.
+field could not be read (reported on stderr), 2 for wrong usage.
 
 examples:
   vorlak ls gfs.grib2 era5.grib
   vorlak ls -w shortName=t,typeOfLevel=isobaricInhPa gfs.grib2
   vorlak stats -m 3 gfs.grib2
+  vorlak stats -m 3.2 jma_meps.grib2
   vorlak dump -m 1 --json gfs.grib2
   vorlak nearest gfs.grib2 52.1 -1.5 -n 4 -w shortName=2t"""
 
 
-def _message_number(text: str) -> int:
+def _field_number(text: str):
+    from vorlak.cli.reading import FieldNumber
+
+    message, dot, field = text.partition(".")
     try:
-        n = int(text)
+        numbers = [int(message)] + ([int(field)] if dot else [])
     except ValueError:
-        n = 0
-    if n < 1:
-        raise argparse.ArgumentTypeError(f"message numbers start at 1, got {text!r}")
-    return n
+        numbers = [0]
+    if min(numbers) < 1:
+        raise argparse.ArgumentTypeError(
+            f"expected a message number N or N.K (field K of message N), both from 1, got {text!r}")
+    return FieldNumber(*numbers)
 
 
 def _common_options() -> argparse.ArgumentParser:
@@ -35,10 +44,11 @@ def _common_options() -> argparse.ArgumentParser:
     common = argparse.ArgumentParser(add_help=False)
     common.add_argument(
         "-w", "--where", action="append", type=parse_where, metavar="KEY=VALUE[,...]",
-        help="only messages whose keys have these values, compared as text "
+        help="only fields whose keys have these values, compared as text "
              "(level=500 matches 500 hPa; repeat -w or use commas to require several keys)")
-    common.add_argument("-m", "--message", type=_message_number, metavar="N",
-                        help="only message N (1 is the first message of the file)")
+    common.add_argument("-m", "--message", type=_field_number, metavar="N[.K]",
+                        help="only message N (1 is the first message of the file), "
+                             "or only field K of message N")
     common.add_argument("--json", action="store_true", help="print JSON instead of a table")
     return common
 

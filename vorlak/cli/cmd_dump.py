@@ -1,19 +1,19 @@
-"""``vorlak dump``: every key of a message with its value."""
+"""``vorlak dump``: every key of a field with its value."""
 from __future__ import annotations
 
 import numpy as np
 
-from vorlak import _vorlak as codes
 from vorlak.cli.output import number_text, print_json
-from vorlak.cli.reading import FileProblem, Selection, messages
+from vorlak.cli.reading import FileProblem, Selection, fields, number_record
 
-HELP = "print every key of a message with its value"
+HELP = "print every key of a field with its value"
 
 DESCRIPTION = """\
-Print all keys that a message answers, in name order, each with its value.
-Arrays (values, latitudes, longitudes, ...) are shown by their size, their
-first elements and their range unless --full is given. Without -m every
-selected message is dumped."""
+Print all keys of a field, in name order, each with its value, together
+with the decoded arrays (values, latitudes, longitudes, ...) and the keys
+computed from them. Arrays are shown by their size, their first elements
+and their range unless --full is given. Without -m every selected field is
+dumped."""
 
 SHOWN_ELEMENTS = 5
 
@@ -21,22 +21,6 @@ SHOWN_ELEMENTS = 5
 def add_arguments(p) -> None:
     p.add_argument("file", metavar="FILE", help="GRIB file")
     p.add_argument("--full", action="store_true", help="print arrays in full")
-
-
-def key_names(handle) -> list[str]:
-    it = codes.codes_keys_iterator_new(handle)
-    names = []
-    while codes.codes_keys_iterator_next(it):
-        names.append(codes.codes_keys_iterator_get_name(it))
-    return names
-
-
-def _read(handle, name: str):
-    """(value, None) or (None, error text)."""
-    try:
-        return codes.codes_get(handle, name), None
-    except codes.CodesInternalError as e:
-        return None, str(e)
 
 
 def _array_summary(a: np.ndarray) -> dict:
@@ -59,12 +43,11 @@ def _array_text(a: np.ndarray) -> str:
     return text + ")"
 
 
-def dump_record(handle, full: bool) -> dict:
+def dump_record(field, full: bool) -> dict:
     """{name: value} with arrays summarised unless full, and {name: error}
-    for keys that cannot be read (values of an undecodable message)."""
+    for keys that cannot be read (values of an undecodable field)."""
     values, errors = {}, {}
-    for name in key_names(handle):
-        v, err = _read(handle, name)
+    for name, v, _text, err in field._codes_keys():
         if err is not None:
             errors[name] = err
         elif isinstance(v, np.ndarray):
@@ -74,21 +57,18 @@ def dump_record(handle, full: bool) -> dict:
     return {"keys": values, "errors": errors}
 
 
-def _print_text(number: int, handle, full: bool) -> None:
-    names = key_names(handle)
-    width = max((len(n) for n in names), default=0)
+def _print_text(number: str, field, full: bool) -> None:
+    read = field._codes_keys()
+    width = max((len(name) for name, *_ in read), default=0)
     print(f"message {number}")
-    for name in names:
-        v, err = _read(handle, name)
+    for name, v, text, err in read:
         if err is not None:
             shown = f"<cannot read: {err}>"
         elif isinstance(v, np.ndarray):
             shown = (" ".join(number_text(x) for x in v.tolist()) if full
                      else _array_text(np.asarray(v, dtype=np.float64)))
-        elif isinstance(v, float):
-            shown = codes.codes_get_string(handle, name)
         else:
-            shown = str(v)
+            shown = text
         print(f"  {name.ljust(width)} = {shown}")
 
 
@@ -96,13 +76,13 @@ def run(args, report_error) -> int:
     selection = Selection(args.where, args.message)
     dumped = []
     try:
-        for i, (number, handle) in enumerate(messages(args.file, selection)):
+        for i, (number, field) in enumerate(fields(args.file, selection)):
             if args.json:
-                dumped.append({"file": args.file, "number": number, **dump_record(handle, args.full)})
+                dumped.append({"file": args.file, **number_record(field), **dump_record(field, args.full)})
             else:
                 if i:
                     print()
-                _print_text(number, handle, args.full)
+                _print_text(number, field, args.full)
     except FileProblem as e:
         report_error(str(e))
         return 1

@@ -1,20 +1,21 @@
-"""``vorlak ls``: one line per message."""
+"""``vorlak ls``: one line per field."""
 from __future__ import annotations
 
 from vorlak.cli import keys
 from vorlak.cli.output import number_text, print_json, table
-from vorlak.cli.reading import FileProblem, Selection, messages
+from vorlak.cli.reading import FileProblem, Selection, fields, number_record
 
-HELP = "list the messages of GRIB files, one line each"
+HELP = "list the fields of GRIB files, one line each"
 
 DESCRIPTION = """\
-List every message: its number in the file, byte offset and length, GRIB
-edition, parameter (shortName), level type and level, reference date and
-time (dataDate YYYYMMDD, dataTime HHMM), forecast step, grid type, grid
-size (points along a row x rows) and packing. Files that cannot be read
-are reported on stderr; the other files are still listed."""
+List every field: its number (the message number, or message.field when a
+message carries several fields), byte offset and length of its message,
+GRIB edition, parameter (shortName), level type and level, reference date
+and time (dataDate YYYYMMDD, dataTime HHMM), forecast step, grid type, grid
+size (points along a row x rows) and packing. Files that cannot be read are
+reported on stderr; the other files are still listed."""
 
-# (column title, JSON field, key read from the message; None: see _record)
+# (column title, JSON field, key read from the field; None: see _record)
 COLUMNS = [
     ("#", "number", None), ("offset", "offset", "offset"), ("length", "length", "totalLength"),
     ("ed", "edition", "edition"), ("shortName", "shortName", "shortName"),
@@ -29,16 +30,15 @@ def add_arguments(p) -> None:
     p.add_argument("files", nargs="+", metavar="FILE", help="GRIB files")
 
 
-def _record(number: int, handle) -> dict:
-    rec = {}
-    for _title, field, key in COLUMNS:
-        if field == "number":
-            rec[field] = number
-        elif field == "grid":
-            rec[field] = keys.grid_shape_text(handle)
-        else:
-            rec[field] = keys.native(handle, key)
-    return rec
+def _record(number: str, field) -> tuple[str, dict]:
+    """(number text, JSON record)."""
+    rec = number_record(field)
+    for _title, name, key in COLUMNS:
+        if name == "grid":
+            rec[name] = keys.grid_shape_text(field)
+        elif key is not None:
+            rec[name] = keys.native(field, key)
+    return number, rec
 
 
 def run(args, report_error) -> int:
@@ -47,7 +47,7 @@ def run(args, report_error) -> int:
     listing = []
     for path in args.files:
         try:
-            records = [_record(n, h) for n, h in messages(path, selection)]
+            records = [_record(n, f) for n, f in fields(path, selection)]
         except FileProblem as e:
             report_error(str(e))
             status = 1
@@ -55,12 +55,16 @@ def run(args, report_error) -> int:
         listing.append((path, records))
 
     if args.json:
-        print_json([{"file": path, **rec} for path, recs in listing for rec in recs])
+        print_json([{"file": path, **rec} for path, recs in listing for _n, rec in recs])
         return status
     for i, (path, records) in enumerate(listing):
         if len(args.files) > 1:
             print(("\n" if i else "") + f"{path}:")
-        rows = [[number_text(rec[field]) for _t, field, _k in COLUMNS] for rec in records]
+        rows = [[number] + [number_text(rec[name]) for _t, name, _k in COLUMNS[1:]] for number, rec in records]
         table([title for title, _f, _k in COLUMNS], rows)
-        print(f"{len(records)} message{'' if len(records) == 1 else 's'}")
+        messages = len({rec["number"] for _n, rec in records})
+        summary = f"{messages} message{'' if messages == 1 else 's'}"
+        if len(records) != messages:
+            summary += f", {len(records)} fields"
+        print(summary)
     return status

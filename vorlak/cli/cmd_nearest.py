@@ -6,12 +6,12 @@ import argparse
 from vorlak import _vorlak as codes
 from vorlak.cli import keys
 from vorlak.cli.output import number_text, print_json, table
-from vorlak.cli.reading import FileProblem, Selection, messages
+from vorlak.cli.reading import FileProblem, Selection, fields, number_record
 
 HELP = "print the grid points nearest to a latitude/longitude"
 
 DESCRIPTION = """\
-For each message, print the K grid points closest to the position LAT LON
+For each field, print the K grid points closest to the position LAT LON
 (degrees north, degrees east; west longitudes negative or above 180), with
 their index in the field, position, great-circle distance in km and value.
 Grids whose point positions are not known (Lambert, polar stereographic,
@@ -50,22 +50,22 @@ def add_arguments(p) -> None:
     p.add_argument("lat", metavar="LAT", type=_latitude, help="latitude in degrees north")
     p.add_argument("lon", metavar="LON", type=_float, help="longitude in degrees east")
     p.add_argument("-n", "--points", type=_count, default=1, metavar="K",
-                   help="number of nearest points per message (default 1)")
+                   help="number of nearest points per field (default 1)")
 
 
-def _record(number: int, handle, lat: float, lon: float, k: int) -> dict:
-    rec = {"number": number, "shortName": keys.native(handle, "shortName"),
-           "level": keys.native(handle, "level")}
+def _record(number: str, field, lat: float, lon: float, k: int) -> tuple[str, dict]:
+    rec = {**number_record(field), "shortName": keys.native(field, "shortName"),
+           "level": keys.native(field, "level")}
     try:
-        found = codes.codes_grib_find_nearest(handle, lat, lon, npoints=k)
-        rec["points"] = [{"index": p["index"], "lat": p["lat"], "lon": p["lon"],
-                          "distance_km": p["distance"], "value": p["value"]} for p in found]
+        found = field._nearest(lat, lon, k)
+        rec["points"] = [{"index": index, "lat": p_lat, "lon": p_lon, "distance_km": distance, "value": value}
+                         for index, p_lat, p_lon, distance, value in found]
     except codes.KeyValueNotFoundError as e:
-        grid = keys.native(handle, "gridType") or "this"
+        grid = keys.native(field, "gridType") or "this"
         rec["error"] = f"point positions are not known on {grid} grids ({e})"
     except codes.CodesInternalError as e:
         rec["error"] = str(e)
-    return rec
+    return number, rec
 
 
 HEADER = ["#", "shortName", "level", "rank", "index", "lat", "lon", "km", "value"]
@@ -74,19 +74,17 @@ HEADER = ["#", "shortName", "level", "rank", "index", "lat", "lon", "km", "value
 def run(args, report_error) -> int:
     selection = Selection(args.where, args.message)
     try:
-        records = [_record(n, h, args.lat, args.lon, args.points)
-                   for n, h in messages(args.file, selection)]
+        records = [_record(n, f, args.lat, args.lon, args.points) for n, f in fields(args.file, selection)]
     except FileProblem as e:
         report_error(str(e))
         return 1
-    failed = [r for r in records if "error" in r]
     if args.json:
         print_json([{"file": args.file, "query": {"lat": args.lat, "lon": args.lon}, **r}
-                    for r in records])
+                    for _n, r in records])
     else:
         rows = []
-        for r in records:
-            head = [number_text(r["number"]), number_text(r["shortName"]), number_text(r["level"])]
+        for number, r in records:
+            head = [number, number_text(r["shortName"]), number_text(r["level"])]
             if "error" in r:
                 rows.append(head + [r["error"]])
                 continue
@@ -95,6 +93,7 @@ def run(args, report_error) -> int:
                                     number_text(p["lon"]), f"{p['distance_km']:.3f}",
                                     number_text(p["value"])])
         table(HEADER, rows)
-    for r in failed:
-        report_error(f"{args.file}: message {r['number']}: {r['error']}")
+    failed = [(n, r) for n, r in records if "error" in r]
+    for number, r in failed:
+        report_error(f"{args.file}: message {number}: {r['error']}")
     return 1 if failed else 0

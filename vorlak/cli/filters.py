@@ -1,13 +1,12 @@
 """Key filters given as ``-w key=value,key=value``.
 
-A message matches when every listed key is defined and its text form (what
-``codes_get_string`` returns: ``level`` 500.0 reads as 500) equals the value
-given."""
+A field matches when every listed key is defined and its text form (as
+the codes API writes it: ``level`` 500.0 reads as 500) equals the value
+given. Keys are read without decoding, so the decoded arrays (``values``,
+``latitudes``, ...) never match."""
 from __future__ import annotations
 
 import argparse
-
-from vorlak import _vorlak as codes
 
 Condition = tuple[str, str]
 
@@ -29,11 +28,5 @@ def flatten(groups: list[list[Condition]] | None) -> list[Condition]:
     return [c for group in groups or [] for c in group]
 
 
-def matches(handle, conditions: list[Condition]) -> bool:
-    for key, wanted in conditions:
-        try:
-            if codes.codes_get_string(handle, key) != wanted:
-                return False
-        except codes.CodesInternalError:
-            return False
-    return True
+def matches(field, conditions: list[Condition]) -> bool:
+    return all(field._text(key) == wanted for key, wanted in conditions)

@@ -1,0 +1,260 @@
+// Opening a FieldFile, the positions of its fields and their keys. The
+// decoding side is in field_decode.cpp.
+#include "core/field_file.hpp"
+
+#include <cstring>
+
+#include "core/file_read.hpp"
+#include "core/key_lookup.hpp"
+#include "grib/grib2_sections.hpp"
+#include "grib/message_record.hpp"
+
+namespace vorlak {
+namespace {
+
+// Two 32-bit dimensions: the product always fits in 64 bits. A grid with
+// rows of their own lengths has their sum.
+std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
+  if (!record.Ni || !record.Nj) return std::nullopt;
+  if (record.reduced_point_count) return *record.reduced_point_count;
+  return std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj};
+}
+
+}  // namespace
+
+FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
+  fields_.reserve(scan_.fields.size() + scan_.records.size());
+  for (std::size_t r = 0; r < scan_.records.size(); ++r) add_fields(r);
+  add_cut_message();
+  described_ = std::make_unique<std::atomic<const Described*>[]>(fields_.size());
+  codes_keys_ = std::make_unique<std::atomic<const DerivedKeys*>[]>(fields_.size());
+  all_keys_ = std::make_unique<std::atomic<const DerivedKeys*>[]>(fields_.size());
+}
+
+// One entry per field the scan found in the message (one for a message
+// without a data section: reading it says what is missing).
+void FieldFile::add_fields(std::size_t r) {
+  const MessageRecord& record = scan_.records[r];
+  const Bytes message = message_of_record(r);
+  Entry entry;
+  entry.position.message_number = record.messageNumber;
+  entry.position.message_offset = record.offset;
+  entry.position.message_length = record.totalLength;
+  entry.record = r;
+  const std::size_t count = record.field_count;
+  const bool in_range = record.first_field <= scan_.fields.size() && count <= scan_.fields.size() - record.first_field;
+  if (count == 0 || !in_range) {
+    entry.spans = record.spans;
+    entry.error = field_error(message, entry.spans);
+    entry.own_message = entry.error.has_value();
+    fields_.push_back(std::move(entry));
+    return;
+  }
+  entry.position.fields_in_message = static_cast<std::uint32_t>(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    entry.position.index_in_message = static_cast<std::uint32_t>(k);
+    entry.spans = scan_.fields[record.first_field + k];
+    entry.error = field_error(message, entry.spans);
+    // A bitmap reuse needs the one-field message: the whole message's
+    // decoding walk refuses it.
+    entry.own_message = count > 1 || entry.spans.bitmap_source != entry.spans.bitmap;
+    fields_.push_back(entry);
+  }
+}
+
+// The first edition 2 message after the last one scanned that claims more
+// bytes than there are: its fields up to the cut, when any is complete.
+void FieldFile::add_cut_message() {
+  const Bytes all = bytes_->span();
+  std::uint64_t from = 0;
+  if (!scan_.records.empty()) from = scan_.records.back().offset + scan_.records.back().totalLength;
+  for (std::uint64_t at = from; all.size() >= 16 && at <= all.size() - 16; ++at) {
+    if (std::memcmp(all.data() + at, "GRIB", 4) != 0 || all[at + 7] != 2) continue;
+    const std::uint64_t stated = read_u64_be(all.data() + at + 8);
+    if (stated <= all.size() - at) continue;  // not cut: the scan refused it for a reason of its own
+    CutFields cut = walk_cut_fields(all.subspan(at));
+    if (cut.complete() == 0) return;
+    MessageRecord record;
+    record.edition = Edition::Two;
+    record.messageNumber = scan_.records.size() + 1;
+    record.offset = at;
+    record.totalLength = all.size() - at;  // the bytes there are
+    record.discipline = all[at + 6];
+    record.spans = cut.fields[cut.complete() - 1];
+    scan_.records.push_back(record);
+    const Bytes message = all.subspan(at);
+    Entry entry;
+    entry.position.message_number = record.messageNumber;
+    entry.position.message_offset = record.offset;
+    entry.position.message_length = record.totalLength;
+    entry.position.fields_in_message = static_cast<std::uint32_t>(cut.fields.size());
+    entry.record = scan_.records.size() - 1;
+    entry.own_message = true;
+    for (std::size_t k = 0; k < cut.fields.size(); ++k) {
+      entry.position.index_in_message = static_cast<std::uint32_t>(k);
+      entry.spans = cut.fields[k];
+      entry.error = k < cut.complete() ? field_error(message, entry.spans) : cut.cut;
+      fields_.push_back(entry);
+    }
+    return;
+  }
+}
+
+FieldFile::~FieldFile() {
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    delete described_[i].load(std::memory_order_relaxed);
+    delete codes_keys_[i].load(std::memory_order_relaxed);
+    delete all_keys_[i].load(std::memory_order_relaxed);
+  }
+}
+
+Expected<SharedFieldFile, FieldFileError> FieldFile::open(const std::string& path) {
+  int os_error = 0;
+  auto bytes = read_whole_file(path, &os_error);
+  if (!bytes) return std::unexpected(FieldFileError{std::move(bytes.error()), os_error});
+  auto file = from_bytes(std::move(*bytes));
+  if (!file) return std::unexpected(FieldFileError{std::move(file.error()), 0});
+  return std::move(*file);
+}
+
+Result<SharedFieldFile> FieldFile::from_bytes(SharedBytes bytes) {
+  if (!bytes) bytes = std::make_shared<const ByteBlock>(0);
+  auto scan = scan_messages(bytes->span());
+  // Without a whole message the bytes may still end in a cut one.
+  SharedFieldFile file(new FieldFile(std::move(bytes), scan ? std::move(*scan) : ScanResult{}));
+  if (file->size() == 0) return fail(scan ? std::string("no GRIB messages found") : std::move(scan.error()));
+  return file;
+}
+
+Bytes FieldFile::message_of_record(std::size_t r) const {
+  // Records lie within the bytes: the scan's, and the cut message's by
+  // construction.
+  const MessageRecord& record = scan_.records[r];
+  return bytes_->span().subspan(static_cast<std::size_t>(record.offset), static_cast<std::size_t>(record.totalLength));
+}
+
+Bytes FieldFile::message_of(std::size_t field) const { return message_of_record(fields_[field].record); }
+
+// The field's record: its message's, with the codes of the field's own
+// sections.
+FieldFile::Described FieldFile::describe(std::size_t field) const {
+  const Entry& entry = fields_[field];
+  const MessageRecord& message_record = scan_.records[entry.record];
+  const Bytes message = message_of(field);
+  Described out;
+  if (auto record = summarise_field(message, message_record, entry.spans)) {
+    out.record = std::move(*record);
+  } else {
+    // A grid or data representation section that does not parse: the
+    // message's codes with the field's sections; reading its values says
+    // what is wrong.
+    out.record = message_record;
+    out.record.spans = entry.spans;
+  }
+  out.grid_size = grid_size_of(out.record);
+  return out;
+}
+
+namespace {
+
+// The value of a once-only slot, made by `make` on first use; a thread that
+// loses the race to fill it keeps the winner's.
+template <class T, class Make>
+const T& once(std::atomic<const T*>& slot, Make make) {
+  if (const T* done = slot.load(std::memory_order_acquire)) return *done;
+  auto made = std::make_unique<const T>(make());
+  const T* expected = nullptr;
+  if (slot.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel)) return *made.release();
+  return *expected;
+}
+
+}  // namespace
+
+const FieldFile::Described& FieldFile::described(std::size_t field) const {
+  return once(described_[field], [&] { return describe(field); });
+}
+
+const DerivedKeys& FieldFile::codes_keys(std::size_t field) const {
+  return once(codes_keys_[field], [&] {
+    const Described& d = described(field);
+    return derive_keys(FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)},
+                       KeySet::Codes);
+  });
+}
+
+const DerivedKeys& FieldFile::all_keys(std::size_t field) const {
+  return once(all_keys_[field], [&] {
+    const Described& d = described(field);
+    return derive_keys(FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)},
+                       KeySet::All);
+  });
+}
+
+FieldFile::FieldBytes FieldFile::bytes_of(std::size_t field) const {
+  const Entry& entry = fields_[field];
+  FieldBytes out;
+  out.message = message_of(field);
+  if (entry.own_message) out.made = single_field_message(out.message, entry.spans);
+  return out;
+}
+
+Bytes FieldFile::grid_section(std::size_t field) const {
+  const SectionSpan& span = fields_[field].spans.grid;
+  const Bytes message = message_of(field);
+  if (!span.present() || span.offset > message.size() || span.length > message.size() - span.offset) return {};
+  return message.subspan(static_cast<std::size_t>(span.offset), static_cast<std::size_t>(span.length));
+}
+
+// ---------------------------------------------------------------------- keys
+
+std::span<const FieldKey> FieldFile::keys(std::size_t field) const { return all_keys(field).entries(); }
+
+const KeyValue* FieldFile::find_key(std::size_t field, std::string_view name) const {
+  // Most reads ask for keys of the codes API: their set is a fifth of the
+  // cost of every key, and has the same values.
+  if (const DerivedKeys* all = all_keys_[field].load(std::memory_order_acquire)) return all->find(name);
+  if (const KeyValue* value = codes_keys(field).find(name)) return value;
+  return all_keys(field).find(name);
+}
+
+CodesResult<std::int64_t> FieldFile::key_long(std::size_t field, std::string_view name) const {
+  const KeyValue* value = find_key(field, name);
+  if (!value) return codes_fail(CodesError::key_not_found(std::string(name)));
+  switch (value->tag()) {
+    case KeyTag::Long: return std::get<std::int64_t>(value->value);
+    case KeyTag::Double: return saturating_double_to_long(std::get<double>(value->value));
+    case KeyTag::String:
+      if (auto parsed = parse_decimal_long(std::get<std::string>(value->value))) return *parsed;
+      break;
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(name), "long", value->type_name()));
+}
+
+CodesResult<double> FieldFile::key_double(std::size_t field, std::string_view name) const {
+  const KeyValue* value = find_key(field, name);
+  if (!value) return codes_fail(CodesError::key_not_found(std::string(name)));
+  switch (value->tag()) {
+    case KeyTag::Long: return static_cast<double>(std::get<std::int64_t>(value->value));
+    case KeyTag::Double: return std::get<double>(value->value);
+    case KeyTag::String:
+      if (auto parsed = parse_decimal_double(std::get<std::string>(value->value))) return *parsed;
+      break;
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(name), "double", value->type_name()));
+}
+
+CodesResult<std::string> FieldFile::key_text(std::size_t field, std::string_view name) const {
+  const KeyValue* value = find_key(field, name);
+  if (!value) return codes_fail(CodesError::key_not_found(std::string(name)));
+  switch (value->tag()) {
+    case KeyTag::Long: return std::to_string(std::get<std::int64_t>(value->value));
+    case KeyTag::Double: return format_double(std::get<double>(value->value));
+    case KeyTag::String: return std::get<std::string>(value->value);
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(name), "string", value->type_name()));
+}
+
+}  // namespace vorlak
