@@ -163,8 +163,20 @@ def _split_by_bottom(var, ids, fields, time_dims, explain) -> list[Cube]:
 
 # ---------------------------------------------------------------- clashes
 
-# Keys that say where a field sits in its file, not what it holds.
-POSITION_KEYS = {"offset", "totalLength", "messageNumber"}
+# Keys that say where a field sits in its file or how its values are
+# packed, not what it holds.
+POSITION_KEYS = {
+    "offset", "totalLength", "messageNumber", "packingType", "missingValue", "numberOfMissing",
+    "bitmapPresent", "JS", "KS", "MS", "MV", "MVL", "NC", "NC1", "NC2", "NR", "NS", "P", "TS",
+    "biFourierSubTruncationType", "binaryScaleFactor", "bitsPerValue", "blockSize", "ccsdsFlags",
+    "dataRepresentationTemplateNumber", "decimalScaleFactor", "decimalScaleFactorOfRepresentativeValueOfEachLevel",
+    "groupSplittingMethodUsed", "lengthIncrementForTheGroupLengths", "levelValues", "missingValueManagementUsed",
+    "numberOfBitsForScaledGroupLengths", "numberOfBitsUsedForTheGroupWidths", "numberOfDataValuesEncodedInSection7",
+    "numberOfGroupsOfDataValues", "numberOfOctetsExtraDescriptors", "numberOfValues", "orderOfSpatialDifferencing",
+    "packingModeForAxes", "preProcessingParameter", "precision", "precisionOfTheUnpackedSubset",
+    "primaryMissingValueSubstitute", "realPartOfCoefficient", "referenceForGroupLengths",
+    "referenceForGroupWidths", "referenceSampleInterval", "referenceValue", "secondaryMissingValueSubstitute",
+    "targetCompressionRatio", "trueLengthOfLastGroup", "typeOfCompressionUsed", "typeOfOriginalFieldValues"}
 # Keys that follow from the cube's dimensions.
 COORDINATE_KEYS = {"dataDate", "dataTime", "validityDate", "validityTime", "forecastTime", "endStep",
                    "startStep", "stepRange", "level", "dataType", "number", "perturbationNumber",

@@ -19,17 +19,28 @@ from dataclasses import dataclass
 
 import numpy as np
 
-# Keys that say where a grid's points are; absent keys are left out.
-IDENTITY_KEYS = ("gridType", "Nx", "Ny", "Ni", "Nj", "numberOfPoints", "N",
-                 "latitudeOfFirstGridPointInDegrees", "longitudeOfFirstGridPointInDegrees",
-                 "latitudeOfLastGridPointInDegrees", "longitudeOfLastGridPointInDegrees",
-                 "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees", "DxInMetres", "DyInMetres",
-                 "LoVInDegrees", "LaDInDegrees", "Latin1InDegrees", "Latin2InDegrees",
-                 "latitudeOfSouthernPoleInDegrees", "longitudeOfSouthernPoleInDegrees",
-                 "angleOfRotationInDegrees", "projectionCentreFlag", "orientationOfTheGridInDegrees",
-                 "iScansNegatively", "jScansPositively", "jPointsAreConsecutive", "alternativeRowScanning",
-                 "shapeOfTheEarth", "radius", "earthMajorAxis", "earthMinorAxis", "numberOfGridUsed",
-                 "uuidOfHGrid")
+# Keys that say where a grid's points are: for each, the key in degrees or
+# metres where the field has it, else the one as written; absent keys are
+# left out.
+IDENTITY_KEYS = (
+    ("gridType",), ("Nx", "Ni"), ("Ny", "Nj"), ("numberOfPoints",), ("N",),
+    ("latitudeOfFirstGridPointInDegrees", "latitudeOfFirstGridPoint"),
+    ("longitudeOfFirstGridPointInDegrees", "longitudeOfFirstGridPoint"),
+    ("latitudeOfLastGridPointInDegrees", "latitudeOfLastGridPoint"),
+    ("longitudeOfLastGridPointInDegrees", "longitudeOfLastGridPoint"),
+    ("iDirectionIncrementInDegrees", "iDirectionIncrement"), ("jDirectionIncrementInDegrees", "jDirectionIncrement"),
+    ("DxInMetres", "DiInMetres", "Dx", "Di"), ("DyInMetres", "DjInMetres", "Dy", "Dj"),
+    ("LoVInDegrees", "LoV"), ("LaDInDegrees", "LaD"), ("Latin1InDegrees", "Latin1"), ("Latin2InDegrees", "Latin2"),
+    ("latitudeOfSouthernPoleInDegrees", "latitudeOfSouthernPole"),
+    ("longitudeOfSouthernPoleInDegrees", "longitudeOfSouthernPole"),
+    ("angleOfRotationInDegrees", "angleOfRotation"), ("projectionCentreFlag",), ("orientationOfTheGrid",),
+    ("basicAngleOfTheInitialProductionDomain",), ("subdivisionsOfBasicAngle",),
+    ("iScansNegatively",), ("jScansPositively",), ("jPointsAreConsecutive",), ("alternativeRowScanning",),
+    ("radiusInMetres", "scaledValueOfRadiusOfSphericalEarth"), ("scaleFactorOfRadiusOfSphericalEarth",),
+    ("earthMajorAxisInMetres", "scaledValueOfEarthMajorAxis"), ("scaleFactorOfEarthMajorAxis",),
+    ("earthMinorAxisInMetres", "scaledValueOfEarthMinorAxis"), ("scaleFactorOfEarthMinorAxis",),
+    ("shapeOfTheEarth",), ("numberOfGridUsed",), ("uuidOfHGrid",),
+)
 
 
 def _rounded(value):
@@ -43,17 +54,31 @@ def _rounded(value):
 def grid_identity(f) -> tuple:
     """What makes the field's grid this grid, comparable and hashable."""
     get = f.get
-    ident = tuple((k, _rounded(v)) for k in IDENTITY_KEYS if (v := get(k)) is not None)
-    params = getattr(f, "projparams", None)
+    ident = []
+    metric = get("radiusInMetres") is not None or get("earthMajorAxisInMetres") is not None
+    for names in IDENTITY_KEYS:
+        if metric and names[0].startswith("scaleFactorOf"):
+            continue  # the figure of the Earth in metres says it all
+        for name in names:
+            value = get(name)
+            if value is not None:
+                ident.append((names[0], _rounded(value)))
+                break
+    params = _attr(f, "projparams")
     if isinstance(params, dict):
-        ident += (("proj", tuple(sorted((k, _rounded(v)) for k, v in params.items()))),)
-    pl = get("pl") if get("numberOfPoints") and f.get("gridType") in REDUCED_GRIDS else None
-    if pl is not None:
-        ident += (("pl", _rounded(pl)),)
-    return ident
+        ident.append(("proj", tuple(sorted((k, _rounded(v)) for k, v in params.items()))))
+    if f.get("gridType") in REDUCED_GRIDS:
+        pl = get("pl")
+        if pl is not None:
+            ident.append(("pl", _rounded(pl)))
+    return tuple(ident)
 
 
 REDUCED_GRIDS = ("reduced_gg", "reduced_ll", "reduced_rotated_gg")
+# Grids whose rows are latitudes and columns longitudes: 1-D axes. (A
+# Mercator grid's are too, but its dimensions are x and y in metres like
+# every projection's.)
+AXIS_GRIDS = ("regular_ll", "regular_gg")
 
 
 @dataclass
@@ -102,7 +127,7 @@ def describe_grid(f, key: int) -> Grid:
         grid.note = f"{lats.size} coordinates for {int(np.prod(grid.shape))} points"
         return grid
     lats, lons = lats.reshape(grid.shape), lons.reshape(grid.shape)
-    if grid.dims == ("y", "x") and _is_axes(lats, lons):
+    if grid.dims == ("y", "x") and grid_type in AXIS_GRIDS and _is_axes(lats, lons):
         grid.dims = ("latitude", "longitude")
         grid.latitudes, grid.longitudes = lats[:, 0].copy(), lons[0, :].copy()
     else:

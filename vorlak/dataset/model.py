@@ -158,7 +158,8 @@ def _choose_dims(axes: list[list[_Axis]], squeeze: bool = True) -> None:
     seen: dict[str, set] = {}
     for cube_axes in axes:
         for ax in cube_axes:
-            seen.setdefault(ax.base, set()).add(identity(ax.values) if len(ax.values) == 1 else "many")
+            seen.setdefault(ax.base, set()).add((identity(ax.values), identity(ax.bottoms))
+                                                if len(ax.values) == 1 else "many")
     for cube_axes in axes:
         for ax in cube_axes:
             ax.is_dim = not squeeze or len(ax.values) > 1 or len(seen[ax.base]) > 1

@@ -17,7 +17,7 @@ import numpy as np
 from vorlak.dataset import attributes as A
 from vorlak.dataset.grid import Grid, describe_grid, grid_identity
 from vorlak.dataset.reader import DECODED_TEMPLATES, open_fields
-from vorlak.dataset.signature import LAYER, message_fields
+from vorlak.dataset.signature import LAYER, message_fields, stated_length
 from vorlak.dataset.source import LocalFile, Source
 from vorlak.dataset.timekeys import NAT, forecast_step, reference_time
 
@@ -175,8 +175,9 @@ class _Scanner:
             template = get("dataRepresentationTemplateNumber")
             if template is not None and template not in DECODED_TEMPLATES:
                 return f"data representation template 5.{template} is not decoded"
-        elif edition == 1 and get("packingType") not in (None, "grid_simple"):
-            return f"packing {get('packingType')} is not decoded"
+        elif edition == 1 and facts.packing is not None and facts.packing[0]:
+            return "edition 1 data packed otherwise than simply (flags {:04b}) are not decoded".format(
+                facts.packing[0])
         date = (get("dataDate"), get("dataTime"))
         time = self.times.get(date)
         if time is None:
@@ -214,7 +215,7 @@ class _Scanner:
                 percentile = get("percentileValue")
                 if percentile is not None:
                     info.percentile = float(percentile)
-        bits = get("bitsPerValue")
+        bits = get("bitsPerValue") if edition == 2 else (facts.packing or (0, None))[1]
         if edition == 2 and template == 4:
             info.wide = get("precision") != 1
         else:
@@ -277,6 +278,10 @@ def _scan_fields(grib, buf, scanner: _Scanner, scan: FileScan) -> None:
         facts = facts_of.get(offset)
         if facts is None:
             facts = facts_of[offset] = message_fields(buf, offset, f.message_length)
+            stated = stated_length(buf, offset)
+            if stated is not None and offset + stated > len(buf) and scan.truncated is None:
+                scan.truncated = (f"the message at offset {offset} states {stated} bytes but "
+                                  f"{len(buf) - offset} are there")
         label = _label(f, max(len(facts), f.index_in_message + 1))
         if f.index_in_message >= len(facts) or offset + f.message_length > len(buf):
             scan.truncated = scan.truncated or (f"field {label} at offset {offset} ends past the end of "

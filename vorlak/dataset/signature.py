@@ -33,12 +33,13 @@ _GRIB1_FLAGGED_TYPES = (0, 1, 3, 4, 5, 10)  # latitude/longitude, Mercator, Lamb
 
 
 class FieldFacts:
-    __slots__ = ("grid", "product", "end")
+    __slots__ = ("grid", "product", "end", "packing")
 
-    def __init__(self, grid: bytes | None, product: int | None, end: int):
+    def __init__(self, grid: bytes | None, product: int | None, end: int, packing=None):
         self.grid = grid        # grid definition bytes (None: not found)
         self.product = product  # template number (LAYER for a 4.0 layer) or GRIB1 time range indicator
         self.end = end          # end of the field's section 7, counted from the message start
+        self.packing = packing  # edition 1: (flags of the binary data section, bits per value)
 
 
 def _masked(body, octet: int | None, first: int) -> bytes:
@@ -87,8 +88,10 @@ def _u24(buf, pos: int) -> int:
 
 def _grib1(buf, start: int, end: int) -> list[FieldFacts]:
     # Section 0 is 8 octets; the product definition section follows with
-    # its 3-octet length; octet 8 bit 0x80 says a grid description follows;
-    # octet 21 is the time range indicator.
+    # its 3-octet length; its octet 8 says whether a grid description
+    # (0x80) and a bitmap (0x40) follow; its octet 21 is the time range
+    # indicator. Then the binary data section: octet 4 its flags (high
+    # nibble), octet 11 the bits per value.
     pds = start + 8
     whole = end - start
     if pds + 8 > end:
@@ -97,18 +100,25 @@ def _grib1(buf, start: int, end: int) -> list[FieldFacts]:
     if pds_len < 8 or pds + pds_len > end:
         return [FieldFacts(None, None, whole)]
     indicator = buf[pds + 20] if pds_len >= 21 else None
-    if not buf[pds + 7] & 0x80:
-        return [FieldFacts(b"\x01catalogued:" + bytes([buf[pds + 4], buf[pds + 6]]), indicator, whole)]
-    gds = pds + pds_len
-    if gds + 3 > end:
+    flags = buf[pds + 7]
+    pos = pds + pds_len
+    grid = None
+    if not flags & 0x80:
+        grid = b"\x01catalogued:" + bytes([buf[pds + 4], buf[pds + 6]])
+    elif pos + 3 <= end and 3 <= (gds_len := _u24(buf, pos)) and pos + gds_len <= end:
+        body = buf[pos + 3:pos + gds_len]
+        # Octet 6: the data representation type.
+        mask = _GRIB1_COMPONENT_FLAGS_OCTET if len(body) > 2 and body[2] in _GRIB1_FLAGGED_TYPES else None
+        grid = b"\x01" + _masked(body, mask, 4)
+        pos += gds_len
+    else:
         return [FieldFacts(None, indicator, whole)]
-    gds_len = _u24(buf, gds)
-    if gds_len < 3 or gds + gds_len > end:
-        return [FieldFacts(None, indicator, whole)]
-    body = buf[gds + 3:gds + gds_len]
-    # Octet 6: the data representation type.
-    flags = _GRIB1_COMPONENT_FLAGS_OCTET if len(body) > 2 and body[2] in _GRIB1_FLAGGED_TYPES else None
-    return [FieldFacts(b"\x01" + _masked(body, flags, 4), indicator, whole)]
+    if flags & 0x40:
+        if pos + 3 > end or (bms_len := _u24(buf, pos)) < 3:
+            return [FieldFacts(grid, indicator, whole)]
+        pos += bms_len
+    packing = (buf[pos + 3] >> 4, buf[pos + 10]) if pos + 11 <= end else None
+    return [FieldFacts(grid, indicator, whole, packing)]
 
 
 def message_fields(buf, offset: int, length: int) -> list[FieldFacts]:
@@ -124,3 +134,15 @@ def message_fields(buf, offset: int, length: int) -> list[FieldFacts]:
     if edition == 1:
         return _grib1(buf, offset, end)
     return []
+
+
+def stated_length(buf, offset: int) -> int | None:
+    """The total length section 0 of the message at ``offset`` states."""
+    if offset + 16 > len(buf):
+        return None
+    edition = buf[offset + 7]
+    if edition == 2:
+        return int.from_bytes(bytes(buf[offset + 8:offset + 16]), "big")
+    if edition == 1:
+        return _u24(buf, offset + 4)
+    return None
