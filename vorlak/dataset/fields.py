@@ -39,28 +39,31 @@ class FieldStore:
     _shared: "weakref.WeakValueDictionary[str, FieldStore]" = weakref.WeakValueDictionary()
     _shared_lock = threading.Lock()
 
-    def __init__(self, sources: list[Source], src, offset, length, index, labels, token: str | None = None):
+    def __init__(self, sources: list[Source], src, offset, length, index, labels, ends=None,
+                 token: str | None = None):
         self.sources = list(sources)
         self.src = np.asarray(src, dtype=np.int32)
         self.offset = np.asarray(offset, dtype=np.int64)
         self.length = np.asarray(length, dtype=np.int64)
         self.index = np.asarray(index, dtype=np.int32)
         self.labels = list(labels)
+        # End of each field's data from its message start: the bytes a
+        # reference to the field names.
+        self.ends = self.length if ends is None else np.asarray(ends, dtype=np.int64)
         self.token = token or uuid.uuid4().hex
         self._cache: OrderedDict = OrderedDict()
         self._cached_bytes = 0
         self._lock = threading.Lock()
-        with FieldStore._shared_lock:
-            FieldStore._shared.setdefault(self.token, self)
+        FieldStore._shared[self.token] = self
 
     @classmethod
     def from_fields(cls, sources: list[Source], fields) -> FieldStore:
         return cls(sources, [f.src for f in fields], [f.offset for f in fields], [f.length for f in fields],
-                   [f.index for f in fields], [f.label for f in fields])
+                   [f.index for f in fields], [f.label for f in fields], [f.end for f in fields])
 
     def __reduce__(self):
         return (_shared_store, (self.token, self.sources, self.src, self.offset, self.length, self.index,
-                                self.labels))
+                                self.labels, self.ends))
 
     def __len__(self) -> int:
         return self.offset.size
@@ -106,9 +109,9 @@ class FieldStore:
             self._cached_bytes = 0
 
 
-def _shared_store(token, sources, src, offset, length, index, labels) -> FieldStore:
+def _shared_store(token, sources, src, offset, length, index, labels, ends) -> FieldStore:
     with FieldStore._shared_lock:
         store = FieldStore._shared.get(token)
-    if store is not None:
+        if store is None:
+            store = FieldStore(sources, src, offset, length, index, labels, ends, token)
         return store
-    return FieldStore(sources, src, offset, length, index, labels, token)

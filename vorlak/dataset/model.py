@@ -35,6 +35,7 @@ class Coordinate:
     dims: tuple[str, ...]
     values: np.ndarray
     attrs: dict
+    grid: int | None = None  # the grid whose points these are (2-D and point-list latitudes, longitudes)
 
 
 @dataclass
@@ -361,7 +362,7 @@ def _grid_coordinates(model: DatasetModel, names: Names, grid: Grid, gdims: tupl
             for base, values, attrs in (("latitude", grid.latitudes, A.LATITUDE_ATTRS),
                                         ("longitude", grid.longitudes, A.LONGITUDE_ATTRS)):
                 name = names.claim(base, ("points", grid.key))
-                model.coords.setdefault(name, Coordinate(gdims, values, attrs))
+                model.coords.setdefault(name, Coordinate(gdims, values, attrs, grid.key))
                 out.append(name)
     if grid.mapping is not None:
         name = names.claim("spatial_ref", ("crs", identity(sorted(map(str, grid.mapping.items())))))

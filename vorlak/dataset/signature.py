@@ -146,3 +146,14 @@ def stated_length(buf, offset: int) -> int | None:
     if edition == 1:
         return _u24(buf, offset + 4)
     return None
+
+
+def whole_message(data: bytes) -> bytes:
+    """A message from the bytes of an edition 2 message up to the end of one
+    of its fields (a reference to that field names just those bytes): the
+    end marker added and the total length set, so that the field is the
+    last of a complete message. Whole messages come back unchanged."""
+    if len(data) < 16 or data[:4] != b"GRIB" or data[7] != 2 or data.endswith(b"7777"):
+        return data
+    total = len(data) + 4
+    return b"".join((data[:8], total.to_bytes(8, "big"), data[16:], b"7777"))
