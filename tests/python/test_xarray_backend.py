@@ -710,3 +710,67 @@ def test_open_mfdataset_on_a_local_cluster_of_processes(day_files):
         with vorlak.open(p) as grib:
             expected += sum(float(np.nansum(f.data(np.float32).astype(np.float64))) for f in grib)
     assert total == pytest.approx(expected)
+
+
+# ----------------------------------------------------------------- real files
+
+# File, variables, dimensions of the first, coordinates beyond time, step,
+# valid_time, latitude and longitude.
+REAL_FILES = [
+    ("20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2", ["cape"], ("y", "x"), {"surface"}),
+    ("CMC_glb_TMP_ISBL_1_latlon.24x.24_2021051800_P000.grib2", ["t"], ("latitude", "longitude"),
+     {"isobaricInhPa"}),
+    ("MRMS_MergedRhoHV_19.00_20260219-042039.grib2", ["MergedRhoHV"], ("latitude", "longitude"),
+     {"heightAboveSea"}),
+    ("aqm.t12z.ave_1hr_o3-AK-polar-stereographic.grib2", ["ozcon"], ("y", "x"), {"sigma"}),
+    ("aqm.t12z.ave_1hr_o3-HI-mercator.grib2", ["ozcon"], ("y", "x"), {"sigma"}),
+    ("ecmwf-ifs-oper-surface.grib2", ["p19192", "prate", "sden", "p1254", "p6192"], ("latitude", "longitude"),
+     {"surface"}),
+    ("ecmwf_20250912120000-0h-oper-fc.msg90.grib2", ["tprate"], ("latitude", "longitude"), {"surface"}),
+    ("ecmwf_soil_8vars_tiny.grib1", ["stl1", "swvl1", "swvl2", "stl2", "swvl3", "swvl4", "stl4", "stl3"],
+     ("depthBelowLandLayer", "latitude", "longitude"),
+     {"depthBelowLandLayer", "topLevel", "bottomLevel", "depthBelowLandLayer_3", "bottomLevel_3"}),
+    ("gdas.t00z.sfluxgrbf000.msg1.grib2", ["gh"], ("latitude", "longitude"), {"hybrid"}),
+    ("gdas.t12z.pgrb2.0p25.f000.msg13.grib2", ["vrate"], ("latitude", "longitude"), {"planetaryBoundaryLayer"}),
+    ("gfs.t12z.pgrb2.0p25.f023-PV-TMP-missing.grib2", ["t"], ("latitude", "longitude"), {"potentialVorticity"}),
+    ("hrrr.t06z.wrfsfcf01-UGRD.grib2", ["u10"], ("y", "x"), {"heightAboveGround"}),
+    ("icon_global_icosahedral_single-level_2021112018_000_TOT_PREC.grib2", ["tprate"], ("values",), {"surface"}),
+    ("jma_kousa_dust_multifield.grib2", ["p13192", "p13193"], ("step", "latitude", "longitude"), {"surface"}),
+    ("jma_meps_pall_fh00-15_first20fields.grib2", ["u", "v", "t", "r", "gh"],
+     ("isobaricInhPa", "latitude", "longitude"), {"isobaricInhPa", "number"}),
+    ("jma_tornado_nowcast_runlength.grib2", ["p193000"], ("step", "latitude", "longitude"), {"surface"}),
+    ("meteofrance.arome-TCDC.grib2", ["tcc"], ("latitude", "longitude"), {"surface"}),
+    ("multi_1.at_10m.t12z.f147.grib2", ["ws", "wdir", "u", "v", "swh", "perpw", "dirpw", "mwd", "swell", "wvper",
+                                        "swper", "mwp", "swdir"], ("latitude", "longitude"),
+     {"surface", "orderedSequenceOfData"}),
+    ("ncep_plottrak.grib1", ["u"], ("latitude", "longitude"), {"isobaricInhPa"}),
+    ("ndfd_critfireo.grib2", ["p192192"], ("step", "y", "x"), {"surface", "threshold", "upperLimit"}),
+    ("s2s-pdt12-pdt107-anomaly.grib2", ["t2m_max_derived", "t2m_avg_derived", "t2m_max_pdt107", "t"],
+     ("latitude", "longitude"), {"heightAboveGround", "isobaricInhPa"}),
+    ("s2s-pdt9-pdt10-pdt12.grib2", ["t2m_min_derived", "t2m_max_derived", "t2m_min_pct", "t2m_min_prob_abovenormal",
+                                    "t2m_avg_prob_abovenormal", "t2m_min_prob_quantile"], ("latitude", "longitude"),
+     {"heightAboveGround", "percentile", "threshold", "lowerLimit", "upperLimit", "threshold_1"}),
+]
+
+
+@pytest.mark.parametrize("name, variables, dims, coords", REAL_FILES, ids=[r[0][:30] for r in REAL_FILES])
+def test_real_files_open_with_every_field_placed(name, variables, dims, coords):
+    from vorlak.dataset.opening import open_model
+    from vorlak.dataset.source import open_source
+    path = conftest.testdata(name)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")  # nothing left out, nothing truncated
+        ds = open_ds(path)
+        model = open_model([open_source(path)])
+    assert list(ds.data_vars) == variables
+    assert ds[variables[0]].dims == dims
+    assert coords | {"time", "step", "valid_time"} <= set(ds.coords)
+    if dims != ("values",):  # every grid but the unstructured one is located
+        assert {"latitude", "longitude"} <= set(ds.coords)
+    with vorlak.open(path) as grib:
+        assert sum(int((v.table >= 0).sum()) for v in model.variables) == len(grib)
+        first = grib[0]
+        var = ds[variables[0]]
+        assert var.attrs["GRIB_shortName"] == first["shortName"] and var.attrs["GRIB_paramId"] == first["paramId"]
+    for v in ds.data_vars.values():
+        assert v.attrs.get("GRIB_typeOfLevel") and v.dtype == np.float32

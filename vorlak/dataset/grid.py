@@ -15,6 +15,9 @@ and grids without rows (reduced Gaussian, unstructured, point lists) a
 ``values`` dimension with 1-D latitude and longitude where known."""
 from __future__ import annotations
 
+import dataclasses
+import threading
+from collections import OrderedDict
 from dataclasses import dataclass
 
 import numpy as np
@@ -145,3 +148,29 @@ def describe_grid(f, key: int) -> Grid:
 def _is_axes(lats: np.ndarray, lons: np.ndarray) -> bool:
     return bool(np.array_equal(lats, np.broadcast_to(lats[:, :1], lats.shape))
                 and np.array_equal(lons, np.broadcast_to(lons[:1, :], lons.shape)))
+
+
+# Grids described lately, by identity: the files of one archive share their
+# grid, whose coordinates are then computed once per process.
+_DESCRIBED: OrderedDict = OrderedDict()
+_DESCRIBED_LOCK = threading.Lock()
+DESCRIBED_GRIDS = 16
+
+
+def described_grid(ident: tuple, f, key: int) -> Grid:
+    """describe_grid, through a small cache of recent grids (their arrays
+    are shared and read-only)."""
+    with _DESCRIBED_LOCK:
+        grid = _DESCRIBED.get(ident)
+        if grid is not None:
+            _DESCRIBED.move_to_end(ident)
+    if grid is None:
+        grid = describe_grid(f, key)
+        for a in (grid.latitudes, grid.longitudes, grid.x, grid.y):
+            if a is not None:
+                a.flags.writeable = False
+        with _DESCRIBED_LOCK:
+            _DESCRIBED[ident] = grid
+            while len(_DESCRIBED) > DESCRIBED_GRIDS:
+                _DESCRIBED.popitem(last=False)
+    return dataclasses.replace(grid, key=key)

@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from vorlak.dataset import attributes as A
-from vorlak.dataset.grid import Grid, describe_grid, grid_identity
+from vorlak.dataset.grid import Grid, described_grid, grid_identity
 from vorlak.dataset.reader import DECODED_TEMPLATES, open_fields
 from vorlak.dataset.signature import LAYER, message_fields, stated_length
 from vorlak.dataset.source import LocalFile, Source
@@ -73,7 +73,7 @@ class Catalogue:
         key = self._identities.get(ident)
         if key is None:
             key = self._identities[ident] = len(self._identities)
-            self.grids[key] = describe_grid(f, key)
+            self.grids[key] = described_grid(ident, f, key)
         if raw is not None:
             self._grid_keys[raw] = key
         return key
