@@ -299,19 +299,19 @@ def _scan_fields(grib, buf, scanner: _Scanner, scan: FileScan) -> None:
 
 def _check_end(buf, scan: FileScan) -> None:
     """A message that starts after the last complete one but does not end
-    in the bytes: the file was cut short."""
-    last_end = scan.end
-    at = bytes(buf[last_end:]).find(b"GRIB") if len(buf) - last_end < (1 << 20) else \
-        _find_tail(buf, last_end)
-    if at >= 0 and scan.truncated is None:
-        scan.truncated = f"a message starts at offset {last_end + at} but does not end in the {len(buf)} bytes"
-
-
-def _find_tail(buf, start: int) -> int:
-    # Only the last megabyte is searched: a cut message is the last one.
-    tail_start = max(start, len(buf) - (1 << 20))
-    at = bytes(buf[tail_start:]).find(b"GRIB")
-    return -1 if at < 0 else tail_start - start + at
+    within the bytes: the file was cut short. (Only the last mebibyte is
+    searched: a cut message is the last one.)"""
+    start = max(scan.end, len(buf) - (1 << 20))
+    tail = bytes(buf[start:])
+    at = tail.find(b"GRIB")
+    while at >= 0 and scan.truncated is None:
+        offset = start + at
+        stated = stated_length(buf, offset)
+        cut = stated is None or offset + stated > len(buf)  # not even its length, or not all of it
+        if buf[offset + 7:offset + 8] in (b"\x01", b"\x02") and cut:
+            scan.truncated = (f"a message starts at offset {offset} but ends past the end of the "
+                              f"{len(buf)} bytes")
+        at = tail.find(b"GRIB", at + 4)
 
 
 def _filter_report(scanner: _Scanner, scan: FileScan) -> list[str]:
