@@ -774,3 +774,110 @@ def test_real_files_open_with_every_field_placed(name, variables, dims, coords):
         assert var.attrs["GRIB_shortName"] == first["shortName"] and var.attrs["GRIB_paramId"] == first["paramId"]
     for v in ds.data_vars.values():
         assert v.attrs.get("GRIB_typeOfLevel") and v.dtype == np.float32
+
+
+# ------------------------------------------------------------ projected grids
+
+needs_grid_api = pytest.mark.skipif(not hasattr(vorlak.fields.Field, "projparams"),
+                                    reason="the field API gives no projections yet")
+
+
+def crs_of(ds, var):
+    """The CRS as rioxarray finds it: the variable's grid_mapping names a
+    coordinate whose crs_wkt (or spatial_ref) holds it."""
+    pyproj = pytest.importorskip("pyproj")
+    mapping = ds[ds[var].attrs["grid_mapping"]]
+    assert mapping.dims == () and mapping.name in ds[var].coords
+    return pyproj.CRS.from_wkt(mapping.attrs["crs_wkt"]), mapping.attrs
+
+
+def check_points_against_proj(ds, var, tolerance=1e-6):
+    """latitude/longitude on (y, x) are where PROJ puts x and y."""
+    pyproj = pytest.importorskip("pyproj")
+    crs, _ = crs_of(ds, var)
+    xx, yy = np.meshgrid(ds.x.values, ds.y.values)
+    lon, lat = pyproj.Transformer.from_crs(crs, crs.geodetic_crs, always_xy=True).transform(xx, yy)
+    np.testing.assert_allclose(ds.latitude.values, lat, atol=tolerance)
+    np.testing.assert_allclose(((ds.longitude.values - lon + 180) % 360) - 180, 0, atol=tolerance)
+
+
+@needs_grid_api
+@pytest.mark.parametrize("grid, mapping", [
+    (gs.lambert_grid(), "lambert_conformal_conic"),
+    (g.section3_polar(6, 4), "polar_stereographic"),
+    (g.section3_mercator(6, 4), "mercator"),
+])
+def test_projected_grids_have_x_y_and_a_grid_mapping(tmp_path, grid, mapping):
+    pyproj = pytest.importorskip("pyproj")
+    ds = open_ds(write(tmp_path / "p.grib2", gs.message(gs.field(1, 6, 4), level_type=103, level=2, grid=grid)))
+    assert ds.t2m.dims == ("y", "x") and ds.latitude.dims == ("y", "x")
+    assert ds.x.attrs["standard_name"] == "projection_x_coordinate" and ds.x.attrs["units"] == "m"
+    crs, attrs = crs_of(ds, "t2m")
+    assert attrs["grid_mapping_name"] == mapping and attrs["spatial_ref"] == attrs["crs_wkt"]
+    assert pyproj.CRS.from_cf(attrs) == crs or pyproj.CRS.from_cf(attrs).equals(crs, ignore_axis_order=True)
+    check_points_against_proj(ds, "t2m")
+
+
+@needs_grid_api
+def test_regular_grids_name_their_earth(mixed):
+    ds = open_ds(mixed)
+    crs, attrs = crs_of(ds, "t")
+    assert attrs["grid_mapping_name"] == "latitude_longitude" and crs.is_geographic
+
+
+@needs_grid_api
+@pytest.mark.parametrize("name, mapping", [
+    ("hrrr.t06z.wrfsfcf01-UGRD.grib2", "lambert_conformal_conic"),
+    ("ndfd_critfireo.grib2", "lambert_conformal_conic"),
+    ("aqm.t12z.ave_1hr_o3-AK-polar-stereographic.grib2", "polar_stereographic"),
+    ("aqm.t12z.ave_1hr_o3-HI-mercator.grib2", "mercator"),
+])
+def test_real_projected_grids_against_proj(name, mapping):
+    ds = open_ds(conftest.testdata(name))
+    (var,) = ds.data_vars
+    crs, attrs = crs_of(ds, var)
+    assert attrs["grid_mapping_name"] == mapping and crs.is_projected
+    check_points_against_proj(ds, var)
+
+
+@needs_grid_api
+def test_selecting_by_latitude_and_longitude_on_a_lambert_grid():
+    pyproj = pytest.importorskip("pyproj")
+    ds = open_ds(conftest.testdata("hrrr.t06z.wrfsfcf01-UGRD.grib2"))
+    crs, _ = crs_of(ds, "u10")
+    x, y = pyproj.Transformer.from_crs("EPSG:4326", crs, always_xy=True).transform(-100.0, 40.0)
+    point = ds.u10.sel(x=x, y=y, method="nearest")
+    assert float(point.latitude) == pytest.approx(40.0, abs=0.03)
+    assert float(point.longitude) == pytest.approx(-100.0, abs=0.03)
+    # The same point through the 2-D coordinates.
+    distance = (ds.latitude - 40.0) ** 2 + ((ds.longitude + 100.0) * np.cos(np.radians(40.0))) ** 2
+    iy, ix = np.unravel_index(int(distance.argmin()), distance.shape)
+    assert (float(ds.y[iy]), float(ds.x[ix])) == (float(point.y), float(point.x))
+
+
+@needs_grid_api
+def test_a_rotated_grid_has_its_rotated_pole():
+    ds = open_ds(conftest.testdata("20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2"))
+    crs, attrs = crs_of(ds, "cape")
+    assert attrs["grid_mapping_name"] == "rotated_latitude_longitude"
+    assert ds.cape.dims == ("y", "x") and ds.latitude.dims == ("y", "x")
+    lat, lon = float(ds.latitude[0, 0]), float(ds.longitude[0, 0])
+    with vorlak.open(conftest.testdata("20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2")) as grib:
+        assert (lat, lon) == (float(grib[0].latitudes[0, 0]), float(grib[0].longitudes[0, 0]))
+
+
+def test_reduced_gaussian_points_lie_on_a_values_dimension(tmp_path):
+    pl = [8, 12, 12, 8]
+    grid = g.gds_latlon(0, len(pl), 60, 0, -60, 330, 0, 0, gaussian_n=2, pl=pl)
+    pds = g.pds(parameter=167, level_type=1, level=0, year=2024, month=5, day=1, centre=98, D=1)
+    values = [280.0 + k for k in range(sum(pl))]
+    msg = g.grib1_message(pds, grid, None, g.bds_simple(values, bits=16, D=1))
+    ds = open_ds(write(tmp_path / "reduced.grib1", msg))
+    (var,) = ds.data_vars.values()
+    assert var.dims == ("values",) and var.shape == (sum(pl),)
+    np.testing.assert_allclose(var.values, values, atol=0.05)
+    with vorlak.open(str(tmp_path / "reduced.grib1")) as grib:
+        lats = grib[0].latitudes
+    if lats is not None:  # where the field API locates reduced grids
+        assert ds.latitude.dims == ("values",)
+        np.testing.assert_array_equal(ds.latitude, lats)

@@ -70,6 +70,21 @@ def _coastlines(ax, cfeature) -> None:
             pass
 
 
+def _projection(ccrs, crs, x: np.ndarray, y: np.ndarray):
+    """A cartopy projection of the grid's CRS whose map is the grid's extent
+    (cartopy cannot know the bounds of a CRS it has no class for)."""
+    try:
+        projection = ccrs.Projection(crs)
+    except Exception:
+        return None
+    dx = abs(float(x[1] - x[0])) / 2 if x.size > 1 else 1.0
+    dy = abs(float(y[1] - y[0])) / 2 if y.size > 1 else 1.0
+    projection.bounds = (float(x.min()) - dx, float(x.max()) + dx, float(y.min()) - dy, float(y.max()) + dy)
+    projection.threshold = min(projection.bounds[1] - projection.bounds[0],
+                               projection.bounds[3] - projection.bounds[2]) / 100
+    return projection
+
+
 def draw(field, out: str, cmap: str = "viridis") -> str:
     """Writes the map; returns how it was drawn."""
     import matplotlib
@@ -85,17 +100,15 @@ def draw(field, out: str, cmap: str = "viridis") -> str:
     how = ""
     ax = None
     if values.ndim == 2 and x is not None and y is not None and crs is not None and ccrs is not None:
-        try:
-            projection = ccrs.Projection(crs)
-        except Exception:
-            projection = None
+        projection = _projection(ccrs, crs, np.asarray(x), np.asarray(y))
         if projection is not None:
             ax = fig.add_subplot(1, 1, 1, projection=projection)
             mesh = ax.pcolormesh(np.asarray(x), np.asarray(y), values, shading="auto", cmap=cmap,
                                  transform=projection)
             ax.set_extent([float(np.min(x)), float(np.max(x)), float(np.min(y)), float(np.max(y))],
                           crs=projection)
-            how = f"in its projection ({crs.name if hasattr(crs, 'name') else crs})"
+            mapping = _attribute(field, "grid_mapping") or {}
+            how = f"in its projection ({mapping.get('grid_mapping_name', 'projected')})"
     if ax is None and lats is not None and lons is not None and ccrs is not None:
         lons_east = np.asarray(lons, dtype=np.float64)
         centre = float(np.nanmedian(lons_east))

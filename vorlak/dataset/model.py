@@ -365,8 +365,11 @@ def _grid_coordinates(model: DatasetModel, names: Names, grid: Grid, gdims: tupl
                 model.coords.setdefault(name, Coordinate(gdims, values, attrs, grid.key))
                 out.append(name)
     if grid.mapping is not None:
-        name = names.claim("spatial_ref", ("crs", identity(sorted(map(str, grid.mapping.items())))))
-        model.coords.setdefault(name, Coordinate((), np.array(0, dtype=np.int64), dict(grid.mapping)))
+        attrs = dict(grid.mapping)
+        if "crs_wkt" in attrs:
+            attrs["spatial_ref"] = attrs["crs_wkt"]  # where GDAL and older rioxarray look
+        name = names.claim("spatial_ref", ("crs", identity(sorted(map(str, attrs.items())))))
+        model.coords.setdefault(name, Coordinate((), np.array(0, dtype=np.int64), attrs))
         out.append(name)
     return out
 
