@@ -77,6 +77,7 @@ class _Axis:
     values: np.ndarray
     attrs: dict
     bottoms: np.ndarray | None = None
+    tag: object = None  # more that tells two axes of equal values apart (a threshold's probability type)
     name: str = ""
     is_dim: bool = True
 
@@ -113,6 +114,8 @@ def _axes(cube: Cube, level_type: str) -> list[_Axis]:
                 ax.bottoms = np.array([np.nan if b is None else b for b in axis.bottoms], dtype=np.float64)
         else:
             ax = _Axis(axis.kind, axis.kind, _axis_values(axis.kind, axis.values), _KIND_ATTRS[axis.kind])
+            if axis.kind == "threshold":
+                ax.tag = cube.var[3][3]
         out.append(ax)
     return out
 
@@ -132,7 +135,8 @@ def _unite_levels(cubes: list[Cube], axes: list[list[_Axis]]) -> None:
         for ax in levels:
             bottoms = ax.bottoms if ax.bottoms is not None else np.full(ax.values.size, np.nan)
             for v, b in zip(ax.values.tolist(), bottoms.tolist()):
-                if bottom_of.setdefault(v, b) != b and not (b != b and bottom_of[v] != bottom_of[v]):
+                have = bottom_of.setdefault(v, b)
+                if have != b and not (np.isnan(have) and np.isnan(b)):
                     consistent = False
         if not consistent:
             continue
@@ -159,7 +163,7 @@ def _choose_dims(axes: list[list[_Axis]], squeeze: bool = True) -> None:
     seen: dict[str, set] = {}
     for cube_axes in axes:
         for ax in cube_axes:
-            seen.setdefault(ax.base, set()).add((identity(ax.values), identity(ax.bottoms))
+            seen.setdefault(ax.base, set()).add((identity(ax.values), identity(ax.bottoms), ax.tag)
                                                 if len(ax.values) == 1 else "many")
     for cube_axes in axes:
         for ax in cube_axes:
@@ -209,12 +213,12 @@ def build_model(scans: list[FileScan], catalogue: Catalogue, time_dims=DEFAULT_T
     for cube, cube_axes, grid in zip(cubes, axes, grids):
         for ax in cube_axes:
             if ax.is_dim:
-                ax.name = names.claim(ax.base, ("dim", identity(ax.values), identity(ax.bottoms)))
+                ax.name = names.claim(ax.base, ("dim", identity(ax.values), identity(ax.bottoms), ax.tag))
         grid_dims.append(_claim_grid_dims(names, grid))
     for cube_axes in axes:
         for ax in cube_axes:
             if not ax.is_dim:
-                ax.name = names.claim(ax.base, ("scalar", identity(ax.values), identity(ax.bottoms)))
+                ax.name = names.claim(ax.base, ("scalar", identity(ax.values), identity(ax.bottoms), ax.tag))
 
     var_names = _variable_names(cubes, facts, names)
     for cube, cube_axes, grid, gdims, fact, name in zip(cubes, axes, grids, grid_dims, facts, var_names):
