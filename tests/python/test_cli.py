@@ -315,6 +315,27 @@ def test_convert_joins_files_and_reports_problems(capsys, tmp_path):
     assert status == 1 and "selects nothing" in err and "no field to write" in err
 
 
+@pytest.fixture
+def sample(tmp_path):
+    """The sample `make run` writes: both editions, two grids, a bitmap."""
+    import make_sample
+    return write(tmp_path / "sample.grib", *make_sample.grib2_messages(), *make_sample.grib1_messages())
+
+
+def test_convert_and_plot_the_sample(capsys, tmp_path, sample):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    pytest.importorskip("matplotlib")
+    out = str(tmp_path / "sample.nc")
+    status, text, err = run(capsys, "convert", sample, out)
+    assert status == 0 and err == "" and text.strip() == f"{out}: 6 variables from 6 fields"
+    written = xr.open_dataset(out)
+    assert sum(int(np.isfinite(written[n]).any(axis=(-2, -1)).sum()) for n in written.data_vars) == 6
+    for number in range(1, 7):
+        status, text, err = run(capsys, "plot", sample, "-m", str(number), "-o", str(tmp_path / f"{number}.png"))
+        assert status == 0 and err == "" and "on latitude and longitude" in text
+
+
 @pytest.mark.parametrize("name, number, drawn", [
     (None, "1", "on latitude and longitude"),
     ("hrrr.t06z.wrfsfcf01-UGRD.grib2", "1", "in its projection"),
