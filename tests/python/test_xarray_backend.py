@@ -881,3 +881,13 @@ def test_reduced_gaussian_points_lie_on_a_values_dimension(tmp_path):
     if lats is not None:  # where the field API locates reduced grids
         assert ds.latitude.dims == ("values",)
         np.testing.assert_array_equal(ds.latitude, lats)
+
+
+def test_fields_without_a_level_value_share_one_level():
+    from vorlak.dataset import cube
+    from vorlak.dataset.scan import FieldInfo
+    t0 = np.datetime64("2024-05-01T00", "ns")
+    fields = [FieldInfo(0, k, str(k + 1), 0, 0, 0, 0, (130, "unknown", 0, ()), t0, np.timedelta64(k, "h"),
+                        float("nan")) for k in range(3)]
+    (c,) = cube.group(fields, ("time", "step"), explain=None)
+    assert c.table.shape == (1, 3, 1) and (c.table >= 0).all()

@@ -59,7 +59,7 @@ def _cell_value(kind: str, f: FieldInfo):
         return (None, None) if f.limits is None else tuple(_nan_none(x) for x in f.limits)
     if kind == "percentile":
         return f.percentile
-    return f.level  # "level"
+    return _nan_none(f.level)  # "level"; NaN (no level) is one value, None
 
 
 def _sort_key(value):
@@ -140,7 +140,7 @@ def _build(var, ids, fields, time_dims, explain) -> list[Cube]:
         if kind == "level" and any(f.bottom is not None for f in members):
             bottom_of = {}
             for f in members:
-                bottom_of.setdefault(f.level, f.bottom)
+                bottom_of.setdefault(_nan_none(f.level), f.bottom)
             axis.bottoms = [bottom_of.get(v) for v in values]
         cube.axes.append(axis)
         index_of.append({v: i for i, v in enumerate(values)})

@@ -101,7 +101,7 @@ def _axis_values(kind: str, values: list) -> np.ndarray:
     if kind == "threshold":
         return np.array([(np.nan if lo is None else lo, np.nan if up is None else up) for lo, up in values],
                         dtype=np.float64).reshape(-1, 2)
-    return np.array(values, dtype=np.float64)
+    return np.array([np.nan if v is None else v for v in values], dtype=np.float64)
 
 
 def _axes(cube: Cube, level_type: str) -> list[_Axis]:
