@@ -194,18 +194,26 @@ def test_stored_point_order_is_laid_out_on_rows_and_columns(tmp_path, scan):
 # ---------------------------------------------------------------- laziness
 
 
-def test_open_decodes_nothing_and_reads_decode_each_touched_field_once(mixed, decodes):
+def test_open_decodes_nothing_and_reads_decode_only_touched_fields(mixed, decodes):
     ds = open_ds(mixed)
     assert decodes == []
     ds.t.isel(step=1, isobaricInhPa=2).values
     assert len(decodes) == 1
+    # Parts of a field: decoded once, then kept.
     ds.t.isel(step=1, isobaricInhPa=2, latitude=0).values
-    ds.t.sel(step=6 * HOUR).isel(isobaricInhPa=2).mean().values
-    assert len(decodes) == 1
-    ds.t.values
-    assert len(decodes) == 6
+    ds.t.isel(step=1, isobaricInhPa=2, longitude=slice(2, 5)).mean().values
+    assert len(decodes) == 2
+    ds.t.values  # the kept one is not decoded again
+    assert len(decodes) == 7
     ds.v10[0, 0, 1:3, 2].values
-    assert len(decodes) == 7 and {d[2] for d in decodes} == {"float32"}
+    assert len(decodes) == 8 and {d[2] for d in decodes} == {"float32"}
+
+
+def test_a_whole_field_is_handed_over_writable(mixed):
+    ds = open_ds(mixed)
+    one = ds.t.isel(step=0, isobaricInhPa=0).values
+    one += 1  # the caller's array
+    np.testing.assert_array_equal(ds.t.isel(step=0, isobaricInhPa=0).values + 1, one)
 
 
 @needs_dask

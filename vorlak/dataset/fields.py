@@ -75,9 +75,10 @@ class FieldStore:
         """The bytes of the field's message."""
         return self.sources[self.src[fid]].read(int(self.offset[fid]), int(self.length[fid]))
 
-    def read(self, fid: int, dtype) -> np.ndarray:
-        """The field's values (rows, columns) or (points,); shared, do not
-        write into them."""
+    def read(self, fid: int, dtype, keep: bool = True) -> np.ndarray:
+        """The field's values (rows, columns) or (points,). Kept ones are
+        shared and read-only; with ``keep`` False a field not kept comes
+        as a new array of the caller's (and is not kept)."""
         dtype = np.dtype(dtype)
         key = (fid, dtype.char)
         with self._lock:
@@ -92,6 +93,8 @@ class FieldStore:
             if isinstance(e, (MemoryError, KeyboardInterrupt)):
                 raise
             raise type(e)(f"{self.where(fid)}: {e}") from None
+        if not keep:
+            return values
         values.flags.writeable = False
         with self._lock:
             if key not in self._cache and values.nbytes <= CACHE_BYTES:

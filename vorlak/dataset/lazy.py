@@ -45,9 +45,9 @@ class FieldArray(BackendArray):
         return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER,
                                                   self._read)
 
-    def field(self, fid: int) -> np.ndarray:
-        """One field's values on the grid."""
-        values = self.store.read(fid, self.dtype)
+    def field(self, fid: int, keep: bool = True) -> np.ndarray:
+        """One field's values on the grid (see FieldStore.read)."""
+        values = self.store.read(fid, self.dtype, keep)
         if values.shape != self.grid_shape:
             if values.size != int(np.prod(self.grid_shape)):
                 raise ValueError(f"{self.store.where(fid)}: {values.size} values for a grid of "
@@ -59,6 +59,13 @@ class FieldArray(BackendArray):
         nf = self.table.ndim
         fids = outer_index(self.table, key[:nf])
         grid_key = key[nf:]
+        whole = all(isinstance(k, slice) and k == slice(None) for k in grid_key)
+        if whole and fids.size == 1 and fids.ravel()[0] >= 0:
+            # One whole field (a dask chunk): the decoded array itself.
+            values = self.field(int(fids.ravel()[0]), keep=False)
+            if not values.flags.writeable:
+                values = values.copy()
+            return values.reshape(fids.shape + self.grid_shape)
         sample = outer_index(np.broadcast_to(np.False_, self.grid_shape), grid_key)
         out = np.empty(fids.shape + sample.shape, dtype=self.dtype)
         for cell in np.ndindex(fids.shape):
@@ -66,7 +73,7 @@ class FieldArray(BackendArray):
             if fid < 0:
                 out[cell] = np.nan
             else:
-                out[cell] = outer_index(self.field(fid), grid_key)
+                out[cell] = outer_index(self.field(fid, keep=not whole), grid_key)
         return out
 
 
