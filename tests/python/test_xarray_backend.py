@@ -869,6 +869,10 @@ def test_a_rotated_grid_has_its_rotated_pole():
     crs, attrs = crs_of(ds, "cape")
     assert attrs["grid_mapping_name"] == "rotated_latitude_longitude"
     assert ds.cape.dims == ("y", "x") and ds.latitude.dims == ("y", "x")
+    # x and y: longitude and latitude in the rotated frame, as the grid states them.
+    assert ds.x.attrs["standard_name"] == "grid_longitude" and ds.y.attrs["units"] == "degrees"
+    np.testing.assert_allclose([ds.x[0], ds.y[0]], [345.17878 - 360, -12.302501], atol=1e-6)
+    np.testing.assert_allclose(np.diff(ds.x), 0.0225, atol=1e-6)
     lat, lon = float(ds.latitude[0, 0]), float(ds.longitude[0, 0])
     with vorlak.open(conftest.testdata("20260219T00Z_MSC_HRDPS_CAPE_Sfc_RLatLon0.0225_PT000H.grib2")) as grib:
         assert (lat, lon) == (float(grib[0].latitudes[0, 0]), float(grib[0].longitudes[0, 0]))

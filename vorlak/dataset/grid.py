@@ -142,7 +142,34 @@ def describe_grid(f, key: int) -> Grid:
     mapping = _attr(f, "grid_mapping")
     if isinstance(mapping, dict) and mapping:
         grid.mapping = dict(mapping)
+        if grid.x is None and grid.dims == ("y", "x") and \
+                mapping.get("grid_mapping_name") == "rotated_latitude_longitude":
+            grid.x, grid.y = _rotated_axes(f, lats, lons)
     return grid
+
+
+def _rotated_axes(f, lats: np.ndarray, lons: np.ndarray):
+    """Longitude and latitude in the rotated frame along the first row and
+    column (degrees), when pyproj can say and every row and column agree."""
+    crs = _attr(f, "crs")
+    if crs is None or isinstance(crs, Exception):
+        return None, None
+    try:
+        import pyproj
+
+        base = crs.source_crs or crs.geodetic_crs  # a rotated frame derives from its geographic one
+        to_rotated = pyproj.Transformer.from_crs(base, crs, always_xy=True)
+        rx, _ = to_rotated.transform(lons[0, :], lats[0, :])
+        _, ry = to_rotated.transform(lons[:, 0], lats[:, 0])
+        # The last row and column must say the same.
+        rx_end, _ = to_rotated.transform(lons[-1, :], lats[-1, :])
+        _, ry_end = to_rotated.transform(lons[:, -1], lats[:, -1])
+    except Exception:
+        return None, None
+    rx, ry = np.asarray(rx, dtype=np.float64), np.asarray(ry, dtype=np.float64)
+    if not (np.allclose(rx, rx_end, atol=1e-6) and np.allclose(ry, ry_end, atol=1e-6)):
+        return None, None
+    return rx, ry
 
 
 def _is_axes(lats: np.ndarray, lons: np.ndarray) -> bool:
