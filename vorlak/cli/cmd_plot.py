@@ -99,7 +99,8 @@ def draw(field, out: str, cmap: str = "viridis") -> str:
     fig = plt.figure(figsize=(9, 6.5))
     how = ""
     ax = None
-    if values.ndim == 2 and x is not None and y is not None and crs is not None and ccrs is not None:
+    projected = crs is not None and getattr(crs, "is_projected", False)
+    if values.ndim == 2 and x is not None and y is not None and projected and ccrs is not None:
         projection = _projection(ccrs, crs, np.asarray(x), np.asarray(y))
         if projection is not None:
             ax = fig.add_subplot(1, 1, 1, projection=projection)
@@ -122,7 +123,7 @@ def draw(field, out: str, cmap: str = "viridis") -> str:
     if ax is not None:
         _coastlines(ax, cfeature)
         ax.gridlines(draw_labels=True, linewidth=0.3, alpha=0.5)
-    elif values.ndim == 2 and x is not None and y is not None:
+    elif values.ndim == 2 and x is not None and y is not None and projected:
         ax = fig.add_subplot(1, 1, 1)
         mesh = ax.pcolormesh(np.asarray(x) / 1000, np.asarray(y) / 1000, values, shading="auto", cmap=cmap)
         ax.set_xlabel("x (km)")
