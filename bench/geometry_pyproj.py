@@ -4,9 +4,15 @@ build/geometry_bench compared with PROJ's inverse of the grid's own plane
 coordinates under the grid's own PROJ parameters (both from the core), and
 PROJ's time for HRRR's 1.9 million points next to ours.
 
-Run from the project root after `ninja -C build geometry_bench`; needs
-Debian's python3-pyproj. Times are CPU times, best of three: of this process
-for PROJ, of the benchmark for ours."""
+Then the field API's path on the HRRR file: `field.latitudes` and
+`field.longitudes` of the first field read in a process (the grid's
+coordinates computed once, shared through the coordinate cache), and of a
+later field on the same grid (the shared arrays handed out again).
+
+Run from the project root after `ninja -C build geometry_bench`, with the
+package importable (PYTHONPATH=.); needs Debian's python3-pyproj. Times are
+CPU times, best of three: of this process for PROJ, of the benchmark for
+ours, of a fresh process for the field API's first read."""
 import os
 import subprocess
 import sys
@@ -21,6 +27,23 @@ except ImportError:
     sys.exit("geometry_pyproj: pyproj is not installed (apt-get install python3-pyproj)")
 
 BENCH = os.path.join("build", "geometry_bench")
+HRRR = os.path.join("..", "shared", "testdata", "hrrr.t06z.wrfsfcf01-UGRD.grib2")
+
+# The first read of a grid's coordinates in a fresh process, and a later
+# field's on the same grid: CPU milliseconds of each.
+FIELD_API = """
+import sys, time, vorlak
+with vorlak.open(sys.argv[1]) as grib:
+    field = grib[0]
+    field.shape  # the scan and the keys, not timed
+    start = time.process_time()
+    field.latitudes, field.longitudes
+    first = time.process_time() - start
+    start = time.process_time()
+    again = grib[0]
+    again.latitudes, again.longitudes
+    print(first * 1e3, (time.process_time() - start) * 1e3)
+"""
 
 # name in geometry_bench: (columns, rows)
 PROJECTED = {
@@ -108,6 +131,15 @@ def main():
     for line in out.splitlines():
         if line.startswith("hrrr lambert"):
             print("ours:", line)
+
+    if not os.path.exists(HRRR):
+        return
+    runs = [subprocess.run([sys.executable, "-c", FIELD_API, HRRR], check=True, capture_output=True, text=True,
+                           env={**os.environ, "PYTHONPATH": os.getcwd()}).stdout.split() for _ in range(3)]
+    first = min(float(r[0]) for r in runs)
+    again = min(float(r[1]) for r in runs)
+    print(f"field API, HRRR latitudes and longitudes: first field {first:.1f} ms "
+          f"({first * 1e6 / X.size:.1f} ns/point), a later field on the grid {again * 1e3:.1f} us")
 
 
 if __name__ == "__main__":

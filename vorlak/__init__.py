@@ -8,14 +8,14 @@ from vorlak import _vorlak
 from vorlak._vorlak import *  # noqa: F401,F403
 
 if TYPE_CHECKING:
-    from vorlak.fields import Field, GribFile, open  # noqa: F401
+    from vorlak.fields import Field, GribFile, NearestPoint, open  # noqa: F401
     from vorlak.virtual import references  # noqa: F401
 
 # The codes API only: `from vorlak import *` must not shadow the builtin open.
 __all__ = list(_vorlak.__all__)
 __version__ = _vorlak.__version__
 
-_FIELD_API = ("open", "GribFile", "Field")
+_FIELD_API = ("open", "GribFile", "Field", "NearestPoint")
 
 
 def __getattr__(name):

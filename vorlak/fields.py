@@ -14,14 +14,21 @@ carries several fields gives one ``Field`` each.
 """
 from __future__ import annotations
 
+import functools
 import os
-from typing import Any, Iterator
+from typing import Any, Iterator, NamedTuple
 
 import numpy as np
 
 from vorlak import _fields
+from vorlak._vorlak import CodesInternalError
 
-__all__ = ["open", "GribFile", "Field"]
+__all__ = ["open", "GribFile", "Field", "NearestPoint"]
+
+# The arrays of a field's grid, by the number the binding knows them by.
+_LATITUDES, _LONGITUDES, _X, _Y = range(4)
+# Points handed out at a time by Field.points().
+_POINTS_AT_ONCE = 4096
 
 # The keys shown by repr(field), when the field has them.
 _REPR_KEYS = ("shortName", "typeOfLevel", "level", "dataDate", "dataTime", "stepRange", "gridType")
@@ -33,6 +40,33 @@ def _label(field: _fields.Field) -> str:
     if field._fields_in_message > 1:
         return f"{field.message_number}.{field.index_in_message + 1}"
     return str(field.message_number)
+
+
+class NearestPoint(NamedTuple):
+    """A grid point found by :meth:`Field.nearest`."""
+
+    lat: float
+    lon: float
+    value: float
+    distance: float  # great-circle distance in km
+    index: int  # into field.values.ravel()
+    position: tuple  # into field.values: (row, column), or (index,) on a grid without rows
+
+
+@functools.lru_cache(maxsize=64)
+def _crs_of(params: tuple):
+    """The pyproj.CRS of PROJ parameters (as sorted items), made once per
+    grid description."""
+    try:
+        import pyproj
+    except ImportError:
+        raise ImportError("Field.crs needs pyproj (Debian: apt-get install python3-pyproj)") from None
+    crs = pyproj.CRS.from_dict(dict(params))
+    # Through its WKT, so that the CRS read back from grid_mapping's
+    # crs_wkt (as rioxarray reads it) compares equal: a rotated frame made
+    # from PROJ parameters does not, though it transforms the same.
+    wkt = crs.to_wkt()
+    return pyproj.CRS.from_wkt(wkt) if wkt else crs
 
 
 class Field(_fields.Field):
@@ -48,11 +82,16 @@ class Field(_fields.Field):
 
     ``values``, ``latitudes`` and ``longitudes`` are computed on first use and
     kept by this field object; ``grib[i]`` makes a new object each time, so
-    nothing decoded outlives the fields you keep. Once the file is closed,
+    nothing decoded outlives the fields you keep. Coordinates are computed
+    once per grid and shared by every field on it. Once the file is closed,
     every read raises ``ValueError``.
+
+    The grid: ``latitudes``, ``longitudes``, ``x``, ``y``, ``projparams``,
+    ``crs``, ``grid_mapping``, ``grid_id``, ``grid_type``, ``nearest()`` and
+    ``points()``.
     """
 
-    __slots__ = ("_values_kept", "_latitudes_kept", "_longitudes_kept")
+    __slots__ = ("_values_kept", "_latitudes_kept", "_longitudes_kept", "_x_kept", "_y_kept")
 
     @property
     def values(self) -> np.ndarray:
@@ -92,27 +131,116 @@ class Field(_fields.Field):
         values."""
         return self._shape()
 
+    # ------------------------------------------------------------------ grid
+
     @property
     def latitudes(self) -> np.ndarray | None:
-        """Latitude of every point in degrees, shaped like ``values``; None
-        where the grid has no coordinates."""
-        return self._coordinates("_latitudes_kept", True)
+        """Latitude of every point in degrees north, read-only, shaped like
+        ``values`` (2-D on grids with rows, 1-D on point lists such as reduced
+        Gaussian grids); None where the message does not place its points
+        (unstructured grids, spectral coefficients, predefined grids).
+        Raises CodesInternalError where the grid's parameters make no sense
+        or its points are placed in a way not supported; the values stay
+        readable."""
+        return self._grid("_latitudes_kept", _LATITUDES)
 
     @property
     def longitudes(self) -> np.ndarray | None:
-        """Longitude of every point in degrees, shaped like ``values``; None
-        where the grid has no coordinates."""
-        return self._coordinates("_longitudes_kept", False)
+        """Longitude of every point in degrees east, like ``latitudes``:
+        in [-180, 180), or running on past 180 where that keeps a grid that
+        crosses the antimeridian in one piece."""
+        return self._grid("_longitudes_kept", _LONGITUDES)
 
-    def _coordinates(self, slot: str, latitude: bool) -> np.ndarray | None:
+    @property
+    def x(self) -> np.ndarray | None:
+        """x of every column in metres in the plane of the projection (the
+        axis of ``crs``), read-only; None unless the grid is projected."""
+        return self._grid("_x_kept", _X)
+
+    @property
+    def y(self) -> np.ndarray | None:
+        """y of every row in metres in the plane of the projection; None
+        unless the grid is projected."""
+        return self._grid("_y_kept", _Y)
+
+    def _grid(self, slot: str, which: int) -> np.ndarray | None:
         self._check_open()
         try:
             return getattr(self, slot)
         except AttributeError:
             pass
-        points = self._coordinate(latitude)
-        setattr(self, slot, points)
-        return points
+        array = self._grid_array(which)
+        setattr(self, slot, array)
+        return array
+
+    @property
+    def projparams(self) -> dict[str, Any] | None:
+        """The grid's coordinate reference system as PROJ parameters
+        (``{"proj": "lcc", "lat_1": 25.0, ..., "R": 6371229.0, "units": "m"}``;
+        ``ob_tran`` for rotated grids, ``longlat`` for plain ones): the plane of
+        ``x`` and ``y``, or the latitude/longitude frame (rotated or not) the
+        grid is regular in. None where the grid has no coordinates;
+        CodesInternalError where its projection makes no sense."""
+        return self._crs(False)
+
+    @property
+    def grid_mapping(self) -> dict[str, Any] | None:
+        """The CF grid_mapping attributes of the grid (``grid_mapping_name``
+        and its parameters, the figure of the Earth), with ``crs_wkt`` when
+        pyproj is installed; None where the grid has no coordinates."""
+        attributes = self._crs(True)
+        if attributes is not None:
+            try:
+                crs = self.crs
+            except ImportError:
+                return attributes
+            attributes["crs_wkt"] = crs.to_wkt()
+        return attributes
+
+    @property
+    def crs(self):
+        """The grid's coordinate reference system as a ``pyproj.CRS`` (from
+        ``projparams``); None where the grid has no coordinates. Raises
+        ImportError when pyproj is not installed."""
+        params = self.projparams
+        if params is None:
+            return None
+        return _crs_of(tuple(sorted(params.items())))
+
+    @property
+    def grid_id(self) -> bytes:
+        """A hashable identity of the field's grid, read without decoding:
+        fields whose grid sections are byte for byte the same have the same
+        ``grid_id`` (and share their coordinates)."""
+        return self._grid_id()
+
+    @property
+    def grid_type(self) -> str | None:
+        """The ``gridType`` key: ``regular_ll``, ``lambert``,
+        ``polar_stereographic``, ``reduced_gg``, ``rotated_ll``, ..."""
+        return self.get("gridType")
+
+    def nearest(self, lat: float, lon: float, k: int = 1) -> list[NearestPoint]:
+        """The ``k`` grid points nearest to (lat, lon) by great-circle
+        distance (km, on a sphere of 6371.0088 km), nearest first (equal
+        distances by index), each with its value. Decodes the values; raises
+        CodesInternalError where the grid has no coordinates."""
+        count = _count(k)
+        found = self._nearest(float(lat), float(lon), count)
+        shape = self.shape
+        return [NearestPoint(p_lat, p_lon, value, distance, index,
+                             divmod(index, shape[1]) if shape else (index,))
+                for index, p_lat, p_lon, distance, value in found]
+
+    def points(self) -> Iterator[tuple[float, float, float]]:
+        """An iterator over (lat, lon, value) of every point, in the order of
+        ``values``. Raises CodesInternalError at once where the grid has no
+        coordinates."""
+        values = self.values
+        lats, lons = self.latitudes, self.longitudes
+        if lats is None or lats.size != values.size:
+            raise CodesInternalError(f"no grid point positions on this {self.grid_type or 'unknown'} grid")
+        return _points(lats.ravel(), lons.ravel(), values.ravel())
 
     def _check_open(self) -> None:
         self.message_number  # raises ValueError once the file is closed
@@ -193,6 +321,22 @@ class GribFile:
             return f"<GribFile {self.name!r} (closed)>"
         count = len(self._reader)
         return f"<GribFile {self.name!r} {count} field{'' if count == 1 else 's'}>"
+
+
+def _count(k: Any) -> int:
+    try:
+        count = k.__index__()
+    except AttributeError:
+        raise TypeError(f"k must be an integer, not {type(k).__name__}") from None
+    if count < 1:
+        raise ValueError(f"k must be at least 1, not {count}")
+    return count
+
+
+def _points(lats: np.ndarray, lons: np.ndarray, values: np.ndarray) -> Iterator[tuple[float, float, float]]:
+    for start in range(0, values.size, _POINTS_AT_ONCE):
+        end = start + _POINTS_AT_ONCE
+        yield from zip(lats[start:end].tolist(), lons[start:end].tolist(), values[start:end].tolist())
 
 
 def _choices(value: Any) -> tuple:

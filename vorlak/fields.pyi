@@ -1,11 +1,11 @@
 # Type stubs for vorlak.fields (vorlak.open, GribFile, Field).
 import os
-from typing import Any, Iterator, Protocol, SupportsIndex, overload
+from typing import Any, Iterator, NamedTuple, Protocol, SupportsIndex, overload
 
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["open", "GribFile", "Field"]
+__all__ = ["open", "GribFile", "Field", "NearestPoint"]
 
 class _BinaryReadable(Protocol):
     def read(self) -> bytes: ...
@@ -14,6 +14,14 @@ _Source = str | os.PathLike[str] | os.PathLike[bytes] | bytes | bytearray | memo
 _KeyValue = int | float | str | npt.NDArray[np.float64]
 
 def open(source: _Source) -> GribFile: ...
+
+class NearestPoint(NamedTuple):
+    lat: float
+    lon: float
+    value: float
+    distance: float  # km
+    index: int  # into values.ravel()
+    position: tuple[int, ...]  # into values: (row, column), or (index,)
 
 class Field:
     # The mapping of the field's keys (read without decoding).
@@ -42,10 +50,27 @@ class Field:
     def data(self, dtype: npt.DTypeLike = ...) -> npt.NDArray[np.floating[Any]]: ...
     @property
     def shape(self) -> tuple[int, int] | None: ...
+    # The grid (coordinates read-only, shaped like values; computed once per grid).
     @property
     def latitudes(self) -> npt.NDArray[np.float64] | None: ...
     @property
     def longitudes(self) -> npt.NDArray[np.float64] | None: ...
+    @property
+    def x(self) -> npt.NDArray[np.float64] | None: ...
+    @property
+    def y(self) -> npt.NDArray[np.float64] | None: ...
+    @property
+    def projparams(self) -> dict[str, float | str] | None: ...
+    @property
+    def crs(self) -> Any: ...  # pyproj.CRS | None
+    @property
+    def grid_mapping(self) -> dict[str, float | str | list[float]] | None: ...
+    @property
+    def grid_id(self) -> bytes: ...
+    @property
+    def grid_type(self) -> str | None: ...
+    def nearest(self, lat: float, lon: float, k: int = ...) -> list[NearestPoint]: ...
+    def points(self) -> Iterator[tuple[float, float, float]]: ...
 
 class GribFile:
     name: str

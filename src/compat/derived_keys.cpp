@@ -36,6 +36,17 @@ void DerivedKeys::set(std::string name, KeyValue value) {
   }
 }
 
+void DerivedKeys::add_absent(std::vector<Entry> entries) {
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.first < b.first; });
+  const std::size_t kept = entries_.size();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (i > 0 && entries[i].first == entries[i - 1].first) continue;  // the first of a name
+    if (!find(entries[i].first)) entries_.push_back(std::move(entries[i]));
+  }
+  std::inplace_merge(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end(),
+                     [](const Entry& a, const Entry& b) { return a.first < b.first; });
+}
+
 namespace {
 
 using Key = DerivedKey;

@@ -29,6 +29,9 @@ class DerivedKeys {
 
   // Adds or replaces.
   void set(std::string name, KeyValue value);
+  // Adds the entries whose names are not there yet (the first of a
+  // repeated name).
+  void add_absent(std::vector<Entry> entries);
 
   // Takes entries already ascending by name and unique (the caller's
   // guarantee), as derive_keys builds them.

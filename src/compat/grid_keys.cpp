@@ -116,7 +116,7 @@ std::string_view grid_type_of_template(std::uint16_t number, bool quasi_regular)
   }
 }
 
-Result<NamedValues> grib2_grid_keys(Bytes section3) {
+Result<NamedValues> grib2_grid_keys(Bytes section3, GridKeySet set) {
   auto definition = grib2_grid_definition(section3);
   if (!definition) return fail(definition.error());
   const std::uint16_t number = load_u16_be(section3.data() + 12);
@@ -125,7 +125,7 @@ Result<NamedValues> grib2_grid_keys(Bytes section3) {
   Keys keys;
 
   // The section's own fields, the first of each name.
-  for (std::size_t i = 0; layout && i < layout->size(); ++i) {
+  for (std::size_t i = 0; set == GridKeySet::All && layout && i < layout->size(); ++i) {
     const TemplateField& f = layout->field(i);
     std::string name(template_key_name(f.key));
     if (keys.has(name)) continue;
@@ -140,17 +140,20 @@ Result<NamedValues> grib2_grid_keys(Bytes section3) {
     for (std::uint32_t e = 0; e < n; ++e) entries[e] = static_cast<double>(reader.get(i, e)->value());
     keys.out.emplace_back(std::move(name), KeyValue{std::move(entries)});
   }
-  if (!layout) keys.integer("gridDefinitionTemplateNumber", number);
+  if (!layout && set == GridKeySet::All) keys.integer("gridDefinitionTemplateNumber", number);
 
   // Derived keys in degrees and metres.
-  double unit = 1e-6;
+  // Degrees per unit as basic / subdivisions, divided last so that a
+  // stated 23088000 millionths reads 23.088.
+  double angle = 1.0, parts = 1e6;
   if (uses_basic_angle(number)) {
     const auto basic = template_key_id("basicAngleOfTheInitialProductionDomain");
     const auto subdivisions = template_key_id("subdivisionsOfBasicAngle");
     const auto b = basic ? reader.find(*basic) : std::nullopt;
     const auto s = subdivisions ? reader.find(*subdivisions) : std::nullopt;
     if (b && s && !b->missing() && !s->missing() && b->raw != 0 && s->raw != 0) {
-      unit = static_cast<double>(b->raw) / static_cast<double>(s->raw);
+      angle = static_cast<double>(b->raw);
+      parts = static_cast<double>(s->raw);
     }
   }
   const auto field = [&](std::string_view name) -> std::optional<FieldValue> {
@@ -165,20 +168,20 @@ Result<NamedValues> grib2_grid_keys(Bytes section3) {
     const bool increment = name == "iDirectionIncrement" || name == "jDirectionIncrement";
     if (increment && increments_in_metres) continue;
     if (const auto v = field(name)) {
-      keys.number(str_cat(name, "InDegrees"), static_cast<double>(v->value()) * unit);
+      keys.number(str_cat(name, "InDegrees"), static_cast<double>(v->value()) * angle / parts);
     }
   }
   for (std::string_view name : {"Dx", "Dy"}) {
-    if (const auto v = field(name)) keys.number(str_cat(name, "InMetres"), static_cast<double>(v->value()) * 1e-3);
+    if (const auto v = field(name)) keys.number(str_cat(name, "InMetres"), static_cast<double>(v->value()) / 1e3);
   }
   if (increments_in_metres) {
-    if (const auto v = field("iDirectionIncrement")) keys.number("DiInMetres", static_cast<double>(v->value()) * 1e-3);
-    if (const auto v = field("jDirectionIncrement")) keys.number("DjInMetres", static_cast<double>(v->value()) * 1e-3);
+    if (const auto v = field("iDirectionIncrement")) keys.number("DiInMetres", static_cast<double>(v->value()) / 1e3);
+    if (const auto v = field("jDirectionIncrement")) keys.number("DjInMetres", static_cast<double>(v->value()) / 1e3);
   }
   if (number == 90) {
-    if (const auto v = field("Xp")) keys.number("XpInGridLengths", static_cast<double>(v->value()) * 1e-3);
-    if (const auto v = field("Yp")) keys.number("YpInGridLengths", static_cast<double>(v->value()) * 1e-3);
-    if (const auto v = field("Nr")) keys.number("NrInRadiusOfEarth", static_cast<double>(v->value()) * 1e-6);
+    if (const auto v = field("Xp")) keys.number("XpInGridLengths", static_cast<double>(v->value()) / 1e3);
+    if (const auto v = field("Yp")) keys.number("YpInGridLengths", static_cast<double>(v->value()) / 1e3);
+    if (const auto v = field("Nr")) keys.number("NrInRadiusOfEarth", static_cast<double>(v->value()) / 1e6);
   }
   if (number == 101 && section3.size() >= 35) keys.text("uuidOfHGrid", hex(section3.subspan(19, 16)));
   keys.earth(definition->earth);
@@ -248,8 +251,8 @@ Result<NamedValues> grib1_grid_keys(Bytes gds) {
     } else if (const auto* p = std::get_if<MercatorParams>(&g->projection)) {
       number = 10;
       keys.number("LaDInDegrees", p->true_scale_lat);
-      last(sign_magnitude_24(load_u24_be(gds.data() + 17)) * 1e-3,
-           sign_magnitude_24(load_u24_be(gds.data() + 20)) * 1e-3);
+      last(sign_magnitude_24(load_u24_be(gds.data() + 17)) / 1e3,
+           sign_magnitude_24(load_u24_be(gds.data() + 20)) / 1e3);
     }
     keys.number(number == 10 ? "DiInMetres" : "DxInMetres", g->dx);
     keys.number(number == 10 ? "DjInMetres" : "DyInMetres", g->dy);

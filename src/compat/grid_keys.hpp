@@ -9,9 +9,13 @@
 
 namespace vorlak {
 
+// All: the section's own fields and the derived keys. Derived: the derived
+// keys alone (the template keys of a field have the section's fields).
+enum class GridKeySet : std::uint8_t { All, Derived };
+
 // From a GRIB2 grid definition section (section 3); fails only for a
 // section too short to name its template.
-Result<NamedValues> grib2_grid_keys(Bytes section3);
+Result<NamedValues> grib2_grid_keys(Bytes section3, GridKeySet set = GridKeySet::All);
 
 // From a GRIB1 grid description section; fails as grib1_grid_definition does.
 Result<NamedValues> grib1_grid_keys(Bytes gds);

@@ -1,7 +1,7 @@
 // The decoding side of a FieldFile: the values of one field in the
 // presented order of its grid's layout (the order its coordinates come in),
-// its rows and columns, the latitude and longitude of every point, and the
-// codes view of one field for the key listing and the nearest search.
+// its rows and columns, and the codes view of one field for the key
+// listing. The grid's coordinates are in field_grid.cpp.
 #include <cstddef>
 #include <variant>
 
@@ -65,31 +65,6 @@ Result<std::optional<FieldShape>> FieldFile::shape(std::size_t field) const {
   return shape_of(*layout);
 }
 
-Result<std::optional<std::vector<double>>> FieldFile::coordinate(std::size_t field, bool latitude) const {
-  using Out = std::optional<std::vector<double>>;
-  const Edition edition = scan_.records[fields_[field].record].edition;
-  const Bytes section = grid_section(field);
-  if (section.empty()) return Out();
-  auto definition = grid_definition_of(edition, section);
-  if (!definition) return fail(std::move(definition.error()));
-  if (std::holds_alternative<NoCoordinates>(definition->geometry)) return Out();
-  auto coordinates = grid_coordinates_of(edition, section);
-  if (!coordinates) return fail(std::move(coordinates.error()));
-  // The layout bounds the point count (kMaxGridPoints).
-  const GridCoordinates& points = **coordinates;
-  std::vector<double> out(points.size());
-  for (std::uint64_t p = 0; p < out.size(); ++p) out[p] = latitude ? points.latitude(p) : points.longitude(p);
-  return Out(std::move(out));
-}
-
-Result<std::optional<std::vector<double>>> FieldFile::latitudes(std::size_t field) const {
-  return coordinate(field, true);
-}
-
-Result<std::optional<std::vector<double>>> FieldFile::longitudes(std::size_t field) const {
-  return coordinate(field, false);
-}
-
 HandleRecord FieldFile::codes_view(std::size_t field, const DecodeOptions& options) const {
   const Entry& entry = fields_[field];
   const MessageRecord& message_record = scan_.records[entry.record];
@@ -120,12 +95,6 @@ HandleRecord FieldFile::codes_view(std::size_t field, const DecodeOptions& optio
   view.memo = std::make_shared<ValuesMemo>();
   view.memo->get_with([&] { return decode(field, options); });
   return view;
-}
-
-CodesResult<std::vector<NearestCandidate>> FieldFile::nearest(std::size_t field, double latitude,
-                                                              double longitude, std::uint64_t count,
-                                                              const DecodeOptions& options) const {
-  return vorlak::nearest(codes_view(field, options), latitude, longitude, count);
 }
 
 }  // namespace vorlak

@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "compat/grid_keys.hpp"
 #include "core/file_read.hpp"
+#include "core/grid_geometry.hpp"
 #include "core/key_lookup.hpp"
 #include "grib/grib2_sections.hpp"
 #include "grib/message_record.hpp"
@@ -174,19 +176,45 @@ const FieldFile::Described& FieldFile::described(std::size_t field) const {
   return once(described_[field], [&] { return describe(field); });
 }
 
+namespace {
+
+// gridType names every GRIB2 grid template here, where the codes API knows
+// only some (and calls a rotated Gaussian grid reduced_gg). GRIB1 records
+// carry the number of the codes API's name, which is right for every GRIB1
+// grid read.
+void name_grid_type(const MessageRecord& record, DerivedKeys& keys) {
+  if (record.edition != Edition::Two || !record.gridDefinitionTemplateNumber) return;
+  const std::string_view name =
+      grid_type_of_template(*record.gridDefinitionTemplateNumber, record.reduced_point_count.has_value());
+  if (!name.empty()) keys.set("gridType", KeyValue{std::string(name)});
+}
+
+}  // namespace
+
 const DerivedKeys& FieldFile::codes_keys(std::size_t field) const {
   return once(codes_keys_[field], [&] {
     const Described& d = described(field);
-    return derive_keys(FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)},
-                       KeySet::Codes);
+    DerivedKeys keys = derive_keys(
+        FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)}, KeySet::Codes);
+    name_grid_type(d.record, keys);
+    return keys;
   });
 }
 
+// The codes API's keys and the template fields, with the grid keys in
+// degrees and metres (LaDInDegrees, DxInMetres, the Earth's axes, ...)
+// where no key of that name is there already: the section's own fields
+// have the same names and values in both.
 const DerivedKeys& FieldFile::all_keys(std::size_t field) const {
   return once(all_keys_[field], [&] {
     const Described& d = described(field);
-    return derive_keys(FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)},
-                       KeySet::All);
+    DerivedKeys keys = derive_keys(
+        FieldView{d.record, message_of(field), d.grid_size.has_value(), d.grid_size.value_or(0)}, KeySet::All);
+    if (const Bytes section = grid_section(field); !section.empty()) {
+      if (auto grid = grid_keys_of(d.record.edition, section, GridKeySet::Derived)) keys.add_absent(std::move(*grid));
+    }
+    name_grid_type(d.record, keys);
+    return keys;
   });
 }
 

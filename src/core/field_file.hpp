@@ -26,7 +26,9 @@
 #include <vector>
 
 #include "compat/derived_keys.hpp"
+#include "compat/grid_crs.hpp"
 #include "core/codes_error.hpp"
+#include "core/coordinate_cache.hpp"
 #include "core/field_walk.hpp"
 #include "core/grid_points.hpp"
 #include "core/handle_record.hpp"
@@ -63,6 +65,18 @@ struct FieldData {
 
 // One key of a field and its value.
 using FieldKey = std::pair<std::string, KeyValue>;
+
+// Read-only doubles and what keeps them alive: the coordinates a grid
+// shares through the coordinate cache (no copy), or an array made for the
+// caller.
+struct SharedDoubles {
+  std::shared_ptr<const void> owner;
+  std::span<const double> data;
+};
+
+// The arrays of a field's grid: a latitude and a longitude per point, and
+// for projected grids x per column and y per row in metres.
+enum class GridArray : std::uint8_t { Latitudes, Longitudes, X, Y };
 
 // A failure to open: the text, and the operating system's error number when
 // the file could not be read (0 otherwise).
@@ -120,8 +134,35 @@ class FieldFile {
 
   // The field as the codes API would see a message holding only it, its
   // decode (or the decode's error) already in place: for the key listing
-  // with computed keys and the nearest search of the command line.
+  // with computed keys.
   HandleRecord codes_view(std::size_t field, const DecodeOptions& options) const;
+
+  // ------------------------------------------------------------------ grid
+  // (field_grid.cpp) Computed without decoding values, except for nearest.
+  //
+  // The identity of the field's grid: the edition, then the bytes of its
+  // grid section, so fields on byte-identical sections share it; a GRIB1
+  // field on a predefined grid has its centre and grid number instead.
+  std::string grid_id(std::size_t field) const;
+  // The grid's coordinates, shared by every field on it (computed once,
+  // through the coordinate cache); none where the message does not place
+  // the points. Fails for parameters that make no sense and for points
+  // placed in a way not supported (a broken points-per-row list, a turned
+  // Mercator grid, a template without geometry here).
+  Result<std::optional<SharedCoordinates>> grid_coordinates(std::size_t field) const;
+  // One of the grid's arrays in the presented order (that of the values):
+  // none where the grid has no coordinates, and x and y none unless it is
+  // projected. Shares the cached coordinates where their form allows.
+  Result<std::optional<SharedDoubles>> grid_array(std::size_t field, GridArray which) const;
+  // The grid's coordinate reference system as PROJ parameters and CF
+  // grid_mapping attributes; none where the grid has no coordinates. Fails
+  // where its projection or rotation makes no sense.
+  Result<std::optional<NamedValues>> proj_parameters(std::size_t field) const;
+  Result<std::optional<NamedValues>> cf_grid_mapping(std::size_t field) const;
+  // The `count` points nearest to a position by great-circle distance (km),
+  // nearest first, ties by index; indexes are presented ones (into the
+  // values as this API hands them out). Decodes the values; fails where the
+  // grid has no coordinates, saying why.
   CodesResult<std::vector<NearestCandidate>> nearest(std::size_t field, double latitude, double longitude,
                                                      std::uint64_t count, const DecodeOptions& options) const;
 
@@ -168,6 +209,7 @@ class FieldFile {
   // The field's grid section; empty when it has none (a GRIB1 message on a
   // predefined grid).
   Bytes grid_section(std::size_t field) const;
+  Edition edition(std::size_t field) const { return scan_.records[fields_[field].record].edition; }
   Result<std::optional<std::vector<double>>> coordinate(std::size_t field, bool latitude) const;
 
   SharedBytes bytes_;

@@ -6,6 +6,7 @@
 // reference system as PROJ parameters and CF grid_mapping attributes. None
 // of these touch the interpreter; all may run without its lock.
 #include "compat/grid_crs.hpp"
+#include "compat/grid_keys.hpp"
 #include "core/coordinate_cache.hpp"
 #include "grib/framing.hpp"
 #include "grib/geometry/grid_definition.hpp"
@@ -20,7 +21,10 @@ Result<GridDefinition> grid_definition_of(Edition edition, Bytes section);
 // byte-identical grid sections.
 Result<SharedCoordinates> grid_coordinates_of(Edition edition, Bytes section);
 
-Result<NamedValues> grid_keys_of(Edition edition, Bytes section);
+// GRIB1 grid keys are all derived (a GDS has no template keys).
+Result<NamedValues> grid_keys_of(Edition edition, Bytes section, GridKeySet set = GridKeySet::All);
+// Fail for grids without coordinates, and for a projection or rotation
+// whose parameters make no sense (as computing the coordinates would).
 Result<NamedValues> proj_parameters_of(Edition edition, Bytes section);
 Result<NamedValues> cf_grid_mapping_of(Edition edition, Bytes section);
 

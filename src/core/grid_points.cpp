@@ -243,13 +243,17 @@ CodesResult<std::vector<NearestCandidate>> nearest(const HandleRecord& handle, d
                                                    std::uint64_t count) {
   auto view = grid_view(handle);
   if (!view) return codes_fail(std::move(view.error()));
-  const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(count, 1), view->size()));
+  return nearest(*view, latitude, longitude, count);
+}
+
+std::vector<NearestCandidate> nearest(const GridView& view, double latitude, double longitude, std::uint64_t count) {
+  const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(count, 1), view.size()));
   std::vector<NearestCandidate> result;
   if (k == 0) return result;
   thread_local NearestWorkspace workspace;
   const Query query(latitude, longitude);
   NearestSelection selection(query, k, result);
-  search(*view, query, selection, workspace);
+  search(view, query, selection, workspace);
   selection.finish();
   return result;
 }

@@ -57,6 +57,9 @@ CodesResult<std::vector<NearestCandidate>> rank_by_distance(const HandleRecord& 
 // grid is smaller), found without ordering the rest.
 CodesResult<std::vector<NearestCandidate>> nearest(const HandleRecord& handle, double latitude, double longitude,
                                                    std::uint64_t count);
+// The same search over points given directly (the field API's presented
+// coordinates and values); the view's lengths are the caller's to match.
+std::vector<NearestCandidate> nearest(const GridView& view, double latitude, double longitude, std::uint64_t count);
 
 // The nearest point for each query pair, in order. Empty when the grid has
 // no points (the caller reports kNoGridPoints if it asked for any). The two

@@ -112,6 +112,11 @@ PyObject* raise_open_error(const FieldFileError& error, PyObject* path);
 // rows x columns when a shape is given; read-only unless `writeable`.
 PyObject* array_of(std::vector<double>&& values, std::optional<FieldShape> shape, bool writeable);
 PyObject* array_of(std::vector<float>&& values, std::optional<FieldShape> shape, bool writeable);
+// A read-only array over doubles kept alive by their owner (the shared
+// coordinates of a grid): no copy.
+PyObject* array_of(SharedDoubles&& values, std::optional<FieldShape> shape);
+// {name: value} of named values (PROJ parameters, CF attributes).
+PyObject* dict_of(const NamedValues& values);
 bool numpy_ready();
 
 }  // namespace vorlak::fields

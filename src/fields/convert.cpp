@@ -26,18 +26,26 @@ void free_vector(PyObject* capsule) {
   delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, "vorlak._fields.values"));
 }
 
+void free_shared(PyObject* capsule) {
+  delete static_cast<SharedDoubles*>(PyCapsule_GetPointer(capsule, "vorlak._fields.shared"));
+}
+
+// Rows x columns when the shape holds `size` points, else one dimension.
+int dimensions(std::size_t size, const std::optional<FieldShape>& shape, npy_intp* dims) {
+  if (shape && shape->rows * shape->columns == size) {
+    dims[0] = static_cast<npy_intp>(shape->rows);
+    dims[1] = static_cast<npy_intp>(shape->columns);
+    return 2;
+  }
+  dims[0] = static_cast<npy_intp>(size);
+  return 1;
+}
+
 template <class T>
 PyObject* array_over(std::vector<T>&& values, std::optional<FieldShape> shape, bool writeable, int type_number) {
   if (!numpy_ready()) return nullptr;
   npy_intp dims[2];
-  int rank = 1;
-  if (shape && shape->rows * shape->columns == values.size()) {
-    dims[0] = static_cast<npy_intp>(shape->rows);
-    dims[1] = static_cast<npy_intp>(shape->columns);
-    rank = 2;
-  } else {
-    dims[0] = static_cast<npy_intp>(values.size());
-  }
+  const int rank = dimensions(values.size(), shape, dims);
   PyRef array;
   if (values.empty()) {
     // Nothing to hand over: NumPy makes its own (empty) storage.
@@ -76,6 +84,46 @@ PyObject* array_of(std::vector<double>&& values, std::optional<FieldShape> shape
 
 PyObject* array_of(std::vector<float>&& values, std::optional<FieldShape> shape, bool writeable) {
   return array_over(std::move(values), shape, writeable, NPY_FLOAT32);
+}
+
+PyObject* array_of(SharedDoubles&& values, std::optional<FieldShape> shape) {
+  if (!numpy_ready()) return nullptr;
+  npy_intp dims[2];
+  const int rank = dimensions(values.data.size(), shape, dims);
+  if (values.data.empty()) return PyArray_SimpleNew(rank, dims, NPY_FLOAT64);
+  auto* owned = new SharedDoubles(std::move(values));
+  PyRef capsule(PyCapsule_New(owned, "vorlak._fields.shared", &free_shared));
+  if (!capsule) {
+    delete owned;
+    return nullptr;
+  }
+  // NumPy does not write through an array made read-only below.
+  PyRef array(PyArray_SimpleNewFromData(rank, dims, NPY_FLOAT64, const_cast<double*>(owned->data.data())));
+  if (!array) return nullptr;
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), capsule.release()) < 0) return nullptr;
+  PyArray_CLEARFLAGS(reinterpret_cast<PyArrayObject*>(array.get()), NPY_ARRAY_WRITEABLE);
+  return array.release();
+}
+
+PyObject* dict_of(const NamedValues& values) {
+  PyRef dict(PyDict_New());
+  if (!dict) return nullptr;
+  for (const auto& [name, value] : values) {
+    // Several numbers (two standard parallels) as a list: dicts of lists compare.
+    PyRef item;
+    if (const auto* numbers = std::get_if<std::vector<double>>(&value.value)) {
+      item = PyRef(PyList_New(static_cast<Py_ssize_t>(numbers->size())));
+      for (std::size_t i = 0; item && i < numbers->size(); ++i) {
+        PyObject* number = PyFloat_FromDouble((*numbers)[i]);
+        if (!number) return nullptr;
+        PyList_SET_ITEM(item.get(), static_cast<Py_ssize_t>(i), number);
+      }
+    } else {
+      item = PyRef(key_value_object(value));
+    }
+    if (!item || PyDict_SetItemString(dict.get(), name.c_str(), item.get()) < 0) return nullptr;
+  }
+  return dict.release();
 }
 
 PyObject* name_object(const std::string& name) {

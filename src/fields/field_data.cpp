@@ -88,25 +88,53 @@ PyObject* field_shape_method(PyObject* self, PyObject*) {
   return shape_tuple(*shape);
 }
 
-PyObject* field_coordinate_method(PyObject* self, PyObject* latitude) {
-  int wanted = 0;
-  if (!truth(latitude, wanted)) return nullptr;
+PyObject* field_grid_array_method(PyObject* self, PyObject* which_object) {
+  const long which = PyLong_AsLong(which_object);
+  if (which == -1 && PyErr_Occurred()) return nullptr;
+  if (which < 0 || which > 3) {
+    PyErr_SetString(PyExc_ValueError, "_grid_array(which): which is 0, 1, 2 or 3");
+    return nullptr;
+  }
   Target target = target_of(self);
   if (!target) return nullptr;
-  auto result = unlocked([&] {
-    // The shape comes from the same walk of the sections as the points.
-    struct Out {
-      Result<std::optional<std::vector<double>>> points;
-      Result<std::optional<FieldShape>> shape;
-    };
-    auto points = wanted ? target.file->latitudes(target.index) : target.file->longitudes(target.index);
-    auto shape = points && *points ? target.file->shape(target.index) : Result<std::optional<FieldShape>>();
+  const auto array = static_cast<GridArray>(which);
+  const bool per_point = array == GridArray::Latitudes || array == GridArray::Longitudes;
+  struct Out {
+    Result<std::optional<SharedDoubles>> points;
+    Result<std::optional<FieldShape>> shape;
+  };
+  Out out = unlocked([&] {
+    auto points = target.file->grid_array(target.index, array);
+    // Latitudes and longitudes take the shape of the values.
+    auto shape = per_point && points && *points ? target.file->shape(target.index)
+                                                : Result<std::optional<FieldShape>>();
     return Out{std::move(points), std::move(shape)};
   });
-  if (!result.points) return raise_codes(result.points.error());
-  if (!*result.points) Py_RETURN_NONE;
-  if (!result.shape) return raise_codes(result.shape.error());
-  return array_of(std::move(**result.points), *result.shape, false);
+  if (!out.points) return raise_codes(out.points.error());
+  if (!*out.points) Py_RETURN_NONE;
+  if (!out.shape) return raise_codes(out.shape.error());
+  return array_of(std::move(**out.points), *out.shape);
+}
+
+PyObject* field_crs_method(PyObject* self, PyObject* cf_object) {
+  int cf = 0;
+  if (!truth(cf_object, cf)) return nullptr;
+  Target target = target_of(self);
+  if (!target) return nullptr;
+  auto described = unlocked([&] {
+    return cf ? target.file->cf_grid_mapping(target.index) : target.file->proj_parameters(target.index);
+  });
+  if (!described) return raise_codes(described.error());
+  if (!*described) Py_RETURN_NONE;
+  return dict_of(**described);
+}
+
+PyObject* field_grid_id_method(PyObject* self, PyObject*) {
+  auto* field = reinterpret_cast<FieldObject*>(self);
+  const FieldFile* file = held_file(field->reader);
+  if (!file) return nullptr;
+  const std::string id = file->grid_id(static_cast<std::size_t>(field->index));
+  return PyBytes_FromStringAndSize(id.data(), static_cast<Py_ssize_t>(id.size()));
 }
 
 PyObject* field_nearest_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {

@@ -9,9 +9,16 @@ namespace vorlak::fields {
 PyObject* field_values_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 // _shape() -> (rows, columns) or None
 PyObject* field_shape_method(PyObject* self, PyObject*);
-// _coordinate(latitude: bool) -> ndarray or None
-PyObject* field_coordinate_method(PyObject* self, PyObject* latitude);
+// _grid_array(which: int) -> read-only ndarray or None; which is 0
+// (latitudes), 1 (longitudes), both shaped like the values, 2 (x) or 3 (y).
+PyObject* field_grid_array_method(PyObject* self, PyObject* which);
+// _crs(cf: bool) -> dict of PROJ parameters (CF grid_mapping attributes)
+// or None where the grid has no coordinates.
+PyObject* field_crs_method(PyObject* self, PyObject* cf);
+// _grid_id() -> bytes: equal for fields on byte-identical grid sections.
+PyObject* field_grid_id_method(PyObject* self, PyObject*);
 // _nearest(lat, lon, count) -> [(index, lat, lon, distance_km, value), ...]
+// with presented indexes.
 PyObject* field_nearest_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 // _codes_keys() -> [(name, value or None, error text or None), ...]: every
 // key the codes API lists for a message holding only this field, the

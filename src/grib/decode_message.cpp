@@ -92,9 +92,12 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, 
                               : drs.numberOfValues   ? drs.numberOfValues
                                                      : grid_points;
   if (auto ok = check_point_count(count); !ok) return fail(ok.error());
+  // The field API reads the values a points-per-row list does not add up
+  // to (one row, no coordinates): the list is at fault, not the data.
+  const bool rows_at_fault = reduced && options.all_templates && !bitmap;
   // More values than grid points can only end in the shape check below;
   // failing here spares decoding (and allocating) them first.
-  if (const std::uint64_t output = bitmap ? bitmap->size : count; output > grid_points) {
+  if (const std::uint64_t output = bitmap ? bitmap->size : count; output > grid_points && !rows_at_fault) {
     return fail(shape_mismatch(output, grid));
   }
 
@@ -108,7 +111,11 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, 
     *values = apply_bitmap(*bitmap, std::move(*values));
   }
 
-  if (values->size() != grid_points) return fail(shape_mismatch(values->size(), grid));
+  if (values->size() != grid_points) {
+    if (!rows_at_fault) return fail(shape_mismatch(values->size(), grid));
+    const std::uint64_t size = values->size();
+    return assemble(record, grid, size, 1, std::move(*values), missing, false);
+  }
   if (reduced) return assemble(record, grid, grid_points, 1, std::move(*values), missing, false);
   return assemble(record, grid, grid.Ni, grid.Nj, std::move(*values), missing, true);
 }

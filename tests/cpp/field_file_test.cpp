@@ -19,12 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "core/grid_geometry.hpp"
 #include "core/key_lookup.hpp"
 #include "grib/decode_message.hpp"
 #include "grib/geometry.hpp"
 #include "core/keys_iterator.hpp"
 #include "support/exercise_fields.hpp"
 #include "support/message_builder.hpp"
+#include "support/template_builder.hpp"
 
 namespace vorlak {
 namespace {
@@ -387,15 +389,173 @@ TEST(FieldFileValues, CodesViewAnswersComputedKeysFromItsOwnDecode) {
   expect_same_values(get_double_array(view, "values").value(), row_column_values());
   // Each view decodes on its own: nothing is shared or kept.
   EXPECT_NE(file->codes_view(0, DecodeOptions{}).memo, view.memo);
+}
 
-  auto near = file->nearest(0, 59.1, 1.9, 2, DecodeOptions{});
-  ASSERT_TRUE(near);
-  ASSERT_EQ(near->size(), 2u);
-  EXPECT_EQ((*near)[0].index, 6u);  // 59N 2E
-  EXPECT_EQ((*near)[0].value, 12.0);
-  auto no_positions = file_of(lambert_field())->nearest(0, 20, 250, 1, DecodeOptions{});
-  ASSERT_FALSE(no_positions);
-  EXPECT_EQ(no_positions.error().kind, CodesError::Kind::KeyNotFound);
+// ------------------------------------------------------------------ grids
+
+// Template 3.30 with the given standard parallels (in millionths).
+ByteVec lambert_section(std::int64_t latin1, std::int64_t latin2, std::int64_t radius = 6371229) {
+  return g2_template_section(3, 30,
+                             {{"numberOfDataPoints", {12}},
+                              {"shapeOfTheEarth", {1}},
+                              {"scaleFactorOfRadiusOfSphericalEarth", {0}},
+                              {"scaledValueOfRadiusOfSphericalEarth", {radius}},
+                              {"Nx", {4}},
+                              {"Ny", {3}},
+                              {"latitudeOfFirstGridPoint", {20000000}},
+                              {"longitudeOfFirstGridPoint", {250000000}},
+                              {"LaD", {25000000}},
+                              {"LoV", {265000000}},
+                              {"Dx", {3000000}},
+                              {"Dy", {3000000}},
+                              {"scanningMode", {0x40}},
+                              {"Latin1", {latin1}},
+                              {"Latin2", {latin2}}});
+}
+
+ByteVec field_on(const ByteVec& grid, const std::vector<double>& values) {
+  std::vector<ByteVec> sections = {g2_section1(), grid};
+  for (ByteVec& s : g2_simple_field(values, 12)) sections.push_back(std::move(s));
+  return grib2_message(sections);
+}
+
+TEST(FieldFileGrid, NearestSearchesThePresentedPointsOfEveryGrid) {
+  const ByteVec unstructured =
+      grib2_message({g2_section1(), g2_section3_template(101, 12, 1), g2_section4(),
+                     g2_section5_simple(pack_simple(row_column_values(), 12)), g2_section6_none(),
+                     g2_section7(pack_simple(row_column_values(), 12).data)});
+  // Columns held consecutively: presented index 6 (59N 2E) is stored at 7.
+  std::vector<double> stored;
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 3; ++r) stored.push_back(10.0 * r + c);
+  }
+  SharedFieldFile file =
+      file_of(concat({latlon_field(row_column_values()), field_on(lambert_section(25000000, 25000000), one_to(12)),
+                      reduced_gaussian_grib1(), unstructured,
+                      field_on(g2_section3_latlon({.Ni = 4, .Nj = 3, .scanning_mode = 0x20}), stored)}));
+  ASSERT_TRUE(file);
+  for (std::size_t field : {0u, 4u}) {
+    auto near = file->nearest(field, 59.1, 1.9, 2, DecodeOptions{});
+    ASSERT_TRUE(near) << near.error().message();
+    ASSERT_EQ(near->size(), 2u);
+    EXPECT_EQ((*near)[0].index, 6u);  // 59N 2E
+    EXPECT_EQ((*near)[0].value, 12.0);
+    EXPECT_EQ((*near)[1].index, 5u);  // 59N 1E
+  }
+  // A projection: the first grid point, and its neighbour along the row
+  // 3 km on in the plane (a little less on the Earth off the standard parallel).
+  auto lambert = file->nearest(1, 20.0, -110.0, 2, DecodeOptions{});
+  ASSERT_TRUE(lambert) << lambert.error().message();
+  EXPECT_EQ((*lambert)[0].index, 0u);
+  EXPECT_NEAR((*lambert)[0].distance, 0.0, 1e-6);
+  EXPECT_EQ((*lambert)[0].value, 1.0);
+  EXPECT_EQ((*lambert)[1].index, 1u);
+  EXPECT_NEAR((*lambert)[1].distance, 3.0, 0.05);
+  // Rows of their own lengths: the last point is at 180E on the southern row.
+  const std::vector<double>& rows = *gaussian_latitudes(2);
+  auto reduced = file->nearest(2, rows.back(), 180.0, 1, DecodeOptions{});
+  ASSERT_TRUE(reduced) << reduced.error().message();
+  EXPECT_EQ((*reduced)[0].index, 11u);
+  EXPECT_EQ((*reduced)[0].value, 12.0);
+  // Points the message does not place: why.
+  auto loose = file->nearest(3, 0, 0, 1, DecodeOptions{});
+  ASSERT_FALSE(loose);
+  EXPECT_NE(loose.error().message().find("unstructured grid"), std::string::npos) << loose.error().message();
+}
+
+TEST(FieldFileGrid, FieldsOnOneGridShareItsIdentityAndCoordinates) {
+  const ByteVec lambert = lambert_section(25000000, 25000000);
+  SharedFieldFile file = file_of(concat({field_on(lambert, one_to(12)), field_on(lambert, row_column_values()),
+                                         latlon_field(row_column_values()), reduced_gaussian_grib1()}));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->grid_id(0), file->grid_id(1));
+  EXPECT_NE(file->grid_id(0), file->grid_id(2));
+  EXPECT_NE(file->grid_id(2), file->grid_id(3));
+  auto a = file->grid_array(0, GridArray::Latitudes);
+  auto b = file->grid_array(1, GridArray::Latitudes);
+  ASSERT_TRUE(a && *a && b && *b);
+  EXPECT_EQ((*a)->data.data(), (*b)->data.data());  // the cached array itself
+  auto x = file->grid_array(0, GridArray::X);
+  auto y = file->grid_array(0, GridArray::Y);
+  ASSERT_TRUE(x && *x && y && *y);
+  ASSERT_EQ((*x)->data.size(), 4u);
+  ASSERT_EQ((*y)->data.size(), 3u);
+  EXPECT_DOUBLE_EQ((*x)->data[1] - (*x)->data[0], 3000.0);
+  EXPECT_DOUBLE_EQ((*y)->data[1] - (*y)->data[0], 3000.0);  // rows run north
+  // Axes expanded to every point; no plane on a latitude/longitude grid.
+  auto lon = file->grid_array(2, GridArray::Longitudes);
+  ASSERT_TRUE(lon && *lon);
+  expect_same_values(std::vector<double>((*lon)->data.begin(), (*lon)->data.end()),
+                     {0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3});
+  EXPECT_FALSE(file->grid_array(2, GridArray::X).value());
+  auto proj = file->proj_parameters(0);
+  ASSERT_TRUE(proj && *proj);
+  EXPECT_EQ(proj_string(**proj), "+proj=lcc +lat_1=25 +lat_2=25 +lat_0=25 +lon_0=265 +x_0=0 +y_0=0 +R=6371229 +units=m");
+}
+
+TEST(FieldFileGrid, PredefinedAndUnplacedGridsHaveAnIdentityButNoCoordinates) {
+  const SimplePacked packed = pack_simple(one_to(12), 8);
+  const ByteVec predefined = grib1_message(g1_pds({.grid = 3, .has_gds = false}), {}, {}, g1_bds_simple(packed));
+  const ByteVec unstructured =
+      grib2_message({g2_section1(), g2_section3_template(101, 12, 1), g2_section4(),
+                     g2_section5_simple(pack_simple(row_column_values(), 12)), g2_section6_none(),
+                     g2_section7(pack_simple(row_column_values(), 12).data)});
+  SharedFieldFile file = file_of(concat({predefined, unstructured}));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->grid_id(0), "1 predefined grid 3 of centre 98");
+  for (std::size_t field : {0u, 1u}) {
+    EXPECT_FALSE(file->grid_coordinates(field).value());
+    EXPECT_FALSE(file->grid_array(field, GridArray::Latitudes).value());
+    EXPECT_FALSE(file->proj_parameters(field).value());
+    EXPECT_FALSE(file->cf_grid_mapping(field).value());
+  }
+}
+
+// Parameters that make no sense fail where the grid is asked for; the
+// values stay readable.
+TEST(FieldFileGrid, NonsenseProjectionsFailAloneAndKeepTheirValues) {
+  SharedFieldFile file = file_of(concat({field_on(lambert_section(90000000, 90000000), one_to(12)),
+                                         field_on(lambert_section(25000000, 25000000, 0), one_to(12))}));
+  ASSERT_TRUE(file);
+  for (std::size_t field : {0u, 1u}) {
+    EXPECT_FALSE(file->grid_coordinates(field));
+    EXPECT_FALSE(file->grid_array(field, GridArray::X));
+    EXPECT_FALSE(file->proj_parameters(field));
+    EXPECT_FALSE(file->cf_grid_mapping(field));
+    EXPECT_FALSE(file->nearest(field, 20, 250, 1, DecodeOptions{}));
+    auto values = file->values(field, DecodeOptions{});
+    ASSERT_TRUE(values) << values.error();
+    expect_same_values(values->values, one_to(12));
+    EXPECT_NE(file->find_key(field, "Latin1InDegrees"), nullptr);
+  }
+}
+
+// The grid keys join the template fields under the same names with the
+// same values; gridType names every template.
+TEST(FieldFileGrid, GridKeysAgreeWithTheTemplateFieldsOfRealFiles) {
+  const fs::path folder = fs::path(VORLAK_SOURCE_ROOT).parent_path() / "shared" / "testdata";
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) GTEST_SKIP() << "no test data";
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".md") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const ByteVec bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    SharedFieldFile file = file_of(bytes);
+    if (!file) continue;
+    const auto record = scan_messages(bytes).value().records.front();
+    const Bytes message = Bytes(bytes).subspan(record.offset, record.totalLength);
+    const SectionSpan& span = record.spans.grid;
+    if (!span.present()) continue;
+    const Bytes section = message.subspan(span.offset, span.length);
+    auto grid = grid_keys_of(record.edition, section);
+    ASSERT_TRUE(grid) << entry.path();
+    for (const auto& [name, value] : *grid) {
+      const KeyValue* field = file->find_key(0, name);
+      ASSERT_NE(field, nullptr) << entry.path() << " " << name;
+      if (name == "gridType" && record.gridDefinitionTemplateNumber != 101) continue;
+      EXPECT_TRUE(same_value(*field, value)) << entry.path() << " " << name;
+    }
+  }
 }
 
 // --------------------------------------------------- multi-field messages

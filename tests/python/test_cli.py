@@ -222,13 +222,23 @@ def test_nearest_finds_the_grid_point_itself(capsys, mixed):
         assert [p["distance_km"] for p in r["points"]] == sorted(p["distance_km"] for p in r["points"])
 
 
-def test_nearest_accepts_western_longitudes_and_reports_grids_without_positions(capsys, mixed):
+def test_nearest_accepts_western_longitudes_and_searches_projected_grids(capsys, mixed):
     status, out, err = run(capsys, "nearest", mixed, "40", "-1.5", "-w", "level=10")
     rows = out.splitlines()[1:]
-    assert status == 1 and len(rows) == 3
+    assert status == 0 and len(rows) == 3 and err == ""
     assert rows[0].split()[:2] == ["7", "10u"] and rows[0].split()[5:7] == ["40", "0"]
-    assert "lambert" in rows[2] and "not known" in rows[2]
-    assert err.startswith(f"vorlak: {mixed}: message 10: ")
+    # The Lambert grid's first point is the message's own corner, 20N 250E.
+    status, out, err = run(capsys, "nearest", mixed, "20", "-110", "-m", "10")
+    assert status == 0 and out.splitlines()[1].split()[:5] == ["10", "10v", "10", "1", "0"]
+    assert out.splitlines()[1].split()[7] == "0.000"
+
+
+def test_nearest_reports_grids_without_positions(capsys, tmp_path):
+    grid = g.template_section(3, 101, {"numberOfDataPoints": 4, "numberOfGridUsed": 26})
+    path = write(tmp_path / "loose.grib2", g.grib2_message([g.section1(), grid, *g.field_simple([1.0, 2, 3, 4])]))
+    status, out, err = run(capsys, "nearest", path, "40", "10")
+    assert status == 1 and "unstructured grid 26" in out
+    assert err.startswith(f"vorlak: {path}: message 1: no grid point positions")
 
 
 # ------------------------------------------------- multi-field messages

@@ -13,9 +13,11 @@ HELP = "print the grid points nearest to a latitude/longitude"
 DESCRIPTION = """\
 For each field, print the K grid points closest to the position LAT LON
 (degrees north, degrees east; west longitudes negative or above 180), with
-their index in the field, position, great-circle distance in km and value.
-Grids whose point positions are not known (Lambert, polar stereographic,
-...) show the reason instead; the exit status is then 1."""
+their index in the field's values (row after row), position, great-circle
+distance in km and value. Every grid the message places is searched
+(latitude/longitude, Gaussian, projected, rotated); grids whose points the
+message does not place (unstructured grids, spectral coefficients) show
+the reason instead, and the exit status is then 1."""
 
 
 def _latitude(text: str) -> float:
@@ -57,12 +59,8 @@ def _record(number: str, field, lat: float, lon: float, k: int) -> tuple[str, di
     rec = {**number_record(field), "shortName": keys.native(field, "shortName"),
            "level": keys.native(field, "level")}
     try:
-        found = field._nearest(lat, lon, k)
-        rec["points"] = [{"index": index, "lat": p_lat, "lon": p_lon, "distance_km": distance, "value": value}
-                         for index, p_lat, p_lon, distance, value in found]
-    except codes.KeyValueNotFoundError as e:
-        grid = keys.native(field, "gridType") or "this"
-        rec["error"] = f"point positions are not known on {grid} grids ({e})"
+        rec["points"] = [{"index": p.index, "lat": p.lat, "lon": p.lon, "distance_km": p.distance, "value": p.value}
+                         for p in field.nearest(lat, lon, k)]
     except codes.CodesInternalError as e:
         rec["error"] = str(e)
     return number, rec

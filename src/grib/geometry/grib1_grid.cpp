@@ -36,7 +36,7 @@ struct Gds {
   Bytes s;
   std::uint16_t u16(std::size_t octet) const { return load_u16_be(s.data() + octet - 1); }
   std::uint32_t u24(std::size_t octet) const { return load_u24_be(s.data() + octet - 1); }
-  double angle(std::size_t octet) const { return sign_magnitude_24(u24(octet)) * 1e-3; }
+  double angle(std::size_t octet) const { return sign_magnitude_24(u24(octet)) / 1e3; }
 };
 
 Result<std::vector<std::uint32_t>> points_per_row(const Gds& g, std::uint16_t rows) {
@@ -107,7 +107,7 @@ Result<GridDefinition> grib1_grid_definition(Bytes gds) {
     case 3: {
       if (auto ok = need(34); !ok) return fail(ok.error());
       if (gds[26] & 0x40) {
-        d.geometry = NoCoordinates{"bipolar Lambert conformal projections are not supported"};
+        d.geometry = NoCoordinates{"bipolar Lambert conformal projections are not supported", true};
         return d;
       }
       const double latin1 = g.angle(29);
@@ -117,7 +117,7 @@ Result<GridDefinition> grib1_grid_definition(Bytes gds) {
     }
     case 5: {
       if (gds[26] & 0x40) {
-        d.geometry = NoCoordinates{"bipolar polar stereographic projections are not supported"};
+        d.geometry = NoCoordinates{"bipolar polar stereographic projections are not supported", true};
         return d;
       }
       const bool south = gds[26] & 0x80;
@@ -133,7 +133,7 @@ Result<GridDefinition> grib1_grid_definition(Bytes gds) {
       d.geometry = NoCoordinates{"spherical harmonic coefficients have no grid points"};
       return d;
     default:
-      d.geometry = NoCoordinates{str_cat("GRIB1 grid type ", type, " has no coordinates here")};
+      d.geometry = NoCoordinates{str_cat("GRIB1 grid type ", type, " is not supported"), true};
       return d;
   }
 }

@@ -161,7 +161,7 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
   const auto place = [&](std::string_view columns, std::string_view rows) -> bool {
     auto layout = layout_of(s, columns, rows);
     if (!layout) {
-      d.geometry = NoCoordinates{layout.error()};
+      d.geometry = NoCoordinates{layout.error(), true};
       return false;
     }
     d.layout = std::move(*layout);
@@ -185,9 +185,10 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
       if (!place("Ni", "Nj")) return d;
       const double orientation = s.scaled("orientationOfTheGrid", kMicro);
       if (orientation != 0.0) {
-        d.geometry = NoCoordinates{str_cat("Mercator grid turned by ", orientation, " degrees is not supported")};
+        d.geometry =
+            NoCoordinates{str_cat("Mercator grid turned by ", orientation, " degrees is not supported"), true};
       } else if (!d.layout.points_per_row.empty()) {
-        d.geometry = NoCoordinates{"a points-per-row list on a Mercator grid is not supported"};
+        d.geometry = NoCoordinates{"a points-per-row list on a Mercator grid is not supported", true};
       } else {
         d.geometry =
             projected(s, MercatorParams{s.scaled("LaD", kMicro), 0.0}, "iDirectionIncrement", "jDirectionIncrement");
@@ -198,7 +199,7 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
       if (!place("Nx", "Ny")) return d;
       const std::uint64_t centre = s.raw("projectionCentreFlag");
       if (centre & kBipolar) {
-        d.geometry = NoCoordinates{"bipolar polar stereographic projections are not supported"};
+        d.geometry = NoCoordinates{"bipolar polar stereographic projections are not supported", true};
         return d;
       }
       d.geometry = projected(
@@ -210,7 +211,7 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
     case 31: {
       if (!place("Nx", "Ny")) return d;
       if (s.raw("projectionCentreFlag") & kBipolar) {
-        d.geometry = NoCoordinates{"bipolar conic projections are not supported"};
+        d.geometry = NoCoordinates{"bipolar conic projections are not supported", true};
         return d;
       }
       const double latin1 = s.scaled("Latin1", kMicro);
@@ -254,8 +255,14 @@ Result<GridDefinition> grib2_grid_definition(Bytes section3) {
                                 {}};
       }
       return d;
+    case 50:
+    case 51:
+    case 52:
+    case 53:
+      d.geometry = NoCoordinates{"spherical harmonic coefficients have no grid points"};
+      return d;
     default:
-      d.geometry = NoCoordinates{str_cat("grid definition template 3.", number, " has no coordinates here")};
+      d.geometry = NoCoordinates{str_cat("grid definition template 3.", number, " is not supported"), true};
       return d;
   }
 }

@@ -55,10 +55,14 @@ struct SpaceViewGridParams {
   std::optional<double> nr;             // camera distance in equatorial radii; none: orthographic
 };
 
-// A grid whose points the message does not place (unstructured grids,
-// curvilinear grids, spectral fields, templates without geometry): why.
+// A grid without coordinates here, and why: either the message does not
+// place its points (unstructured and curvilinear grids, spectral
+// coefficients), or it does but they cannot be computed (`located`: a
+// projection variant or layout not supported, a broken points-per-row
+// list), which asking for them reports as an error.
 struct NoCoordinates {
   std::string reason;
+  bool located = false;
 };
 
 using GridGeometry =

@@ -69,7 +69,25 @@ inline std::string exercise_field(const FieldFile& file, std::size_t i) {
   }
   const HandleRecord view = file.codes_view(i, options);
   for (const std::string& name : iterator_key_names(view)) (void)get_key(view, name);
-  (void)file.nearest(i, 45.0, 10.0, 4, options);
+  // The grid: its arrays agree with its coordinates, a point found is one of them.
+  (void)file.grid_id(i);
+  (void)file.proj_parameters(i);
+  (void)file.cf_grid_mapping(i);
+  auto coordinates = file.grid_coordinates(i);
+  for (GridArray which : {GridArray::X, GridArray::Y}) {
+    auto axis = file.grid_array(i, which);
+    if (axis && *axis && coordinates && *coordinates) {
+      const GridLayout& layout = (**coordinates)->layout();
+      if ((*axis)->data.size() != (which == GridArray::X ? layout.columns() : layout.rows())) {
+        return str_cat("field ", i, ": a plane axis of ", (*axis)->data.size(), " for its grid");
+      }
+    }
+  }
+  if (auto found = file.nearest(i, 45.0, 10.0, 4, options); found && values) {
+    for (const NearestCandidate& c : *found) {
+      if (c.index >= values->values.size()) return str_cat("field ", i, ": nearest point ", c.index, " past the values");
+    }
+  }
   return {};
 }
 
