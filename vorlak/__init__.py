@@ -1,7 +1,7 @@
 """vorlak: a GRIB reader with a flat codes_* API and NumPy arrays,
 ``vorlak.open`` for reading every field of a file (see vorlak.fields), an
 xarray engine and ``vorlak.references`` for virtual datasets (see
-vorlak.references)."""
+vorlak.virtual)."""
 from typing import TYPE_CHECKING
 
 from vorlak import _vorlak
