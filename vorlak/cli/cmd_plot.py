@@ -147,7 +147,7 @@ def draw(field, out: str, cmap: str = "viridis") -> str:
         mesh = ax.imshow(grid, origin=origin, cmap=cmap, aspect="auto")
         how = "as rows and columns (the grid has no coordinates)"
     units = field.get("units")
-    fig.colorbar(mesh, ax=ax, shrink=0.8, label=units if units and units != "unknown" else None)
+    fig.colorbar(mesh, ax=ax, shrink=0.8, label=units if units and units not in ("unknown", "?") else None)
     ax.set_title(_title(field), fontsize=10)
     fig.savefig(out, dpi=100, bbox_inches="tight")
     plt.close(fig)
