@@ -541,11 +541,13 @@ def test_filter_by_keys(mixed, filters, variables, levels):
 @pytest.mark.parametrize("filters, pattern", [
     ({"typeoflevel": "isobaricInhPa"}, r"no field has the key 'typeoflevel'; did you mean 'typeOfLevel'"),
     ({"shortName": "nope"}, r"no field has shortName='nope'; values seen: t, 10u, 2t, 10v"),
+    ({"shortName": "nope", "level": 10}, r"no field has shortName='nope'; values seen: t, 10u, 2t, 10v$"),
 ])
 def test_filters_that_select_nothing_say_why(mixed, filters, pattern):
-    with pytest.warns(RuntimeWarning, match=pattern):
+    with pytest.warns(RuntimeWarning, match=pattern) as caught:
         ds = open_ds(mixed, filter_by_keys=filters)
     assert list(ds.data_vars) == []
+    assert not any("no field has the key 'level'" in str(w.message) for w in caught)
 
 
 def test_drop_variables_keeps_the_others(mixed):

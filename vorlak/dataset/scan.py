@@ -156,9 +156,11 @@ class _Scanner:
     def keep(self, f) -> bool:
         if not self.key_names:
             self.key_names = list(f.keys())
+        if len(self.seen_filter_keys) < len(self.filters):
+            for key, _ in self.filters:
+                if key not in self.seen_filter_keys and f.get(key) is not None:
+                    self.seen_filter_keys.add(key)
         for key, wanted in self.filters:
-            if key not in self.seen_filter_keys and f.get(key) is not None:
-                self.seen_filter_keys.add(key)
             if not _matches(f, key, wanted):
                 seen = self.filter_values[key]
                 if len(seen) < 12:
