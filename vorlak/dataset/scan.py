@@ -15,11 +15,11 @@ from dataclasses import dataclass, field
 import numpy as np
 
 from vorlak.dataset import attributes as A
-from vorlak.dataset.grid import Grid, described_grid, grid_identity
+from vorlak.dataset.grid import described_grid, grid_identity
 from vorlak.dataset.reader import DECODED_TEMPLATES, open_fields
 from vorlak.dataset.signature import LAYER, message_fields, stated_length
-from vorlak.dataset.source import LocalFile, Source
-from vorlak.dataset.timekeys import NAT, forecast_step, reference_time
+from vorlak.dataset.source import Source
+from vorlak.dataset.timekeys import forecast_step, reference_time
 
 
 class FieldInfo:
