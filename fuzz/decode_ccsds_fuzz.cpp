@@ -14,7 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   drs.ccsdsReferenceSampleInterval = in.u16();
   const std::uint64_t count = in.count();
   in.scaling(drs);
-  auto values = vorlak::unpack_ccsds(in.payload(), drs, count);
-  if (values && values->size() != count) __builtin_trap();
+  vorlak::fuzz::decode_both_ways(vorlak::unpack_ccsds, in.payload(), drs, count);
   return 0;
 }

@@ -9,7 +9,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   drs.dataRepresentationTemplateNumber = 4;
   drs.bitsPerValue = in.u8();
   const std::uint64_t count = in.count();
-  auto values = vorlak::unpack_ieee(in.payload(), drs, count);
-  if (values && values->size() != count) __builtin_trap();
+  vorlak::fuzz::decode_both_ways(vorlak::unpack_ieee, in.payload(), drs, count);
   return 0;
 }

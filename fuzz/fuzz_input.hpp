@@ -4,8 +4,10 @@
 // read past the end of a short input are zero.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
+#include "grib/decoders.hpp"
 #include "grib/grib2_sections.hpp"
 #include "grib/limits.hpp"
 
@@ -50,5 +52,24 @@ class InputHeader {
   std::size_t size_;
   std::size_t at_ = 0;
 };
+
+// Decodes the input as one piece and as pieces on three threads (a field
+// of any size is split here) and traps unless both give the same error
+// text, or the same values bit for bit and as many as asked for.
+template <class Decode>
+void decode_both_ways(Decode&& decode, Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+  DecodeOptions split;
+  split.threads = 3;
+  split.split_threshold = 0;
+  const auto one = decode(payload, drs, count, DecodeOptions{});
+  const auto pieces = decode(payload, drs, count, split);
+  if (one.has_value() != pieces.has_value()) __builtin_trap();
+  if (!one) {
+    if (one.error() != pieces.error()) __builtin_trap();
+    return;
+  }
+  if (one->size() != count || pieces->size() != count) __builtin_trap();
+  if (count > 0 && std::memcmp(one->data(), pieces->data(), count * sizeof(double)) != 0) __builtin_trap();
+}
 
 }  // namespace vorlak::fuzz

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "grib/decoders.hpp"
+#include "grib/kernels/unpack_kernels.hpp"
 
 namespace vorlak {
 
@@ -30,5 +31,24 @@ Result<OptionalIntegers> undo_differencing(OptionalIntegers values, const Spatia
 
 // Present integers by the scaling rule, missing points as NaN.
 Values scale_optional(const OptionalIntegers& values, const DataRepresentation& drs);
+
+// Where the one-pass decoding of template 5.3 stands: the running value and
+// difference (wrapping), and how many present points still stand for
+// initial values (the first `order` of the field do).
+struct DifferencingState {
+  std::uint64_t value = 0;
+  std::uint64_t difference = 0;
+  std::uint64_t to_skip = 0;
+};
+
+// The state once the initial values have been given out.
+DifferencingState after_initial_values(const SpatialDifferencing& differencing);
+
+// The state after a stretch of present points whose steps (reference +
+// overall minimum + packed value) sum to `steps`, from the state before it,
+// without decoding the stretch: how a field split into pieces learns where
+// each piece starts.
+DifferencingState carry_over(const SpatialDifferencing& differencing, DifferencingState before,
+                             const StepSums& steps);
 
 }  // namespace vorlak

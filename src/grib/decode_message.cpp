@@ -4,10 +4,12 @@
 #include "grib/decode_message.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "grib/decoders.hpp"
 #include "grib/geometry.hpp"
+#include "grib/worker_pool.hpp"
 #include "grib/value_count.hpp"
 #include "grib/text.hpp"
 
@@ -15,34 +17,61 @@ namespace vorlak {
 
 namespace {
 
-std::uint64_t count_nan(const std::vector<double>& values) {
-  return static_cast<std::uint64_t>(
-      std::count_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }));
+std::uint64_t count_nan(std::span<const double> values, const DecodeOptions& options) {
+  const std::uint64_t n = values.size();
+  std::atomic<std::uint64_t> total{0};
+  run_pieces(split_threads(options, n), n, split_pieces(options, n), 8, [&](std::uint64_t b, std::uint64_t e) {
+    std::uint64_t nan = 0;
+    for (std::uint64_t i = b; i < e; ++i) nan += values[i] != values[i];
+    total.fetch_add(nan, std::memory_order_relaxed);
+  });
+  return total.load();
 }
 
-Result<std::vector<double>> decode_payload(Bytes payload, const DataRepresentation& drs,
-                                           std::uint64_t count, const DecodeOptions& options) {
-  const std::uint16_t number = drs.dataRepresentationTemplateNumber;
-  switch (number) {
-    case 0: return unpack_simple(payload, drs, count);
+// The templates whose decoders give a vector of their own (read only when
+// the caller asks for every template).
+bool own_vector(const DataRepresentation& drs, const DecodeOptions& options) {
+  if (!options.all_templates) return false;
+  switch (drs.dataRepresentationTemplateNumber) {
+    case 41:
+    case 50:
+    case 61:
+    case 200: return true;
+    default: return false;
+  }
+}
+
+Result<Values> decode_own_vector(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+  switch (drs.dataRepresentationTemplateNumber) {
+    case 41: return unpack_png(payload, drs, count);
+    case 50: return unpack_spectral_simple(payload, drs, count);
+    case 61: return unpack_logarithmic(payload, drs, count);
+    default: return unpack_run_length(payload, drs, count);
+  }
+}
+
+std::string not_implemented(std::uint16_t number) {
+  return str_cat("GRIB2 data representation template ", number, " (", data_representation_name(number),
+                 ") is not implemented yet");
+}
+
+Result<void> decode_payload(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                            const OutputProvider& output, const DecodeOptions& options) {
+  switch (const std::uint16_t number = drs.dataRepresentationTemplateNumber) {
+    case 0: return unpack_simple_into(payload, drs, count, output, options);
     case 2:
-    case 3: return unpack_complex(payload, drs, count);
-    case 4: return unpack_ieee(payload, drs, count);
-    case 40: return unpack_jpeg2000(payload, drs, count);
-    case 42: return unpack_ccsds(payload, drs, count);
-    default: break;
+    case 3: return unpack_complex_into(payload, drs, count, output, options);
+    case 4: return unpack_ieee_into(payload, drs, count, output, options);
+    case 40: return unpack_jpeg2000_into(payload, drs, count, output, options);
+    case 42: return unpack_ccsds_into(payload, drs, count, output, options);
+    default:
+      if (!own_vector(drs, options)) return fail(not_implemented(number));
   }
-  if (options.all_templates) {
-    switch (number) {
-      case 41: return unpack_png(payload, drs, count);
-      case 50: return unpack_spectral_simple(payload, drs, count);
-      case 61: return unpack_logarithmic(payload, drs, count);
-      case 200: return unpack_run_length(payload, drs, count);
-      default: break;
-    }
-  }
-  return fail(str_cat("GRIB2 data representation template ", number, " (",
-                      data_representation_name(number), ") is not implemented yet"));
+  // Copied into the caller's memory.
+  auto values = decode_own_vector(payload, drs, count);
+  if (!values) return fail(values.error());
+  std::ranges::copy(*values, output(count).begin());
+  return {};
 }
 
 // Templates whose decoded values carry missing points as NaN.
@@ -78,46 +107,17 @@ Result<DecodedMessage> decode_grib2(Bytes message, const MessageRecord& record, 
   if (!collected) return fail(collected.error());
   // Nj is already corrected for Gaussian grids that state fewer rows.
   const GridSummary& grid = collected->grid;
-  const DataRepresentation& drs = collected->representation;
-  const std::optional<Bitmap>& bitmap = collected->bitmap;
-
+  auto field = decode_grib2_values(grid, collected->representation,
+                                   collected->bitmap ? &*collected->bitmap : nullptr, collected->payload, options);
+  if (!field) return fail(field.error());
   // Quasi-regular grids hold the points of their rows, one row of all of them.
-  const bool reduced = grid.reduced_point_count.has_value();
-  const std::uint64_t grid_points = reduced ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
-  if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
-  if (bitmap) {
-    if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
+  if (grid.reduced_point_count) {
+    // The field's own count: the points of its rows, or what the field API
+    // read where the list does not add up.
+    const std::uint64_t points = field->values.size();
+    return assemble(record, grid, points, 1, std::move(field->values), field->missing, false);
   }
-  const std::uint64_t count = bitmap                 ? bitmap->count_present()
-                              : drs.numberOfValues   ? drs.numberOfValues
-                                                     : grid_points;
-  if (auto ok = check_point_count(count); !ok) return fail(ok.error());
-  // The field API reads the values a points-per-row list does not add up
-  // to (one row, no coordinates): the list is at fault, not the data.
-  const bool rows_at_fault = reduced && options.all_templates && !bitmap;
-  // More values than grid points can only end in the shape check below;
-  // failing here spares decoding (and allocating) them first.
-  if (const std::uint64_t output = bitmap ? bitmap->size : count; output > grid_points && !rows_at_fault) {
-    return fail(shape_mismatch(output, grid));
-  }
-
-  auto values = decode_payload(collected->payload, drs, count, options);
-  if (!values) return fail(values.error());
-
-  std::uint64_t missing = 0;
-  if (marks_missing(drs)) missing = count_nan(*values);
-  if (bitmap) {
-    missing += bitmap->size - count;  // count is the number of present points
-    *values = apply_bitmap(*bitmap, std::move(*values));
-  }
-
-  if (values->size() != grid_points) {
-    if (!rows_at_fault) return fail(shape_mismatch(values->size(), grid));
-    const std::uint64_t size = values->size();
-    return assemble(record, grid, size, 1, std::move(*values), missing, false);
-  }
-  if (reduced) return assemble(record, grid, grid_points, 1, std::move(*values), missing, false);
-  return assemble(record, grid, grid.Ni, grid.Nj, std::move(*values), missing, true);
+  return assemble(record, grid, grid.Ni, grid.Nj, std::move(field->values), field->missing, true);
 }
 
 Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) {
@@ -158,11 +158,110 @@ Result<DecodedMessage> decode_grib1(Bytes message, const MessageRecord& record) 
     return fail(str_cat("decoded GRIB1 value count ", decoded, " does not match grid dimensions ",
                         grid.Ni, "x", grid.Nj));
   }
-  const std::uint64_t missing = count_nan(*values);
+  const std::uint64_t missing = count_nan(*values, DecodeOptions{});
   return assemble(record, grid, Ni, Nj, std::move(*values), missing, !reduced && !harmonic);
 }
 
 }  // namespace
+
+namespace {
+
+struct FieldSize {
+  std::uint64_t count;  // values to decode
+  std::uint64_t size;   // values of the field
+};
+
+// The points of the grid: those of its rows for a quasi-regular grid.
+std::uint64_t grid_points_of(const GridSummary& grid) {
+  return grid.reduced_point_count ? *grid.reduced_point_count : std::uint64_t{grid.Ni} * grid.Nj;
+}
+
+// The field API reads the values a points-per-row list does not add up to
+// (one row, no coordinates): the list is at fault, not the data.
+bool rows_at_fault(const GridSummary& grid, const Bitmap* bitmap, const DecodeOptions& options) {
+  return grid.reduced_point_count && options.all_templates && !bitmap;
+}
+
+Result<FieldSize> field_size(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
+                             const DecodeOptions& options) {
+  const std::uint64_t grid_points = grid_points_of(grid);
+  if (auto ok = check_point_count(grid_points); !ok) return fail(ok.error());
+  if (bitmap) {
+    if (auto ok = check_point_count(bitmap->size); !ok) return fail(ok.error());
+  }
+  const std::uint64_t count = bitmap                 ? bitmap->count_present()
+                              : drs.numberOfValues   ? drs.numberOfValues
+                                                     : grid_points;
+  if (auto ok = check_point_count(count); !ok) return fail(ok.error());
+  // More values than grid points can only end in the shape check below;
+  // failing here spares decoding (and allocating) them first.
+  const std::uint64_t size = bitmap ? bitmap->size : count;
+  if (size > grid_points && !rows_at_fault(grid, bitmap, options)) return fail(shape_mismatch(size, grid));
+  return FieldSize{count, size};
+}
+
+// The packed values lie at the front of `values`: count the missing ones,
+// spread them over the bitmap in place, check the shape.
+Result<std::uint64_t> finish_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
+                                    FieldSize size, std::span<double> values, const DecodeOptions& options) {
+  std::uint64_t missing = 0;
+  if (marks_missing(drs)) missing = count_nan(values.first(size.count), options);
+  if (bitmap) {
+    missing += bitmap->size - size.count;  // count is the number of present points
+    expand_bitmap_in_place(*bitmap, values, size.count);
+  }
+  if (size.size != grid_points_of(grid) && !rows_at_fault(grid, bitmap, options)) {
+    return fail(shape_mismatch(size.size, grid));
+  }
+  return missing;
+}
+
+}  // namespace
+
+Result<std::uint64_t> decode_grib2_values_into(const GridSummary& grid, const DataRepresentation& drs,
+                                               const Bitmap* bitmap, Bytes payload, const OutputProvider& output,
+                                               const DecodeOptions& options) {
+  auto size = field_size(grid, drs, bitmap, options);
+  if (!size) return fail(size.error());
+  // The decoder writes the packed values at the front of the field's own
+  // memory, which the bitmap then spreads them over in place.
+  std::span<double> values;
+  bool handed_out = false;
+  const OutputProvider packed = [&](std::uint64_t n) {
+    values = output(size->size);
+    handed_out = true;
+    return values.first(std::min<std::uint64_t>(n, size->size));
+  };
+  if (auto ok = decode_payload(payload, drs, size->count, packed, options); !ok) return fail(ok.error());
+  if (!handed_out || values.size() != size->size) return fail("the decoder handed back no values");
+  return finish_values(grid, drs, bitmap, *size, values, options);
+}
+
+Result<FieldValues> decode_grib2_values(const GridSummary& grid, const DataRepresentation& drs, const Bitmap* bitmap,
+                                        Bytes payload, const DecodeOptions& options) {
+  FieldValues field;
+  if (own_vector(drs, options)) {
+    // The decoder's own vector becomes the field's.
+    auto size = field_size(grid, drs, bitmap, options);
+    if (!size) return fail(size.error());
+    auto values = decode_own_vector(payload, drs, size->count);
+    if (!values) return fail(values.error());
+    field.values = std::move(*values);
+    field.values.resize(size->size);
+    auto missing = finish_values(grid, drs, bitmap, *size, field.values, options);
+    if (!missing) return fail(missing.error());
+    field.missing = *missing;
+    return field;
+  }
+  const OutputProvider output = [&](std::uint64_t n) {
+    field.values = zeroed_values(n);
+    return std::span<double>(field.values);
+  };
+  auto missing = decode_grib2_values_into(grid, drs, bitmap, payload, output, options);
+  if (!missing) return fail(missing.error());
+  field.missing = *missing;
+  return field;
+}
 
 Result<DecodedMessage> decode_message(Bytes message, const MessageRecord& record, const DecodeOptions& options) {
   if (auto ok = check_decode_entry(message, record); !ok) return fail(ok.error());

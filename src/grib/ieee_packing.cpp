@@ -5,10 +5,12 @@
 #include "grib/kernels/unpack_kernels.hpp"
 #include "grib/text.hpp"
 #include "grib/value_count.hpp"
+#include "grib/worker_pool.hpp"
 
 namespace vorlak {
 
-Result<Values> unpack_ieee(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
+Result<void> unpack_ieee_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                              const OutputProvider& output, const DecodeOptions& options) {
   if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
   const unsigned width = drs.bitsPerValue;
   if (width != 32 && width != 64) {
@@ -20,14 +22,12 @@ Result<Values> unpack_ieee(Bytes payload, const DataRepresentation& drs, std::ui
     return fail(str_cat("section 7 has ", payload.size(), " bytes but ", need, " are required for ", count,
                         width == 32 ? " f32 values" : " f64 values"));
   }
-  Values values(count);
+  const std::span<double> out = output(count);
   const UnpackKernels& k = active_kernels();
-  if (width == 32) {
-    k.ieee32_be(payload.data(), count, values.data());
-  } else {
-    k.ieee64_be(payload.data(), count, values.data());
-  }
-  return values;
+  const auto convert = width == 32 ? k.ieee32_be : k.ieee64_be;
+  run_pieces(split_threads(options, count), count, split_pieces(options, count), 8,
+             [&](std::uint64_t b, std::uint64_t e) { convert(payload.data() + b * octets, e - b, out.data() + b); });
+  return {};
 }
 
 }  // namespace vorlak

@@ -3,12 +3,14 @@
 // box 00 00 00 0C 6A 50 20 20 0D 0A 87 0A). Its one component holds the
 // packed integers in image order; each becomes ((X as double) * 2^E + R) * 10^(-D).
 // OpenJPEG decodes from memory through a stream over the payload, at full
-// resolution with every quality layer, in the calling thread.
+// resolution with every quality layer, in the calling thread unless the
+// caller allows threads for a large field.
 #include <openjpeg.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "grib/bit_reader.hpp"
@@ -33,20 +35,29 @@ using CodecPtr = std::unique_ptr<opj_codec_t, CodecCloser>;
 using StreamPtr = std::unique_ptr<opj_stream_t, StreamCloser>;
 using ImagePtr = std::unique_ptr<opj_image_t, ImageCloser>;
 
-// What OpenJPEG reports through its message handlers.
+// What OpenJPEG reports through its message handlers (from its own
+// threads too, when it decodes with them).
 struct DecoderMessages {
+  std::mutex mutex;
   std::string errors;
   std::string warnings;
 
-  static void append(std::string& to, const char* msg) {
+  void append(std::string& to, const char* msg) {
     std::string_view text = msg ? msg : "";
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.remove_suffix(1);
     if (text.empty()) return;
+    std::lock_guard lock(mutex);
     if (!to.empty()) to.append("; ");
     to.append(text);
   }
-  static void on_error(const char* msg, void* self) { append(static_cast<DecoderMessages*>(self)->errors, msg); }
-  static void on_warning(const char* msg, void* self) { append(static_cast<DecoderMessages*>(self)->warnings, msg); }
+  static void on_error(const char* msg, void* self) {
+    auto* m = static_cast<DecoderMessages*>(self);
+    m->append(m->errors, msg);
+  }
+  static void on_warning(const char* msg, void* self) {
+    auto* m = static_cast<DecoderMessages*>(self);
+    m->append(m->warnings, msg);
+  }
 
   std::string describe() const {
     if (!errors.empty()) return errors;
@@ -130,33 +141,20 @@ Result<void> check_image_size(const opj_image_t& image, std::uint64_t count) {
   return {};
 }
 
-// Samples clamped to 0 .. 2^precision - 1, then scaled.
-Result<Values> scale_component(const opj_image_comp_t& comp, const DataRepresentation& drs, std::uint64_t count) {
+// The decoded component holds at least `count` samples.
+Result<void> check_component(const opj_image_comp_t& comp, std::uint64_t count) {
   const std::uint64_t samples = std::uint64_t{comp.w} * comp.h;
   const std::uint64_t octets = bytes_per_sample(comp.prec);
   if (samples < count || (count > 0 && comp.data == nullptr)) {
     return fail(short_sample_payload_text(comp.data ? samples * octets : 0, count * octets, count));
   }
-  return scale_image_samples(comp.data, comp.prec, count, drs);
+  return {};
 }
 
-}  // namespace
 
-Result<Values> unpack_jpeg2000(Bytes payload, const DataRepresentation& drs, std::uint64_t count) {
-  if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
-  // Producers write fields packed with 0 bits as constants with an empty or
-  // near-empty section 7; there is no image to decode.
-  if (drs.bitsPerValue == 0) return Values(count, constant_value(scale_factors(drs)));
-
-  OPJ_CODEC_FORMAT format;
-  if (starts_with(payload, kCodestreamStart, sizeof kCodestreamStart)) {
-    format = OPJ_CODEC_J2K;
-  } else if (starts_with(payload, kJp2Signature, sizeof kJp2Signature)) {
-    format = OPJ_CODEC_JP2;
-  } else {
-    return fail(parse_failed("payload is neither a JPEG 2000 code stream nor a JP2 file"));
-  }
-
+// The payload's image, decoded by OpenJPEG with `threads` threads of its
+// own (0: none, whatever OPJ_NUM_THREADS says).
+Result<ImagePtr> decode_image(Bytes payload, OPJ_CODEC_FORMAT format, int threads, std::uint64_t count) {
   DecoderMessages messages;
   CodecPtr codec(opj_create_decompress(format));
   if (!codec) return fail(parse_failed("cannot create the decoder"));
@@ -169,8 +167,7 @@ Result<Values> unpack_jpeg2000(Bytes payload, const DataRepresentation& drs, std
   parameters.cp_reduce = 0;  // full resolution
   parameters.cp_layer = 0;   // every quality layer
   if (!opj_setup_decoder(codec.get(), &parameters)) return fail(parse_failed(messages.describe()));
-  // No worker threads, whatever OPJ_NUM_THREADS says: decoding stays on the caller's thread.
-  opj_codec_set_threads(codec.get(), 0);
+  opj_codec_set_threads(codec.get(), threads);
 
   MemoryInput input{payload, 0};
   const std::size_t chunk = std::clamp<std::size_t>(payload.size(), 4096, OPJ_J2K_STREAM_CHUNK_SIZE);
@@ -191,9 +188,42 @@ Result<Values> unpack_jpeg2000(Bytes payload, const DataRepresentation& drs, std
   if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get())) {
     return fail(decode_failed(messages.describe()));
   }
+  return image;
+}
+
+}  // namespace
+
+Result<void> unpack_jpeg2000_into(Bytes payload, const DataRepresentation& drs, std::uint64_t count,
+                                  const OutputProvider& output, const DecodeOptions& options) {
+  if (auto bounded = check_value_count(count); !bounded) return fail(bounded.error());
+  // Producers write fields packed with 0 bits as constants with an empty or
+  // near-empty section 7; there is no image to decode.
+  if (drs.bitsPerValue == 0) {
+    std::ranges::fill(output(count), constant_value(scale_factors(drs)));
+    return {};
+  }
+
+  OPJ_CODEC_FORMAT format;
+  if (starts_with(payload, kCodestreamStart, sizeof kCodestreamStart)) {
+    format = OPJ_CODEC_J2K;
+  } else if (starts_with(payload, kJp2Signature, sizeof kJp2Signature)) {
+    format = OPJ_CODEC_JP2;
+  } else {
+    return fail(parse_failed("payload is neither a JPEG 2000 code stream nor a JP2 file"));
+  }
+  // A large field may use OpenJPEG's own threads. They may word a broken
+  // code stream's failure differently, so a failure is always reported as
+  // the one-thread decode words it.
+  const unsigned threads = split_threads(options, count);
+  auto image = decode_image(payload, format, threads > 1 ? static_cast<int>(threads) : 0, count);
+  if (!image && threads > 1) image = decode_image(payload, format, 0, count);
+  if (!image) return fail(image.error());
   // A JP2 palette can turn one coded component into several.
-  if (image->numcomps != 1) return fail(component_count(image->numcomps));
-  return scale_component(image->comps[0], drs, count);
+  if ((*image)->numcomps != 1) return fail(component_count((*image)->numcomps));
+  const opj_image_comp_t& comp = (*image)->comps[0];
+  if (auto ok = check_component(comp, count); !ok) return fail(ok.error());
+  scale_image_samples_into(comp.data, comp.prec, output(count), drs, options);
+  return {};
 }
 
 }  // namespace vorlak

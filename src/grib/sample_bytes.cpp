@@ -8,6 +8,7 @@
 #include "grib/bit_reader.hpp"
 #include "grib/kernels/bit_window.hpp"
 #include "grib/text.hpp"
+#include "grib/worker_pool.hpp"
 
 namespace vorlak {
 namespace {
@@ -107,14 +108,23 @@ Values scale_samples(const std::vector<std::int64_t>& samples, const DataReprese
 
 Values scale_image_samples(const std::int32_t* samples, std::uint32_t precision, std::uint64_t count,
                            const DataRepresentation& drs) {
+  Values values = zeroed_values(count);
+  scale_image_samples_into(samples, precision, values, drs, DecodeOptions{});
+  return values;
+}
+
+void scale_image_samples_into(const std::int32_t* samples, std::uint32_t precision, std::span<double> out,
+                              const DataRepresentation& drs, const DecodeOptions& options) {
   const std::int64_t top = precision >= 32 ? std::int64_t{0xFFFFFFFF} : (std::int64_t{1} << precision) - 1;
   const ScaleFactors scale = scale_factors(drs);
-  Values values(count);
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const std::int64_t s = std::clamp<std::int64_t>(samples[i], 0, top);
-    values[i] = apply_scale(kernels::small_int_to_double(s), scale);
-  }
-  return values;
+  const std::uint64_t count = out.size();
+  run_pieces(split_threads(options, count), count, split_pieces(options, count), 8,
+             [&](std::uint64_t b, std::uint64_t e) {
+               for (std::uint64_t i = b; i < e; ++i) {
+                 const std::int64_t s = std::clamp<std::int64_t>(samples[i], 0, top);
+                 out[i] = apply_scale(kernels::small_int_to_double(s), scale);
+               }
+             });
 }
 
 Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_t bytes_per_sample,
@@ -122,23 +132,22 @@ Result<Values> scaled_samples_from_bytes(Bytes bytes, unsigned width, std::size_
                                          const DataRepresentation& drs) {
   if (auto need = check_sample_buffer(bytes, bytes_per_sample, count); !need) return fail(need.error());
   if (auto ok = check_sign_width(width, is_signed, count); !ok) return fail(ok.error());
-  const ScaleFactors scale = scale_factors(drs);
-  Values values(count);
-  double* out = values.data();
-  if (bytes_per_sample <= 4) {
-    // Samples below 2^32 in magnitude (four octets at most) take the
-    // conversion that vectorises.
-    convert(bytes.data(), bytes_per_sample, width, little_endian, is_signed, count,
-                  [out, scale](std::uint64_t i, std::int64_t s) {
-                    out[i] = apply_scale(kernels::small_int_to_double(s), scale);
-                  });
-  } else {
-    convert(bytes.data(), bytes_per_sample, width, little_endian, is_signed, count,
-                   [out, scale](std::uint64_t i, std::int64_t s) {
-                     out[i] = apply_scale(static_cast<double>(s), scale);
-                   });
-  }
+  Values values = zeroed_values(count);
+  scale_sample_bytes_into(bytes.data(), width, bytes_per_sample, little_endian, is_signed, values,
+                          scale_factors(drs));
   return values;
+}
+
+void scale_sample_bytes_into(const std::uint8_t* bytes, unsigned width, std::size_t bytes_per_sample,
+                             bool little_endian, bool is_signed, std::span<double> out, const ScaleFactors& scale) {
+  double* to = out.data();
+  if (bytes_per_sample <= 4 && (!is_signed || width <= 32)) {
+    active_kernels().samples_scaled(bytes, static_cast<unsigned>(bytes_per_sample), little_endian, is_signed, width,
+                                    out.size(), scale, to);
+  } else {
+    convert(bytes, bytes_per_sample, width, little_endian, is_signed, out.size(),
+            [to, scale](std::uint64_t i, std::int64_t s) { to[i] = apply_scale(static_cast<double>(s), scale); });
+  }
 }
 
 }  // namespace vorlak

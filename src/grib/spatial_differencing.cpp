@@ -1,6 +1,7 @@
 // Spatial differencing of template 5.3: the descriptors at the start of
 // section 7 and the restoring of values from their first or second
 // differences, for the route that keeps missing points.
+#include <algorithm>
 #include <limits>
 
 #include "grib/bit_reader.hpp"
@@ -90,6 +91,49 @@ Result<OptionalIntegers> undo_differencing(OptionalIntegers values, const Spatia
     return values;
   }
   return fail(unsupported_order(differencing.order));
+}
+
+DifferencingState after_initial_values(const SpatialDifferencing& differencing) {
+  DifferencingState r;
+  const auto first = static_cast<std::uint64_t>(differencing.initial_values[0]);
+  r.value = first;
+  if (differencing.order == 2) {
+    const auto second = static_cast<std::uint64_t>(differencing.initial_values[1]);
+    r.value = second;
+    r.difference = second - first;
+  }
+  return r;
+}
+
+// Over n present steps s_1 .. s_n from value v and difference d, order 2
+// ends at difference d + S and value v + n d + T, where S is the sum of
+// the steps and T the sum of their running sums (order 1: value v + S).
+// The first steps of the field stand for initial values instead: they are
+// taken out of S and T, and the stretch continues from the state the
+// initial values leave.
+DifferencingState carry_over(const SpatialDifferencing& differencing, DifferencingState r, const StepSums& s) {
+  const std::uint64_t skipped = std::min(r.to_skip, s.present);
+  if (skipped < r.to_skip) {  // the initial values reach past this stretch
+    r.to_skip -= skipped;
+    return r;
+  }
+  std::uint64_t present = s.present, sum = s.sum, sum_of_sums = s.sum_of_sums;
+  if (skipped > 0) {
+    // s_1 (and s_2) leave S, and so do their shares of every running sum.
+    const std::uint64_t dropped = skipped == 1 ? s.first[0] : s.first[0] + s.first[1];
+    const std::uint64_t dropped_running = skipped == 1 ? s.first[0] : 2 * s.first[0] + s.first[1];
+    present -= skipped;
+    sum -= dropped;
+    sum_of_sums -= dropped_running + present * dropped;
+    r = after_initial_values(differencing);
+  }
+  if (differencing.order == 1) {
+    r.value += sum;
+  } else {
+    r.value += present * r.difference + sum_of_sums;
+    r.difference += sum;
+  }
+  return r;
 }
 
 Values scale_optional(const OptionalIntegers& values, const DataRepresentation& drs) {

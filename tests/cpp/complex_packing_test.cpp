@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <random>
 
 #include "grib/bit_reader.hpp"
 #include "grib/limits.hpp"
+#include "support/kernel_sets.hpp"
 #include "support/payload_encoders.hpp"
 
 namespace vorlak {
@@ -44,7 +46,11 @@ ComplexLayout two_groups(std::vector<std::uint64_t> second_values) {
   return layout;
 }
 
-TEST(ComplexPacking, WorkedTemplate52) {
+// Every test of this suite runs under each kernel set of the machine.
+class ComplexPacking : public test::EachKernelSet {};
+INSTANTIATE_FOR_EACH_KERNEL_SET(ComplexPacking);
+
+TEST_P(ComplexPacking, WorkedTemplate52) {
   auto e = encode_complex(two_groups({0x1, 0xF}));
   expect_values(unpack_complex(e.payload, e.drs, 5), {10, 10, 10, 21, 35}, "management off");
 
@@ -53,7 +59,7 @@ TEST(ComplexPacking, WorkedTemplate52) {
   expect_values(unpack_complex(m.payload, m.drs, 5), {10, 10, 10, kNaN, 21}, "management 1");
 }
 
-TEST(ComplexPacking, MissingValueManagement) {
+TEST_P(ComplexPacking, MissingValueManagement) {
   ComplexLayout layout;
   // bitsPerValue comes out as 5, so reference 31 is all ones and 30 the secondary marker.
   layout.groups = {ComplexGroup{31, 0, {0, 0}}, ComplexGroup{30, 0, {0}}, ComplexGroup{2, 3, {7, 6, 5}}};
@@ -65,7 +71,7 @@ TEST(ComplexPacking, MissingValueManagement) {
   expect_values(unpack_complex(e.payload, e.drs, 6), {kNaN, kNaN, kNaN, kNaN, kNaN, 7}, "primary and secondary");
 }
 
-TEST(ComplexPacking, WorkedDifferencing) {
+TEST_P(ComplexPacking, WorkedDifferencing) {
   for (std::uint8_t management : {0, 1}) {
     ComplexLayout order1;
     order1.order = 1;
@@ -93,7 +99,7 @@ TEST(ComplexPacking, WorkedDifferencing) {
   }
 }
 
-TEST(ComplexPacking, DescriptorRefusals) {
+TEST_P(ComplexPacking, DescriptorRefusals) {
   DataRepresentation drs = test::make_drs(3, 0.0f, 0, 0, 8);
   drs.numberOfGroups = 1;
   struct Case {
@@ -114,7 +120,7 @@ TEST(ComplexPacking, DescriptorRefusals) {
   }
 }
 
-TEST(ComplexPacking, SignMagnitudeDescriptors) {
+TEST_P(ComplexPacking, SignMagnitudeDescriptors) {
   const ByteVector bytes{0x00, 0x05, 0x80, 0x05};
   auto sd = parse_differencing_descriptors(bytes, 1, 2);
   ASSERT_TRUE(sd) << sd.error();
@@ -122,7 +128,7 @@ TEST(ComplexPacking, SignMagnitudeDescriptors) {
   EXPECT_EQ(sd->overall_minimum, -5);
 }
 
-TEST(ComplexPacking, GroupRefusals) {
+TEST_P(ComplexPacking, GroupRefusals) {
   DataRepresentation drs = test::make_drs(2, 0.0f, 0, 0, 8);
   expect_error(unpack_complex({}, drs, 1), "complex packing metadata has zero groups", "no groups");
 
@@ -159,7 +165,7 @@ TEST(ComplexPacking, GroupRefusals) {
   expect_values(unpack_complex(wide, drs, 0), {}, "wide empty group");
 }
 
-TEST(ComplexPacking, CountsAreCheckedAgainstThePayload) {
+TEST_P(ComplexPacking, CountsAreCheckedAgainstThePayload) {
   auto e = encode_complex(two_groups({0x1, 0xF}));
   expect_error(unpack_complex(e.payload, e.drs, 4), "complex packed value count 5 does not match expected 4",
                "one too many");
@@ -201,7 +207,7 @@ TEST(ComplexPacking, CountsAreCheckedAgainstThePayload) {
                "value count 268435457 exceeds the supported maximum 268435456", "count bound");
 }
 
-TEST(ComplexPacking, UndoDifferencingSkipsMissingPoints) {
+TEST_P(ComplexPacking, UndoDifferencingSkipsMissingPoints) {
   SpatialDifferencing sd{1, {100}, -5};
   OptionalIntegers in{std::nullopt, 0, 7, std::nullopt, 3};
   auto out = undo_differencing(in, sd);
@@ -220,11 +226,56 @@ TEST(ComplexPacking, UndoDifferencingSkipsMissingPoints) {
   EXPECT_EQ(scaled[1], (100.0 * 2.0 + 0.5) * (1.0 / 10.0));
 }
 
+// Carrying the state across a stretch by its step sums lands where stepping
+// through it does: cuts anywhere, also among the points that stand for the
+// initial values, with missing points between, and wrapping sums.
+TEST_P(ComplexPacking, CarryOverMatchesSteppingThrough) {
+  std::mt19937_64 rng(17);
+  for (int trial = 0; trial < 300; ++trial) {
+    const unsigned order = 1 + trial % 2;
+    const SpatialDifferencing sd{static_cast<std::uint8_t>(order), {static_cast<std::int64_t>(rng()), -5}, 0};
+    std::vector<std::optional<std::uint64_t>> steps(1 + rng() % 40);
+    for (auto& st : steps) {
+      if (rng() % 4 != 0) st = trial % 5 == 0 ? rng() : rng() % 1000;
+    }
+    // Stepping through: the first `order` present points take the initial values.
+    const auto step_through = [&](DifferencingState state, std::size_t from, std::size_t to) {
+      for (std::size_t i = from; i < to; ++i) {
+        if (!steps[i]) continue;
+        if (state.to_skip > 0) {
+          if (--state.to_skip == 0) state = after_initial_values(sd);
+          continue;
+        }
+        state.difference += *steps[i];
+        state.value += order == 1 ? *steps[i] : state.difference;
+      }
+      return state;
+    };
+    DifferencingState start;
+    start.to_skip = order;
+    const std::size_t cut = rng() % (steps.size() + 1);
+    const DifferencingState at_cut = step_through(start, 0, cut);
+    StepSums sums;
+    for (std::size_t i = cut; i < steps.size(); ++i) {
+      if (!steps[i]) continue;
+      if (sums.present < 2) sums.first[sums.present] = *steps[i];
+      ++sums.present;
+      sums.sum += *steps[i];
+      sums.sum_of_sums += sums.sum;
+    }
+    const DifferencingState want = step_through(at_cut, cut, steps.size());
+    const DifferencingState got = carry_over(sd, at_cut, sums);
+    ASSERT_EQ(got.to_skip, want.to_skip) << "trial " << trial;
+    ASSERT_EQ(got.value, want.value) << "trial " << trial;
+    if (order == 2) ASSERT_EQ(got.difference, want.difference) << "trial " << trial;
+  }
+}
+
 // A random field packed as an encoder would, decoded by both routes.
-class ComplexRoundTrip : public ::testing::TestWithParam<unsigned> {};
+class ComplexRoundTrip : public test::EachKernelSetWith<unsigned> {};
 
 TEST_P(ComplexRoundTrip, BothRoutesRestoreTheField) {
-  const unsigned order = GetParam();
+  const unsigned order = param();
   std::mt19937_64 rng(order + 11);
   std::vector<std::int64_t> field(2001);
   std::int64_t level = 5000;
@@ -255,7 +306,7 @@ TEST_P(ComplexRoundTrip, BothRoutesRestoreTheField) {
   expect_values(unpack_complex(m.payload, m.drs, field.size()), want, "general route");
 }
 
-INSTANTIATE_TEST_SUITE_P(Orders, ComplexRoundTrip, ::testing::Values(0u, 1u, 2u));
+INSTANTIATE_FOR_EACH_KERNEL_SET_WITH(ComplexRoundTrip, ::testing::Values(0u, 1u, 2u));
 
 }  // namespace
 }  // namespace vorlak

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "grib/decoders.hpp"
+#include "support/kernel_sets.hpp"
 #include "support/payload_encoders.hpp"
 
 namespace vorlak {
@@ -13,14 +14,18 @@ namespace {
 using test::ByteVector;
 using test::make_drs;
 
-TEST(IeeePacking, WorkedSinglePrecisionIgnoresScaling) {
+// Every test of this suite runs under each kernel set of the machine.
+class IeeePacking : public test::EachKernelSet {};
+INSTANTIATE_FOR_EACH_KERNEL_SET(IeeePacking);
+
+TEST_P(IeeePacking, WorkedSinglePrecisionIgnoresScaling) {
   const ByteVector payload{0x3F, 0x80, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0xAA};
   auto values = unpack_ieee(payload, make_drs(4, 99.0f, 3, 2, 32), 2);
   ASSERT_TRUE(values) << values.error();
   EXPECT_EQ(*values, (Values{1.0, -2.0}));
 }
 
-TEST(IeeePacking, Refusals) {
+TEST_P(IeeePacking, Refusals) {
   struct Case {
     std::uint8_t bits;
     std::size_t payload;
@@ -43,7 +48,7 @@ TEST(IeeePacking, Refusals) {
   }
 }
 
-TEST(IeeePacking, RoundTripsWithSpecialValues) {
+TEST_P(IeeePacking, RoundTripsWithSpecialValues) {
   const float inf = std::numeric_limits<float>::infinity();
   std::vector<float> singles{0.0f, -0.0f, 1.5e-40f, 3.4e38f, -inf, inf, std::nanf(""), 273.15f};
   std::vector<double> doubles{0.0, -0.0, 5e-324, 1.7e308, -HUGE_VAL, std::nan(""), 0.1, -273.15};

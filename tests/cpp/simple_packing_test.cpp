@@ -7,6 +7,7 @@
 #include "grib/bit_reader.hpp"
 #include "grib/decoders.hpp"
 #include "grib/limits.hpp"
+#include "support/kernel_sets.hpp"
 #include "support/payload_encoders.hpp"
 
 namespace vorlak {
@@ -15,14 +16,18 @@ namespace {
 using test::ByteVector;
 using test::make_drs;
 
-TEST(SimplePacking, ConstantFieldKeepsTheSinglePrecisionReference) {
+// Every test of this suite runs under each kernel set of the machine.
+class SimplePacking : public test::EachKernelSet {};
+INSTANTIATE_FOR_EACH_KERNEL_SET(SimplePacking);
+
+TEST_P(SimplePacking, ConstantFieldKeepsTheSinglePrecisionReference) {
   auto values = unpack_simple({}, make_drs(0, 273.15f, 0, 0, 0), 5);
   ASSERT_TRUE(values) << values.error();
   ASSERT_EQ(values->size(), 5u);
   for (double v : *values) EXPECT_EQ(v, 273.149993896484375);
 }
 
-TEST(SimplePacking, ConstantZeroIsPositiveZero) {
+TEST_P(SimplePacking, ConstantZeroIsPositiveZero) {
   for (float r : {0.0f, -0.0f}) {
     auto values = unpack_simple({}, make_drs(0, r, 3, -2, 0), 4);
     ASSERT_TRUE(values);
@@ -33,7 +38,7 @@ TEST(SimplePacking, ConstantZeroIsPositiveZero) {
   }
 }
 
-TEST(SimplePacking, WorkedExamples) {
+TEST_P(SimplePacking, WorkedExamples) {
   const ByteVector twelve{0xAB, 0xCD, 0xEF};
   auto values = unpack_simple(twelve, make_drs(0, 0.0f, 0, 0, 12), 2);
   ASSERT_TRUE(values) << values.error();
@@ -45,7 +50,7 @@ TEST(SimplePacking, WorkedExamples) {
   EXPECT_EQ((*hundredth)[0], 1.0 / 100.0);
 }
 
-TEST(SimplePacking, Refusals) {
+TEST_P(SimplePacking, Refusals) {
   struct Case {
     const char* name;
     ByteVector payload;
@@ -76,16 +81,16 @@ TEST(SimplePacking, Refusals) {
   }
 }
 
-TEST(SimplePacking, SixtyFourBitValuesAreSigned) {
+TEST_P(SimplePacking, SixtyFourBitValuesAreSigned) {
   auto values = unpack_simple(ByteVector(8, 0xFF), make_drs(0, 0.0f, 0, 0, 64), 1);
   ASSERT_TRUE(values);
   EXPECT_EQ((*values)[0], -1.0);
 }
 
-class SimplePackingRoundTrip : public ::testing::TestWithParam<unsigned> {};
+class SimplePackingRoundTrip : public test::EachKernelSetWith<unsigned> {};
 
 TEST_P(SimplePackingRoundTrip, MatchesTheScalingRule) {
-  const unsigned width = GetParam();
+  const unsigned width = param();
   std::mt19937_64 rng(width);
   const std::uint64_t mask = width == 64 ? ~0ull : (1ull << width) - 1;
   std::vector<std::uint64_t> ints(1001);
@@ -101,8 +106,8 @@ TEST_P(SimplePackingRoundTrip, MatchesTheScalingRule) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Widths, SimplePackingRoundTrip,
-                         ::testing::Values(1u, 7u, 8u, 12u, 13u, 16u, 17u, 24u, 31u, 32u, 33u, 52u, 57u, 63u, 64u));
+INSTANTIATE_FOR_EACH_KERNEL_SET_WITH(SimplePackingRoundTrip,
+                                     ::testing::Values(1u, 7u, 8u, 12u, 13u, 16u, 17u, 24u, 31u, 32u, 33u, 52u, 57u, 63u, 64u));
 
 }  // namespace
 }  // namespace vorlak

@@ -499,6 +499,40 @@ def test_real_file_values():
     assert values.size == size and not values.flags.writeable
 
 
+def test_decoding_starts_no_threads():
+    """The codes API decodes every template, large fields included, on the
+    calling thread: a fresh interpreter has as many threads after decoding
+    every real file as before."""
+    from conftest import ROOT, TESTDATA
+    if not os.path.isdir(TESTDATA):
+        pytest.skip(f"no {TESTDATA}")
+    script = """
+import os, sys
+from vorlak import _vorlak as v
+def threads():
+    return len(os.listdir('/proc/self/task'))
+before = threads()
+decoded = 0
+for name in sorted(os.listdir(sys.argv[1])):
+    if not name.endswith(('.grib1', '.grib2')):
+        continue
+    with open(os.path.join(sys.argv[1], name), 'rb') as f:
+        while (h := v.codes_grib_new_from_file(f)) is not None:
+            try:
+                v.codes_get_values(h)
+                decoded += 1
+            except v.CodesInternalError:
+                pass
+            v.codes_release(h)
+print(before, threads(), decoded)
+"""
+    env = dict(os.environ, PYTHONPATH=ROOT, OPJ_NUM_THREADS="4")
+    out = subprocess.run([sys.executable, "-c", script, TESTDATA], env=env, capture_output=True, text=True, check=True)
+    before, after, decoded = map(int, out.stdout.split())
+    assert decoded > 0
+    assert after == before
+
+
 def test_numpy_that_cannot_load_gives_a_clear_error(tmp_path):
     import os
     import subprocess

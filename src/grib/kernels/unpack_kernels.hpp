@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace vorlak {
 
@@ -33,6 +34,24 @@ struct PackedRun {
   std::uint64_t add;  // the group reference (template 5.2) or the bias, reference + overall minimum (5.3)
   std::uint32_t count;
   std::uint32_t width;
+};
+
+// Which packed values of a run stand for a missing point (missing value
+// management of complex packing): none; all ones of the run's width; all
+// ones or all ones minus one. A missing value becomes a quiet NaN and takes
+// no part in differencing. Runs of width 0 never hold a missing value: a
+// constant group is missing by its reference, which the caller judges.
+enum class MissingCodes : std::uint8_t { none = 0, primary = 1, both = 2 };
+
+// The differencing steps of a stretch of runs, summed without knowing where
+// the stretch starts: a field is split into stretches decoded side by side,
+// each starting from the state its predecessors leave (see complex_packing.cpp).
+// A step is add + X of a present value; sums wrap in 64 bits.
+struct StepSums {
+  std::uint64_t present = 0;      // present values seen
+  std::uint64_t sum = 0;          // the sum of their steps
+  std::uint64_t sum_of_sums = 0;  // the running step sum after each present value, summed
+  std::uint64_t first[2] = {0, 0};  // the first two steps (as far as `present` reaches)
 };
 
 struct UnpackKernels {
@@ -61,16 +80,30 @@ struct UnpackKernels {
 
   // The three above over several runs, their values written one after
   // another from `out`; the running value and difference carry across runs.
+  // Values that `missing` marks become NaN and leave value and difference as
+  // they are.
   void (*runs_scaled)(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
-                      const ScaleFactors& scale, double* out);
+                      MissingCodes missing, const ScaleFactors& scale, double* out);
   void (*runs_order1_scaled)(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
-                             std::int64_t* value, const ScaleFactors& scale, double* out);
+                             MissingCodes missing, std::int64_t* value, const ScaleFactors& scale, double* out);
   void (*runs_order2_scaled)(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
-                             std::int64_t* value, std::int64_t* difference, const ScaleFactors& scale, double* out);
+                             MissingCodes missing, std::int64_t* value, std::int64_t* difference,
+                             const ScaleFactors& scale, double* out);
+
+  // Adds the steps of the runs' present values to `sums`.
+  void (*runs_step_sums)(const std::uint8_t* data, std::size_t nbytes, const PackedRun* runs, std::size_t nruns,
+                         MissingCodes missing, StepSums* sums);
 
   // Big-endian IEEE numbers to doubles (single precision widened).
   void (*ieee32_be)(const std::uint8_t* data, std::size_t count, double* out);
   void (*ieee64_be)(const std::uint8_t* data, std::size_t count, double* out);
+
+  // Samples a library has decoded (CCSDS): `count` samples of 1 to 4 octets,
+  // little- or big-endian; signed ones sign-extended from `width` bits (1 to
+  // 32), unsigned ones taken whole; out[i] = scaled(sample). The caller
+  // guarantees count * octets bytes.
+  void (*samples_scaled)(const std::uint8_t* bytes, unsigned octets, bool little_endian, bool is_signed,
+                         unsigned width, std::size_t count, const ScaleFactors& scale, double* out);
 };
 
 // Bit-by-bit loops that state the arithmetic plainly; the yardstick for the others.
@@ -80,7 +113,18 @@ const UnpackKernels& portable_kernels();
 // Gathered loads for four values at a time; nullptr unless built in and the CPU has AVX2.
 const UnpackKernels* avx2_kernels();
 
-// The fastest set this CPU can run, chosen once.
+// The fastest set this CPU can run, chosen once, unless a test or benchmark
+// has put another set in its place.
 const UnpackKernels& active_kernels();
+
+// Every set this CPU runs, the reference first; and one of them by name
+// ("reference", "portable", "avx2"), nullptr when not built or not runnable.
+std::span<const UnpackKernels* const> available_kernels();
+const UnpackKernels* kernels_by_name(std::string_view name);
+
+// Makes active_kernels() give `set` (nullptr: the CPU's choice again), for
+// tests and benchmarks that run the decoders with each set. Decoders read
+// the active set once per field; do not switch while another thread decodes.
+void override_active_kernels(const UnpackKernels* set);
 
 }  // namespace vorlak
