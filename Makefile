@@ -8,7 +8,7 @@ SAMPLE  := sample/sample.grib
 DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
             python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libpng-dev zlib1g-dev libgtest-dev \
             clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed \
-            python3-pyproj
+            python3-pyproj python3-fsspec python3-zarr python3-numcodecs python3-netcdf4 python3-matplotlib python3-cartopy
 
 export PYTHONDONTWRITEBYTECODE := 1
 

@@ -289,3 +289,81 @@ def test_module_entry_point_runs(mixed):
     done = subprocess.run([sys.executable, "-m", "vorlak", "stats", "--help"], capture_output=True, text=True,
                           env=env, cwd=ROOT, timeout=HANG_GUARD_SECONDS)
     assert done.returncode == 0 and "missing" in done.stdout
+
+
+# ------------------------------------------------------- convert and plot
+
+
+@pytest.mark.parametrize("suffix", [".nc", ".zarr"])
+def test_convert_writes_the_engines_dataset(capsys, tmp_path, mixed, suffix):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4" if suffix == ".nc" else "zarr")
+    from vorlak.xarray_backend import VorlakBackendEntrypoint
+    out = str(tmp_path / f"out{suffix}")
+    status, text, err = run(capsys, "convert", mixed, out, "-w", "typeOfLevel=isobaricInhPa")
+    assert status == 0 and err == "" and text.strip() == f"{out}: 1 variables from 6 fields"
+    written = xr.open_zarr(out) if suffix == ".zarr" else xr.open_dataset(out)
+    direct = xr.open_dataset(mixed, engine=VorlakBackendEntrypoint, filter_by_keys={"typeOfLevel": "isobaricInhPa"})
+    assert list(written.data_vars) == ["t"] and written.t.dims == direct.t.dims
+    np.testing.assert_array_equal(written.t.values, direct.t.values)
+    np.testing.assert_array_equal(written.valid_time.values, direct.valid_time.values)
+    assert written.t.attrs["GRIB_shortName"] == "t"
+    status, _, err = run(capsys, "convert", mixed, out)
+    assert status == 1 and "exists; give --overwrite" in err
+
+
+def test_convert_joins_files_and_reports_problems(capsys, tmp_path):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    paths = [write(tmp_path / f"d{day}.grib2", gs.message(gs.field(day), level=500, day=day)) for day in (1, 2)]
+    out = str(tmp_path / "days.nc")
+    assert run(capsys, "convert", *paths, out, "--time-dims", "valid_time")[0] == 0
+    assert xr.open_dataset(out).t.dims == ("valid_time", "latitude", "longitude")
+    status, _, err = run(capsys, "convert", paths[0], str(tmp_path / "x.txt"))
+    assert status == 2 and "must end in .nc or .zarr" in err
+    status, _, err = run(capsys, "convert", paths[0], str(tmp_path / "none.nc"), "-w", "shortName=nope")
+    assert status == 1 and "selects nothing" in err and "no field to write" in err
+
+
+@pytest.fixture
+def sample(tmp_path):
+    """The sample `make run` writes: both editions, two grids, a bitmap."""
+    import make_sample
+    return write(tmp_path / "sample.grib", *make_sample.grib2_messages(), *make_sample.grib1_messages())
+
+
+def test_convert_and_plot_the_sample(capsys, tmp_path, sample):
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("netCDF4")
+    pytest.importorskip("matplotlib")
+    out = str(tmp_path / "sample.nc")
+    status, text, err = run(capsys, "convert", sample, out)
+    assert status == 0 and err == "" and text.strip() == f"{out}: 6 variables from 6 fields"
+    written = xr.open_dataset(out)
+    assert sum(int(np.isfinite(written[n]).any(axis=(-2, -1)).sum()) for n in written.data_vars) == 6
+    for number in range(1, 7):
+        status, text, err = run(capsys, "plot", sample, "-m", str(number), "-o", str(tmp_path / f"{number}.png"))
+        assert status == 0 and err == "" and "on latitude and longitude" in text
+
+
+@pytest.mark.parametrize("name, number, drawn", [
+    (None, "1", "on latitude and longitude"),
+    ("hrrr.t06z.wrfsfcf01-UGRD.grib2", "1", "in its projection"),
+    ("icon_global_icosahedral_single-level_2021112018_000_TOT_PREC.grib2", "1", "as rows and columns"),
+    ("jma_meps_pall_fh00-15_first20fields.grib2", "1.20", "on latitude and longitude"),
+])
+def test_plot_draws_a_png(capsys, tmp_path, mixed, name, number, drawn):
+    pytest.importorskip("matplotlib")
+    path = mixed if name is None else real_file(name)
+    out = str(tmp_path / "map.png")
+    status, text, err = run(capsys, "plot", path, "-m", number, "-o", out)
+    if drawn == "in its projection" and "in its projection" not in text:
+        pytest.skip("no projection for this grid in this installation (pyproj, cartopy)")
+    assert status == 0 and err == "" and drawn in text
+    with open(out, "rb") as f:
+        assert f.read(8) == b"\x89PNG\r\n\x1a\n"
+
+
+def test_plot_of_a_missing_field_fails(capsys, tmp_path, mixed):
+    status, _, err = run(capsys, "plot", mixed, "-m", "99", "-o", str(tmp_path / "x.png"))
+    assert status == 1 and "there is no message 99" in err

@@ -21,7 +21,9 @@ examples:
   vorlak stats -m 3 gfs.grib2
   vorlak stats -m 3.2 jma_meps.grib2
   vorlak dump -m 1 --json gfs.grib2
-  vorlak nearest gfs.grib2 52.1 -1.5 -n 4 -w shortName=2t"""
+  vorlak nearest gfs.grib2 52.1 -1.5 -n 4 -w shortName=2t
+  vorlak convert gfs.*.grib2 gfs.nc -w typeOfLevel=isobaricInhPa
+  vorlak plot hrrr.grib2 -m 1 -o hrrr.png"""
 
 
 def _field_number(text: str):
@@ -38,7 +40,7 @@ def _field_number(text: str):
     return FieldNumber(*numbers)
 
 
-def _common_options() -> argparse.ArgumentParser:
+def _options(message: bool = True, json: bool = True) -> argparse.ArgumentParser:
     from vorlak.cli.filters import parse_where
 
     common = argparse.ArgumentParser(add_help=False)
@@ -46,24 +48,28 @@ def _common_options() -> argparse.ArgumentParser:
         "-w", "--where", action="append", type=parse_where, metavar="KEY=VALUE[,...]",
         help="only fields whose keys have these values, compared as text "
              "(level=500 matches 500 hPa; repeat -w or use commas to require several keys)")
-    common.add_argument("-m", "--message", type=_field_number, metavar="N[.K]",
-                        help="only message N (1 is the first message of the file), "
-                             "or only field K of message N")
-    common.add_argument("--json", action="store_true", help="print JSON instead of a table")
+    if message:
+        common.add_argument("-m", "--message", type=_field_number, metavar="N[.K]",
+                            help="only message N (1 is the first message of the file), "
+                                 "or only field K of message N")
+    if json:
+        common.add_argument("--json", action="store_true", help="print JSON instead of a table")
     return common
 
 
 def build_parser() -> argparse.ArgumentParser:
-    from vorlak.cli import cmd_dump, cmd_ls, cmd_nearest, cmd_stats
+    from vorlak.cli import cmd_convert, cmd_dump, cmd_ls, cmd_nearest, cmd_plot, cmd_stats
 
     parser = argparse.ArgumentParser(
         prog=PROG, description="Look into GRIB files (editions 1 and 2).", epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    common = _common_options()
+    common = _options()
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
-    for name, module in (("ls", cmd_ls), ("stats", cmd_stats), ("dump", cmd_dump),
-                         ("nearest", cmd_nearest)):
-        p = sub.add_parser(name, parents=[common], help=module.HELP, description=module.DESCRIPTION,
+    for name, module, parents in (("ls", cmd_ls, common), ("stats", cmd_stats, common),
+                                  ("dump", cmd_dump, common), ("nearest", cmd_nearest, common),
+                                  ("convert", cmd_convert, _options(message=False, json=False)),
+                                  ("plot", cmd_plot, _options(json=False))):
+        p = sub.add_parser(name, parents=[parents], help=module.HELP, description=module.DESCRIPTION,
                            formatter_class=argparse.RawDescriptionHelpFormatter)
         module.add_arguments(p)
         p.set_defaults(run=module.run)

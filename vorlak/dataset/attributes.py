@@ -1,17 +1,17 @@
 """Attributes of variables, coordinates and the dataset, from the keys."""
 from __future__ import annotations
 
-from vorlak import _vorlak as codes
-
 # Keys copied to each data variable as GRIB_<key>, read from its first message.
 VARIABLE_KEYS = ("paramId", "shortName", "cfVarName", "cfName", "name", "units", "typeOfLevel",
                  "gridType", "centre", "centreDescription", "subCentre", "dataType", "stepType",
                  "stepUnits", "edition", "Nx", "Ny", "numberOfPoints")
 # Keys of products beyond plain analyses and forecasts, copied likewise
 # where the variable's messages have them.
+# (Thresholds, percentiles and layer bounds vary within a variable: they
+# are coordinates.)
 PRODUCT_VARIABLE_KEYS = ("productDefinitionTemplateNumber", "typeOfStatisticalProcessing", "probabilityType",
-                         "lowerLimit", "upperLimit", "percentileValue", "derivedForecast",
-                         "numberOfForecastsInEnsemble", "typeOfSecondFixedSurface", "topLevel", "bottomLevel")
+                         "derivedForecast", "numberOfForecastsInEnsemble", "typeOfEnsembleForecast",
+                         "typeOfSecondFixedSurface")
 
 # Dataset attributes: kept when every variable agrees.
 DATASET_KEYS = ("edition", "centre", "centreDescription", "subCentre")
@@ -22,6 +22,39 @@ NUMBER_ATTRS = {"long_name": "ensemble member numerical id", "units": "1", "stan
 VALID_TIME_ATTRS = {"long_name": "time", "standard_name": "time"}
 LATITUDE_ATTRS = {"units": "degrees_north", "standard_name": "latitude", "long_name": "latitude"}
 LONGITUDE_ATTRS = {"units": "degrees_east", "standard_name": "longitude", "long_name": "longitude"}
+
+THRESHOLD_ATTRS = {"long_name": "probability threshold",
+                   "comment": "the limit that bounds each event (see lowerLimit and upperLimit)"}
+LOWER_LIMIT_ATTRS = {"long_name": "lower limit of the event"}
+UPPER_LIMIT_ATTRS = {"long_name": "upper limit of the event"}
+PERCENTILE_ATTRS = {"long_name": "percentile", "units": "%"}
+_X_ATTRS = {"units": "m", "standard_name": "projection_x_coordinate", "long_name": "x coordinate of projection",
+            "axis": "X"}
+_Y_ATTRS = {"units": "m", "standard_name": "projection_y_coordinate", "long_name": "y coordinate of projection",
+            "axis": "Y"}
+_ROTATED_X_ATTRS = {"units": "degrees", "standard_name": "grid_longitude", "long_name": "longitude in rotated pole grid",
+                    "axis": "X"}
+_ROTATED_Y_ATTRS = {"units": "degrees", "standard_name": "grid_latitude", "long_name": "latitude in rotated pole grid",
+                    "axis": "Y"}
+
+
+def _rotated(mapping) -> bool:
+    return bool(mapping) and mapping.get("grid_mapping_name") == "rotated_latitude_longitude"
+
+
+def x_attrs(mapping) -> dict:
+    return dict(_ROTATED_X_ATTRS if _rotated(mapping) else _X_ATTRS)
+
+
+def y_attrs(mapping) -> dict:
+    return dict(_ROTATED_Y_ATTRS if _rotated(mapping) else _Y_ATTRS)
+
+
+def layer_attrs(level_attrs: dict, which: str) -> dict:
+    out = {k: v for k, v in level_attrs.items() if k in ("units", "positive")}
+    out["long_name"] = f"{which} of the layer"
+    return out
+
 
 LEVEL_ATTRS = {
     "isobaricInhPa": {"long_name": "pressure", "units": "hPa", "positive": "down",
@@ -48,18 +81,28 @@ def level_attrs(level_type: str) -> dict:
     return attrs
 
 
-def read_keys(handle, names) -> dict:
+# Keys users filter by, offered as close matches of a misspelt one.
+FILTER_KEYS = ("shortName", "paramId", "typeOfLevel", "level", "stepType", "stepRange", "dataDate",
+               "dataTime", "number", "perturbationNumber", "productDefinitionTemplateNumber", "cfVarName",
+               "gridType", "edition", "centre", "discipline", "parameterCategory", "parameterNumber",
+               "typeOfFirstFixedSurface", "probabilityType", "lowerLimit", "upperLimit", "percentileValue",
+               "topLevel", "bottomLevel", "endStep", "startStep", "forecastTime", "units", "name")
+
+
+def read_keys(f, names) -> dict:
     out = {}
     for key in names:
-        try:
-            out[key] = codes.codes_get(handle, key)
-        except codes.CodesInternalError:
-            pass
+        value = f.get(key)
+        if value is not None and not hasattr(value, "shape"):
+            out[key] = value
     return out
 
 
-def variable_attrs(handle, product: bool = False) -> dict:
-    keys = read_keys(handle, VARIABLE_KEYS + (PRODUCT_VARIABLE_KEYS if product else ()))
+def variable_attrs(f, product: bool = False, extra=()) -> dict:
+    """GRIB_<key> attributes of a variable from its first field, and CF's
+    units, long_name and standard_name; ``extra`` keys too (read_keys)."""
+    names = VARIABLE_KEYS + (PRODUCT_VARIABLE_KEYS if product else ())
+    keys = read_keys(f, names + tuple(k for k in extra if k not in names))
     attrs = {f"GRIB_{k}": v for k, v in keys.items()}
     units = keys.get("units")
     if units and units not in ("?", "unknown"):

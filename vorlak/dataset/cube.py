@@ -1,160 +1,249 @@
-"""Grouping messages into variables, each a hypercube over ensemble member
-(when the messages have one), reference time, forecast step and level on
-one grid.
+"""Grouping fields into variables, each a hypercube over ensemble member
+(when the fields have one), the time dimensions (``time_dims``: reference
+time and step by default), probability threshold or percentile (when the
+fields have one) and level, on one grid.
 
-A variable is one parameter (paramId, else shortName) of one product (its
-statistics, probability limits, percentile, ...) on one level type and one
-grid; the same parameter on two grids becomes two variables. Cells
-without a message stay empty (NaN when read). Two messages that fall into
-the same cell cannot both be shown: the dataset is refused, naming the keys
-in which they differ so that filter_by_keys can pick one set."""
+A variable is one parameter of one product (its statistics, probability
+type, derived forecast, ...) on one level type and one grid; the same
+parameter on two grids becomes two variables. Cells without a field stay
+empty (NaN when read). Layers that share their top but not their bottom
+(soil 0-10 cm and 0-200 cm) become variables of their own. Two fields that
+fall into the same cell otherwise cannot both be shown: the dataset is
+refused, naming the keys in which they differ so that filter_by_keys can
+pick one set."""
 from __future__ import annotations
 
+import math
 from dataclasses import dataclass, field
 
 import numpy as np
 
-from vorlak import _vorlak as codes
-from vorlak.dataset.scan import MessageInfo
+from vorlak.dataset.scan import FieldInfo
+
+TIME_KINDS = ("time", "step", "valid_time")
 
 
 class DatasetBuildError(ValueError):
-    """The messages do not form a dataset; the text says which keys clash."""
+    """The fields do not form a dataset; the text says which keys clash."""
+
+
+def _ns(value) -> int:
+    return int(value.astype("datetime64[ns]" if value.dtype.kind == "M" else "timedelta64[ns]").view(np.int64))
+
+
+def _nan_none(x: float):
+    return None if x != x else x
+
+
+# Probability types whose event is bounded by the upper limit alone.
+_UPPER_LIMIT_TYPES = (1, 4)
+
+
+def threshold_of(limits: tuple, probability_type) -> float:
+    lower, upper = limits
+    if probability_type in _UPPER_LIMIT_TYPES or lower != lower:
+        return upper
+    return lower
+
+
+def _cell_value(kind: str, f: FieldInfo):
+    if kind == "number":
+        return -1 if f.member is None else int(f.member)
+    if kind == "time":
+        return _ns(f.time)
+    if kind == "step":
+        return _ns(f.step)
+    if kind == "valid_time":
+        return _ns(f.valid)
+    if kind == "threshold":
+        return (None, None) if f.limits is None else tuple(_nan_none(x) for x in f.limits)
+    if kind == "percentile":
+        return f.percentile
+    return _nan_none(f.level)  # "level"; NaN (no level) is one value, None
+
+
+def _sort_key(value):
+    if value is None:
+        return (1, 0.0)
+    if isinstance(value, tuple):
+        return tuple(_sort_key(v) for v in value)
+    if isinstance(value, float) and math.isnan(value):
+        return (1, 0.0)
+    return (0, value)
+
+
+@dataclass
+class Axis:
+    kind: str
+    values: list                     # distinct cell values, sorted
+    bottoms: list | None = None      # level axes of layers: the bottom of each level
+
+    def __len__(self):
+        return len(self.values)
 
 
 @dataclass
 class Cube:
-    key: tuple
-    messages: list[MessageInfo] = field(default_factory=list)
-    members: np.ndarray | None = None  # ensemble members; None when the messages have none
-    times: np.ndarray | None = None
-    steps: np.ndarray | None = None
-    levels: np.ndarray | None = None
-    table: np.ndarray | None = None  # message offsets by ([member,] time, step, level); -1 empty
+    var: tuple
+    fields: list[FieldInfo]
+    ids: list[int]                   # the fields' ids in the dataset
+    axes: list[Axis] = field(default_factory=list)
+    table: np.ndarray | None = None  # field ids by axes; -1 where no field
 
     @property
-    def first(self) -> MessageInfo:
-        return self.messages[0]
+    def first(self) -> FieldInfo:
+        return self.fields[0]
+
+    def axis(self, kind: str) -> Axis | None:
+        return next((a for a in self.axes if a.kind == kind), None)
 
 
-def variable_key(m: MessageInfo) -> tuple:
-    return (m.param if m.param is not None else m.short_name, m.level_type, m.grid, m.product)
+def axis_kinds(fields: list[FieldInfo], time_dims: tuple) -> list[str]:
+    kinds = ["number"] if any(f.member is not None for f in fields) else []
+    kinds += list(time_dims)
+    if any(f.limits is not None for f in fields):
+        kinds.append("threshold")
+    if any(f.percentile is not None for f in fields):
+        kinds.append("percentile")
+    return kinds + ["level"]
 
 
-def group(messages: list[MessageInfo]) -> list[Cube]:
-    """Cubes in the order of their first message."""
-    cubes: dict[tuple, Cube] = {}
-    for m in messages:
-        key = variable_key(m)
-        cube = cubes.get(key)
-        if cube is None:
-            cube = cubes[key] = Cube(key)
-        cube.messages.append(m)
-    return list(cubes.values())
+def group(fields: list[FieldInfo], time_dims: tuple, explain) -> list[Cube]:
+    """Cubes in the order of their first field; ``explain(a, b, cube_fields)``
+    says why two fields in one cell clash."""
+    by_var: dict[tuple, list[int]] = {}
+    for i, f in enumerate(fields):
+        by_var.setdefault(f.var, []).append(i)
+    cubes = []
+    for var, ids in by_var.items():
+        cubes.extend(_build(var, ids, fields, time_dims, explain))
+    return cubes
 
 
-def fill(cube: Cube, path: str) -> None:
-    """Sorted coordinate values and the table of offsets."""
-    ms = cube.messages
-    times = np.array([m.time for m in ms], dtype="datetime64[ns]")
-    steps = np.array([m.step for m in ms], dtype="timedelta64[ns]")
-    levels = np.array([m.level for m in ms], dtype=np.float64)
-    cube.times, ti = np.unique(times, return_inverse=True)
-    cube.steps, si = np.unique(steps, return_inverse=True)
-    cube.levels, li = np.unique(levels, return_inverse=True)
-    shape = (cube.times.size, cube.steps.size, cube.levels.size)
-    cells = [(ti[k], si[k], li[k]) for k in range(len(ms))]
-    if any(m.member is not None for m in ms):
-        members = np.array([-1 if m.member is None else int(m.member) for m in ms], dtype=np.int64)
-        cube.members, ni = np.unique(members, return_inverse=True)
-        shape = (cube.members.size,) + shape
-        cells = [(ni[k],) + cell for k, cell in enumerate(cells)]
-    table = np.full(shape, -1, dtype=np.int64)
-    owner = np.full(table.shape, -1, dtype=np.int64)
-    for k, m in enumerate(ms):
-        cell = cells[k]
-        if owner[cell] >= 0:
-            raise DatasetBuildError(_duplicate_text(ms[owner[cell]], m, ms, path))
-        owner[cell] = k
-        table[cell] = m.offset
+def _build(var, ids, fields, time_dims, explain) -> list[Cube]:
+    members = [fields[i] for i in ids]
+    kinds = axis_kinds(members, time_dims)
+    cells = [tuple(_cell_value(k, f) for k in kinds) for f in members]
+    owner: dict[tuple, int] = {}
+    for k, cell in enumerate(cells):
+        j = owner.setdefault(cell, k)
+        if j != k:
+            a, b = members[j], members[k]
+            if a.bottom != b.bottom and a.bottom is not None and b.bottom is not None:
+                return _split_by_bottom(var, ids, fields, time_dims, explain)
+            raise DatasetBuildError(explain(a, b, members, kinds))
+    cube = Cube(var, members, ids)
+    index_of = []
+    for d, kind in enumerate(kinds):
+        values = sorted({cell[d] for cell in cells}, key=_sort_key)
+        axis = Axis(kind, values)
+        if kind == "level" and any(f.bottom is not None for f in members):
+            bottom_of = {}
+            for f in members:
+                bottom_of.setdefault(_nan_none(f.level), f.bottom)
+            axis.bottoms = [bottom_of.get(v) for v in values]
+        cube.axes.append(axis)
+        index_of.append({v: i for i, v in enumerate(values)})
+    table = np.full(tuple(len(a) for a in cube.axes), -1, dtype=np.int64)
+    for fid, cell in zip(ids, cells):
+        table[tuple(index_of[d][v] for d, v in enumerate(cell))] = fid
     cube.table = table
+    return [cube]
 
 
-# Keys that say where a message sits in its file, not what it holds.
-_POSITION_KEYS = {"offset", "totalLength", "messageNumber"}
-# Keys answered from the decoded values; comparing them would decode.
-_DECODED_KEYS = {"values", "numberOfMissing", "latitudes", "longitudes", "distinctLatitudes",
-                 "distinctLongitudes", "iDirectionIncrementInDegrees", "jDirectionIncrementInDegrees",
-                 "latitudeOfFirstGridPointInDegrees", "latitudeOfLastGridPointInDegrees",
-                 "longitudeOfFirstGridPointInDegrees", "longitudeOfLastGridPointInDegrees"}
-
-
-def _key_texts(handle) -> dict[str, str]:
-    it = codes.codes_keys_iterator_new(handle)
-    out = {}
-    while codes.codes_keys_iterator_next(it):
-        name = codes.codes_keys_iterator_get_name(it)
-        if name in _POSITION_KEYS or name in _DECODED_KEYS:
-            continue
-        try:
-            out[name] = codes.codes_get_string(handle, name)
-        except codes.CodesInternalError:
-            pass
+def _split_by_bottom(var, ids, fields, time_dims, explain) -> list[Cube]:
+    parts: dict = {}
+    for i in ids:
+        parts.setdefault(fields[i].bottom, []).append(i)
+    out = []
+    for bottom, part in parts.items():
+        out.extend(_build(var + (("bottomLevel", bottom),), part, fields, time_dims, explain))
     return out
 
 
-# Keys that follow from time, step and level, which the cube already spans.
-_COORDINATE_KEYS = {"dataDate", "dataTime", "validityDate", "validityTime", "forecastTime", "endStep",
-                    "startStep", "stepRange", "level", "dataType", "number", "perturbationNumber"}
+# ---------------------------------------------------------------- clashes
+
+# Keys that say where a field sits in its file or how its values are
+# packed, not what it holds.
+POSITION_KEYS = {
+    "offset", "totalLength", "messageNumber", "packingType", "missingValue", "numberOfMissing",
+    "bitmapPresent", "JS", "KS", "MS", "MV", "MVL", "NC", "NC1", "NC2", "NR", "NS", "P", "TS",
+    "biFourierSubTruncationType", "binaryScaleFactor", "bitsPerValue", "blockSize", "ccsdsFlags",
+    "dataRepresentationTemplateNumber", "decimalScaleFactor", "decimalScaleFactorOfRepresentativeValueOfEachLevel",
+    "groupSplittingMethodUsed", "lengthIncrementForTheGroupLengths", "levelValues", "missingValueManagementUsed",
+    "numberOfBitsForScaledGroupLengths", "numberOfBitsUsedForTheGroupWidths", "numberOfDataValuesEncodedInSection7",
+    "numberOfGroupsOfDataValues", "numberOfOctetsExtraDescriptors", "numberOfValues", "orderOfSpatialDifferencing",
+    "packingModeForAxes", "preProcessingParameter", "precision", "precisionOfTheUnpackedSubset",
+    "primaryMissingValueSubstitute", "realPartOfCoefficient", "referenceForGroupLengths",
+    "referenceForGroupWidths", "referenceSampleInterval", "referenceValue", "secondaryMissingValueSubstitute",
+    "targetCompressionRatio", "trueLengthOfLastGroup", "typeOfCompressionUsed", "typeOfOriginalFieldValues"}
+# Keys that follow from the cube's dimensions.
+COORDINATE_KEYS = {"dataDate", "dataTime", "validityDate", "validityTime", "forecastTime", "endStep",
+                   "startStep", "stepRange", "level", "dataType", "number", "perturbationNumber",
+                   "lowerLimit", "upperLimit", "scaledValueOfLowerLimit", "scaledValueOfUpperLimit",
+                   "scaleFactorOfLowerLimit", "scaleFactorOfUpperLimit", "percentileValue", "topLevel",
+                   "bottomLevel", "scaledValueOfFirstFixedSurface", "scaleFactorOfFirstFixedSurface",
+                   "scaledValueOfSecondFixedSurface", "scaleFactorOfSecondFixedSurface", "hour", "day",
+                   "month", "year", "minute", "second", "validityDate", "julianDay"}
 
 
-def differing_keys(a, b) -> dict[str, tuple[str | None, str | None]]:
-    ka, kb = _key_texts(a), _key_texts(b)
-    return {k: (ka.get(k), kb.get(k)) for k in sorted(set(ka) | set(kb)) if ka.get(k) != kb.get(k)}
+def cell_text(f: FieldInfo, kinds) -> str:
+    parts = []
+    for kind in kinds:
+        if kind == "number" and f.member is not None:
+            parts.append(f"number {f.member}")
+        elif kind == "time":
+            parts.append(f"time {np.datetime_as_string(f.time, unit='m')}")
+        elif kind == "step":
+            hours = f.step / np.timedelta64(1, "h") if not np.isnat(f.step) else float("nan")
+            parts.append(f"step {hours:g} h")
+        elif kind == "valid_time":
+            parts.append(f"valid_time {np.datetime_as_string(f.valid, unit='m')}")
+        elif kind == "threshold" and f.limits is not None:
+            parts.append(f"limits {f.limits[0]:g}/{f.limits[1]:g}")
+        elif kind == "percentile" and f.percentile is not None:
+            parts.append(f"percentile {f.percentile:g}")
+        elif kind == "level":
+            parts.append(f"{f.var[1]} {f.level:g}")
+    return ", ".join(parts)
 
 
-def varying_keys(handles) -> dict[str, list[str]]:
-    """Keys, apart from time, step and level, whose text is not the same in
-    all of ``handles``, with their distinct texts in order of appearance."""
-    texts = [_key_texts(h) for h in handles]
-    names = sorted({k for t in texts for k in t} - _COORDINATE_KEYS)
-    out = {}
-    for k in names:
-        seen = list(dict.fromkeys(t.get(k) for t in texts))
-        if len(seen) > 1:
-            out[k] = ["-" if x is None else x for x in seen]
-    return out
-
-
-def _cell_text(m: MessageInfo) -> str:
-    step_h = m.step / np.timedelta64(1, "h") if not np.isnat(m.step) else float("nan")
-    member = f"number {m.member}, " if m.member is not None else ""
-    return (f"{member}time {np.datetime_as_string(m.time, unit='m')}, step {step_h:g} h, "
-            f"{m.level_type} {m.level:g}")
-
-
-def _literal(text: str) -> str:
+def literal(text: str) -> str:
     try:
         return repr(int(text))
     except ValueError:
         return repr(text)
 
 
-def _duplicate_text(a: MessageInfo, b: MessageInfo, cube_messages: list[MessageInfo], path: str) -> str:
-    what = (f"cannot put every {a.short_name} message of {path} on one grid of time, step and "
-            f"{a.level_type}: messages {a.number} and {b.number} are both at {_cell_text(a)}")
-    diff = {k: v for k, v in differing_keys(a.handle, b.handle).items() if k not in _COORDINATE_KEYS}
+def duplicate_text(a: FieldInfo, b: FieldInfo, where: str, kinds, key_texts, varying_texts) -> str:
+    """Why fields ``a`` and ``b`` cannot both be shown. ``key_texts(f)`` is
+    the text of every key of a field; ``varying_texts()`` the keys whose
+    text varies across the variable's fields."""
+    name = a.var[0]
+    what = (f"cannot put every field of parameter {name} of {where} on one grid of "
+            f"{', '.join(kinds)}: fields {a.label} and {b.label} are both at {cell_text(a, kinds)}")
+    ka, kb = key_texts(a), key_texts(b)
+    diff = {k: (ka.get(k), kb.get(k)) for k in sorted(set(ka) | set(kb))
+            if ka.get(k) != kb.get(k) and k not in COORDINATE_KEYS and k not in POSITION_KEYS}
+    hint = ""
+    if "time" not in kinds and ("dataDate" in ka and ka.get("dataDate") != kb.get("dataDate")
+                                or ka.get("dataTime") != kb.get("dataTime")):
+        hint = "; they differ in reference time: add 'time' to time_dims"
+    elif "step" not in kinds and ka.get("endStep") != kb.get("endStep"):
+        hint = "; they differ in step: add 'step' to time_dims"
     if diff:
         shown = ", ".join(f"{k} ({va} / {vb})" for k, (va, vb) in list(diff.items())[:6])
         key, (va, vb) = next(iter(diff.items()))
         return (f"{what} and differ in {shown}. Open one set at a time, "
-                f"e.g. filter_by_keys={{{key!r}: {_literal(va if va is not None else vb)}}}")
-    varying = varying_keys([m.handle for m in cube_messages])
+                f"e.g. filter_by_keys={{{key!r}: {literal(va if va is not None else vb)}}}{hint}")
+    if hint:
+        return what + hint
+    varying = {k: v for k, v in varying_texts().items() if k not in COORDINATE_KEYS and k not in POSITION_KEYS}
     if varying:
         shown = ", ".join(f"{k} ({', '.join(vs[:5])})" for k, vs in list(varying.items())[:6])
         key, values = next(iter(varying.items()))
-        return (f"{what}, and no key tells those two apart. Across the {a.short_name} messages "
-                f"{shown} vary; filter_by_keys={{{key!r}: {_literal(values[0])}}} opens one set, "
+        return (f"{what}, and no key tells those two apart. Across the variable's fields "
+                f"{shown} vary; filter_by_keys={{{key!r}: {literal(values[0])}}} opens one set, "
                 f"which may still hold such pairs")
     return (f"{what}, and no key tells them apart: the file may hold the same field twice, or "
             f"fields (ensemble members, say) that differ only in ways these keys do not show")

@@ -1,123 +1,120 @@
-"""Decoded fields of one open file, each decoded at most once.
+"""Reading the fields of one dataset, each from the byte range of its
+message.
 
-A FieldSource holds a handle per message (from the scan, or opened by
-offset on first use after unpickling in another process) and the decoded
-values of the messages read so far. It pickles as its path and file stamp
-only; every process then keeps one source per file (while anything uses
-it), so the tasks of a dask worker share their decodes."""
+A FieldStore knows, for every field of a dataset, its source, the offset
+and length of its message and its place in that message. Reading a field
+reads those bytes (nothing more: a remote file is asked for that range
+only), and decodes that field alone, without holding the interpreter lock
+while it decodes. The last fields read are kept up to CACHE_BYTES, so that
+looking at one field several ways decodes it once.
+
+A store pickles as its sources and the positions of its fields; in every
+process the copies of one store share one cache."""
 from __future__ import annotations
 
-import os
 import threading
+import uuid
 import weakref
+from collections import OrderedDict
 
 import numpy as np
 
-from vorlak import _vorlak as codes
-from vorlak.dataset.scan import file_stamp
+from vorlak.dataset.reader import open_fields
+from vorlak.dataset.source import FileChanged, Source  # noqa: F401 (FileChanged: re-exported)
+
+CACHE_BYTES = 64 * 1024 * 1024
 
 
-def decode(handle) -> np.ndarray:
-    """The decoded values of one message (NaN where missing). Every decode
-    of a lazily read field goes through here, which tests count."""
-    return codes.codes_get_values(handle)
+def decode(data: bytes, index: int, dtype) -> np.ndarray:
+    """Field ``index`` of the message in ``data``, decoded into ``dtype``.
+    Every read of a field goes through here, which tests count."""
+    grib = open_fields(data)
+    try:
+        return grib[index].data(dtype)
+    finally:
+        grib.close()
 
 
-class _AtOffset:
-    """A stand-in file object: the file's path and a position, so that the
-    reader returns the message that starts at ``offset``."""
-
-    def __init__(self, path: str, offset: int):
-        self._path = path
-        self._offset = offset
-
-    def __fspath__(self) -> str:
-        return self._path
-
-    def tell(self) -> int:
-        return self._offset
-
-    def seek(self, _position: int) -> None:
-        pass
-
-
-class FileChanged(RuntimeError):
-    pass
-
-
-class FieldSource:
-    _shared: "weakref.WeakValueDictionary[tuple, FieldSource]" = weakref.WeakValueDictionary()
+class FieldStore:
+    _shared: "weakref.WeakValueDictionary[str, FieldStore]" = weakref.WeakValueDictionary()
     _shared_lock = threading.Lock()
 
-    def __init__(self, path: str, stamp: tuple[int, int], handles: dict[int, object] | None = None):
-        self.path = path
-        self.stamp = tuple(stamp)
-        self._handles = dict(handles or {})
-        self._values: dict[int, np.ndarray] = {}
+    def __init__(self, sources: list[Source], src, offset, length, index, labels, ends=None,
+                 token: str | None = None):
+        self.sources = list(sources)
+        self.src = np.asarray(src, dtype=np.int32)
+        self.offset = np.asarray(offset, dtype=np.int64)
+        self.length = np.asarray(length, dtype=np.int64)
+        self.index = np.asarray(index, dtype=np.int32)
+        self.labels = list(labels)
+        # End of each field's data from its message start: the bytes a
+        # reference to the field names.
+        self.ends = self.length if ends is None else np.asarray(ends, dtype=np.int64)
+        self.token = token or uuid.uuid4().hex
+        self._cache: OrderedDict = OrderedDict()
+        self._cached_bytes = 0
         self._lock = threading.Lock()
+        FieldStore._shared[self.token] = self
 
     @classmethod
-    def shared(cls, path: str, stamp: tuple[int, int], handles: dict[int, object] | None = None):
-        """The process's source for this file and stamp (made if needed)."""
-        key = (path, tuple(stamp))
-        with cls._shared_lock:
-            source = cls._shared.get(key)
-            if source is None:
-                source = cls(path, stamp, handles)
-                cls._shared[key] = source
-            elif handles:
-                with source._lock:
-                    for offset, h in handles.items():
-                        source._handles.setdefault(offset, h)
-            return source
+    def from_fields(cls, sources: list[Source], fields) -> FieldStore:
+        return cls(sources, [f.src for f in fields], [f.offset for f in fields], [f.length for f in fields],
+                   [f.index for f in fields], [f.label for f in fields], [f.end for f in fields])
 
     def __reduce__(self):
-        return (FieldSource.shared, (self.path, self.stamp))
+        return (_shared_store, (self.token, self.sources, self.src, self.offset, self.length, self.index,
+                                self.labels, self.ends))
 
-    def _open(self, offset: int):
+    def __len__(self) -> int:
+        return self.offset.size
+
+    def where(self, fid: int) -> str:
+        return f"{self.sources[self.src[fid]].name}, field {self.labels[fid]}"
+
+    def message(self, fid: int) -> bytes:
+        """The bytes of the field's message."""
+        return self.sources[self.src[fid]].read(int(self.offset[fid]), int(self.length[fid]))
+
+    def read(self, fid: int, dtype, keep: bool = True) -> np.ndarray:
+        """The field's values (rows, columns) or (points,). Kept ones are
+        shared and read-only; with ``keep`` False a field not kept comes
+        as a new array of the caller's (and is not kept)."""
+        dtype = np.dtype(dtype)
+        key = (fid, dtype.char)
+        with self._lock:
+            values = self._cache.get(key)
+            if values is not None:
+                self._cache.move_to_end(key)
+                return values
+        data = self.message(fid)
         try:
-            now = file_stamp(self.path)
-        except OSError as e:
-            raise FileChanged(f"{self.path} can no longer be read: {e.strerror or e}") from None
-        if now != self.stamp:
-            raise FileChanged(f"{self.path} has changed since it was opened; open it again")
-        handle = codes.codes_grib_new_from_file(_AtOffset(self.path, offset))
-        if handle is None or codes.codes_get_long(handle, "offset") != offset:
-            raise FileChanged(f"{self.path} holds no message at offset {offset}; open it again")
-        return handle
-
-    def handle(self, offset: int):
+            values = decode(data, int(self.index[fid]), dtype)
+        except Exception as e:
+            if isinstance(e, (MemoryError, KeyboardInterrupt)):
+                raise
+            raise type(e)(f"{self.where(fid)}: {e}") from None
+        if not keep:
+            return values
+        values.flags.writeable = False
         with self._lock:
-            h = self._handles.get(offset)
-            if h is None:
-                h = self._handles[offset] = self._open(offset)
-            return h
-
-    def values(self, offset: int) -> np.ndarray:
-        """Read-only decoded values of the message at ``offset``."""
-        with self._lock:
-            v = self._values.get(offset)
-            if v is not None:
-                return v
-            h = self._handles.get(offset)
-            if h is None:
-                h = self._handles[offset] = self._open(offset)
-            try:
-                v = decode(h)
-            except codes.CodesInternalError as e:
-                raise type(e)(f"{self.path}, message at offset {offset}: {e}") from None
-            self._values[offset] = v
-            return v
-
-    def decoded_count(self) -> int:
-        return len(self._values)
+            if key not in self._cache and values.nbytes <= CACHE_BYTES:
+                self._cache[key] = values
+                self._cached_bytes += values.nbytes
+                while self._cached_bytes > CACHE_BYTES:
+                    _, dropped = self._cache.popitem(last=False)
+                    self._cached_bytes -= dropped.nbytes
+        return values
 
     def close(self) -> None:
-        """Forget handles and decoded values; later reads open again."""
+        """Forget the fields kept; later reads read again."""
         with self._lock:
-            self._handles.clear()
-            self._values.clear()
+            self._cache.clear()
+            self._cached_bytes = 0
 
 
-def absolute(path) -> str:
-    return os.path.abspath(os.fspath(path))
+def _shared_store(token, sources, src, offset, length, index, labels, ends) -> FieldStore:
+    with FieldStore._shared_lock:
+        store = FieldStore._shared.get(token)
+        if store is None:
+            store = FieldStore(sources, src, offset, length, index, labels, ends, token)
+        return store

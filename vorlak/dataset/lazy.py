@@ -1,12 +1,16 @@
-"""The lazy array behind each data variable: decodes only the messages an
-indexing request touches, through the FieldSource of its file."""
+"""From a dataset model to an xarray Dataset: lazy arrays that decode only
+the fields an indexing request touches, and coordinates decoded as
+xarray's decoding arguments ask."""
 from __future__ import annotations
 
 import numpy as np
+import xarray as xr
 from xarray.backends import BackendArray
 from xarray.core import indexing
 
-from vorlak.dataset.fields import FieldSource
+from vorlak.dataset.fields import FieldStore
+from vorlak.dataset.model import DatasetModel, Variable
+from vorlak.dataset.timekeys import encode_times
 
 
 def outer_index(a: np.ndarray, key: tuple) -> np.ndarray:
@@ -27,55 +31,82 @@ def outer_index(a: np.ndarray, key: tuple) -> np.ndarray:
 
 
 class FieldArray(BackendArray):
-    """Shape: the variable's field dimensions (time, step, level, those with
-    more than one value) followed by the grid dimensions."""
+    """Shape: the variable's field dimensions (number, time, step, level,
+    ... those that are dimensions) followed by the grid's."""
 
-    dtype = np.dtype(np.float64)
-
-    def __init__(self, source: FieldSource, table: np.ndarray, grid_spec: tuple):
-        self.source = source
+    def __init__(self, store: FieldStore, table: np.ndarray, grid_shape: tuple, dtype):
+        self.store = store
         self.table = np.asarray(table, dtype=np.int64)
-        self.grid_shape, self.columns_first, self.alternate_rows, self.npoints = grid_spec
-        self.grid_shape = tuple(int(n) for n in self.grid_shape)
+        self.grid_shape = tuple(int(n) for n in grid_shape)
+        self.dtype = np.dtype(dtype)
         self.shape = self.table.shape + self.grid_shape
-
-    def __reduce__(self):
-        return (_rebuild, (self.source.path, self.source.stamp, self.table,
-                           (self.grid_shape, self.columns_first, self.alternate_rows, self.npoints)))
 
     def __getitem__(self, key):
         return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER,
                                                   self._read)
 
-    def field(self, offset: int) -> np.ndarray:
-        """One message's values laid out on the grid (rows of latitude or
-        y, columns of longitude or x)."""
-        v = self.source.values(offset)
-        if v.size != self.npoints:
-            raise ValueError(f"{self.source.path}, message at offset {offset}: {v.size} values "
-                             f"for a grid of {self.npoints} points")
-        # The stored order runs along rows, or down columns when
-        # columns_first; with alternate_rows every second line runs back.
-        lines = v.reshape(self.grid_shape[::-1] if self.columns_first else self.grid_shape)
-        if self.alternate_rows and lines.shape[0] > 1:
-            lines = lines.copy()
-            lines[1::2] = lines[1::2, ::-1]
-        return lines.T if self.columns_first else lines
+    def field(self, fid: int, keep: bool = True) -> np.ndarray:
+        """One field's values on the grid (see FieldStore.read)."""
+        values = self.store.read(fid, self.dtype, keep)
+        if values.shape != self.grid_shape:
+            if values.size != int(np.prod(self.grid_shape)):
+                raise ValueError(f"{self.store.where(fid)}: {values.size} values for a grid of "
+                                 f"{int(np.prod(self.grid_shape))} points")
+            values = values.reshape(self.grid_shape)
+        return values
 
     def _read(self, key: tuple) -> np.ndarray:
         nf = self.table.ndim
-        offsets = outer_index(self.table, key[:nf])
+        fids = outer_index(self.table, key[:nf])
         grid_key = key[nf:]
+        whole = all(isinstance(k, slice) and k == slice(None) for k in grid_key)
+        if whole and fids.size == 1 and fids.ravel()[0] >= 0:
+            # One whole field (a dask chunk): the decoded array itself.
+            values = self.field(int(fids.ravel()[0]), keep=False)
+            if not values.flags.writeable:
+                values = values.copy()
+            return values.reshape(fids.shape + self.grid_shape)
         sample = outer_index(np.broadcast_to(np.False_, self.grid_shape), grid_key)
-        out = np.empty(offsets.shape + sample.shape, dtype=np.float64)
-        for cell in np.ndindex(offsets.shape):
-            offset = int(offsets[cell])
-            if offset < 0:
+        out = np.empty(fids.shape + sample.shape, dtype=self.dtype)
+        for cell in np.ndindex(fids.shape):
+            fid = int(fids[cell])
+            if fid < 0:
                 out[cell] = np.nan
             else:
-                out[cell] = outer_index(self.field(offset), grid_key)
+                out[cell] = outer_index(self.field(fid, keep=not whole), grid_key)
         return out
 
 
-def _rebuild(path, stamp, table, grid_spec) -> FieldArray:
-    return FieldArray(FieldSource.shared(path, stamp), table, grid_spec)
+def _variable(model: DatasetModel, v: Variable) -> xr.Variable:
+    array = FieldArray(model.store, v.table, v.grid.shape, v.dtype)
+    var = xr.Variable(v.dims, indexing.LazilyIndexedArray(array), v.attrs)
+    nfield = v.table.ndim
+    var.encoding = {
+        "dtype": v.dtype,
+        # One chunk per field: chunks={} gives every field its own chunk.
+        "preferred_chunks": {d: (1 if i < nfield else n) for i, (d, n) in enumerate(zip(v.dims, array.shape))},
+    }
+    return var
+
+
+def _coordinate(name: str, c, decoding: dict) -> xr.Variable:
+    values = np.asarray(c.values)
+    if values.dtype.kind not in "Mm" or not decoding:
+        return xr.Variable(c.dims, values, c.attrs)
+    numbers, cf = encode_times(values)
+    var = xr.Variable(c.dims, numbers, {**c.attrs, **cf})
+    return xr.conventions.decode_cf_variable(name, var, **decoding)
+
+
+def to_dataset(model: DatasetModel, drop_variables=(), decoding: dict | None = None) -> xr.Dataset:
+    """``decoding``: decode_times, decode_timedelta and use_cftime as given
+    to open_dataset (empty: datetime64 and timedelta64 coordinates)."""
+    drop = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
+    kept = [v for v in model.variables if v.name not in drop]
+    used = {c for v in kept for c in (*v.coordinates, *v.dims)}
+    data_vars = {v.name: _variable(model, v) for v in kept}
+    coords = {name: _coordinate(name, c, decoding or {}) for name, c in model.coords.items()
+              if name in used and name not in drop}
+    ds = xr.Dataset(data_vars, coords=coords, attrs=model.attrs)
+    ds.set_close(model.store.close)
+    return ds

@@ -11,7 +11,11 @@ import numpy as np
 
 def identity(values) -> tuple:
     """What a coordinate holds, comparable and hashable."""
+    if values is None:
+        return ()
     a = np.asarray(values)
+    if a.dtype.kind == "O":
+        return ("O", a.shape, tuple(map(str, a.ravel().tolist())))
     return (a.dtype.str, a.shape, a.tobytes())
 
 
@@ -28,13 +32,6 @@ class Names:
             candidate = f"{base}_{k}"
         self._taken[candidate] = ident
         return candidate
-
-    def claim_variable(self, base: str, level_type: str, ident: object) -> str:
-        """A data variable: its own name, else name_levelType, else numbered."""
-        if base not in self._taken:
-            self._taken[base] = ident
-            return base
-        return self.claim(f"{base}_{level_type}", ident)
 
     def __contains__(self, name: str) -> bool:
         return name in self._taken

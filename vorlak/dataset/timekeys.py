@@ -42,3 +42,21 @@ def forecast_step(forecast_time, step_units) -> np.timedelta64:
     if abs(ns) > _MAX_NS:
         return NAT_DELTA
     return np.timedelta64(ns, "ns")
+
+
+EPOCH_UNITS = "seconds since 1970-01-01T00:00:00"
+
+
+def encode_times(values: np.ndarray) -> tuple[np.ndarray, dict]:
+    """datetime64 or timedelta64 values as CF numbers: seconds since the
+    epoch or seconds, int64 (float64 with NaN where a value is NaT)."""
+    values = np.asarray(values)
+    is_time = values.dtype.kind == "M"
+    ns = values.astype("datetime64[ns]" if is_time else "timedelta64[ns]").view(np.int64)
+    missing = np.isnat(values)
+    attrs = {"units": EPOCH_UNITS, "calendar": "proleptic_gregorian"} if is_time else {"units": "seconds"}
+    if missing.any() or (ns % 1_000_000_000).any():
+        out = ns / 1e9
+        out[missing] = np.nan
+        return out, attrs
+    return ns // 1_000_000_000, attrs
