@@ -5,15 +5,20 @@ BUILD   := build
 ASAN    := build-asan
 FUZZ    := build-fuzz
 SAMPLE  := sample/sample.grib
-DEB_PKGS := meson ninja-build g++ clang python3-dev python3-numpy python3-pytest \
+DEB_PKGS := meson ninja-build g++ python3-dev python3-numpy python3-pytest \
             python3-mesonpy python3-venv libopenjp2-7-dev libaec-dev libpng-dev zlib1g-dev libgtest-dev \
-            clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev valgrind python3-xarray python3-dask python3-distributed \
+            python3-xarray python3-dask python3-distributed \
             python3-pyproj python3-fsspec python3-zarr python3-numcodecs python3-netcdf4 python3-matplotlib python3-cartopy
+
+# The fuzz build (clang 16 with libc++) and the leak check (valgrind) are
+# installed by the targets that use them, not by `make test`.
+FUZZ_PKGS := clang-16 libclang-rt-16-dev libc++-16-dev libc++abi-16-dev
+LEAK_PKGS := valgrind
 
 export PYTHONDONTWRITEBYTECODE := 1
 
 .DELETE_ON_ERROR:
-.PHONY: all deps deps-run build build-tests build-bench build-asan test test-cpp test-asan test-python test-corpus \
+.PHONY: all deps deps-run deps-fuzz build build-tests build-bench build-asan test test-cpp test-asan test-python test-corpus \
         check-core run bench templates tables test-leaks fuzz fuzz-build fuzz-regress fuzz-seeds fuzz-long clean
 
 all: build
@@ -39,6 +44,9 @@ deps:
 
 deps-run:
 	$(call install_missing,$(RUN_PKGS))
+
+deps-fuzz: deps
+	$(call install_missing,$(FUZZ_PKGS))
 
 # build/ holds the modules, and the C++ tests and benchmarks once a target
 # that runs them has switched them on (`meson configure`): `make run` and
@@ -113,6 +121,7 @@ test-corpus: build
 # interpreter together take minutes.
 LEAK_LIFETIMES ?= 40
 test-leaks: deps build
+	$(call install_missing,$(LEAK_PKGS))
 	$(PY) tools/valgrind_check.py tools/leak_workload.py $(LEAK_LIFETIMES)
 
 # The seeds and kept inputs of every fuzz target are replayed by the C++
@@ -174,10 +183,10 @@ $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds: $(FUZZ)/%: fuzz/%.cpp $(FUZZ_OBJS
 	$(FUZZ_CXX) $(FUZZ_CXXFLAGS) $(FUZZ_SAN) $< $(FUZZ_OBJS) $(FUZZ_LIBS) -o $@
 
 # The core under clang is compiled one file per core, as ninja does.
-fuzz-build: deps
+fuzz-build: deps-fuzz
 	@$(MAKE) --no-print-directory -j$(NPROC) $(addprefix $(FUZZ)/,$(FUZZ_TARGETS))
 
-fuzz-seeds: deps
+fuzz-seeds: deps-fuzz
 	@$(MAKE) --no-print-directory $(FUZZ)/make_seeds $(FUZZ)/make_message_seeds
 	$(FUZZ)/make_seeds
 	$(FUZZ)/make_message_seeds fuzz/corpus
