@@ -278,6 +278,10 @@ std::vector<BadGrid> bad_grids() {
   out.push_back({"list with j consecutive",
                  with_geometry(LatLonGridParams{0, 0, 2, 3, std::nullopt, 1.0, 1e-6}, {0, 3, 0x20, {4, 4, 4}}),
                  "columns held consecutively"});
+  // No columns: nothing to locate, and a row axis as long as the largest
+  // grid is not built.
+  out.push_back({"no columns", with_geometry(LatLonGridParams{0, 0, 2, 3, 1.0, 1.0, 1e-6}, {0, 1u << 28, 0, {}}),
+                 "no points"});
   out.push_back(
       {"offset rows", with_geometry(LatLonGridParams{0, 0, 2, 3, 1.0, 1.0, 1e-6}, {4, 3, 0x0C, {}}), "offsets rows"});
   out.push_back(

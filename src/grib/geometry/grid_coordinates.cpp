@@ -260,6 +260,10 @@ struct CoordinateBuilder {
 Result<Shared> compute_grid_coordinates(const GridDefinition& definition) {
   auto layout = GridLayout::make(definition.layout);
   if (!layout) return fail(layout.error());
+  // Ni or Nj of 0: no points to locate, and the other axis, which may be
+  // as long as the largest grid, is not built for nothing.
+  if (const auto* none = std::get_if<NoCoordinates>(&definition.geometry)) return fail(none->reason);
+  if (layout->points() == 0) return fail("grid has no points");
   if (!layout->regular() && definition.declared_points && *definition.declared_points != layout->points()) {
     return fail(str_cat("points-per-row list sums to ", layout->points(), " points, the grid section states ",
                         *definition.declared_points));
