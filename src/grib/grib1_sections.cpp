@@ -133,6 +133,20 @@ Result<Grib1Product> parse_pds(Bytes s) {
 // longitude): 7-8 Ni (Nx), 9-10 Nj (Ny), 28 scanning mode; their
 // coordinates are not computed here;
 // types 50/51: 7-8, 9-10 J, K.
+bool grib1_rows_listed(Bytes s) {
+  if (s.size() < 26) return false;
+  switch (u8_at(s, 6)) {
+    case 0:
+    case 10:
+      return u16_at(s, 7) == 0xFFFF;
+    case 4:
+    case 14:
+      return u16_at(s, 7) == 0xFFFF || u16_at(s, 24) == 0xFFFF;
+    default:
+      return false;
+  }
+}
+
 Result<GridSummary> parse_gds(Bytes s) {
   if (s.size() <= 27) return fail("GRIB1 GDS too short");
   const std::uint8_t type = u8_at(s, 6);
@@ -143,7 +157,7 @@ Result<GridSummary> parse_gds(Bytes s) {
     case 0: {
       // Thinned grids (Ni 65535) list the points of each row, as reduced
       // Gaussian grids do: the field is the sum of the rows.
-      const bool thinned = u16_at(s, 7) == 0xFFFF;
+      const bool thinned = grib1_rows_listed(s);
       if (thinned && s.size() < 32) return fail("GRIB1 GDS too short");
       grid.gridDefinitionTemplateNumber = 0;
       if (thinned) grid.reduced_point_count = reduced_point_total(s, grid.Nj);
@@ -166,7 +180,7 @@ Result<GridSummary> parse_gds(Bytes s) {
       grid.scanningMode = u8_at(s, 28);
       break;
     case 4: {
-      const bool reduced = u16_at(s, 7) == 0xFFFF || u16_at(s, 24) == 0xFFFF;
+      const bool reduced = grib1_rows_listed(s);
       if (reduced && s.size() < 32) return fail("GRIB1 GDS too short");
       grid.gridDefinitionTemplateNumber = reduced ? 41 : 40;
       grid.latitudeOfFirstGridPoint = milli_angle(s, 11);

@@ -60,6 +60,18 @@ TEST(Grib1Grid, ReducedGaussianRows) {
   EXPECT_NEAR((*coords)->longitude(9), 22.5, 1e-12);  // second point of the 16-point row
   EXPECT_NEAR((*coords)->longitude(7), 315.0, 1e-12);
   EXPECT_EQ((*coords)->latitude(47), (*lats)[3]);
+
+  // Ni given but Di missing: the rows are still those of the list, for the
+  // record's point count and for the layout alike.
+  ByteVec ni_given = gds;
+  ni_given[6] = 0;
+  ni_given[7] = 16;
+  auto summary = parse_gds(ni_given);
+  ASSERT_TRUE(summary) << summary.error();
+  EXPECT_EQ(summary->reduced_point_count, 48u);
+  auto listed = compute_grid_coordinates(definition_of(ni_given));
+  ASSERT_TRUE(listed) << listed.error();
+  EXPECT_EQ((*listed)->size(), 48u);
 }
 
 // GDS type 0 with Ni 65535 and a list: a thinned latitude/longitude grid.

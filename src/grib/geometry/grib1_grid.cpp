@@ -81,7 +81,7 @@ Result<GridDefinition> grib1_grid_definition(Bytes gds) {
         d.rotation = RotatedPoleParams{g.angle(33), g.angle(36),
                                        static_cast<double>(ibm_to_float(load_u32_be(gds.data() + 38)))};
       }
-      if (ni == kMissing16) {
+      if (grib1_rows_listed(gds)) {
         if (nj == kMissing16) return fail("GRIB1 grid with neither rows nor columns of fixed length");
         auto list = points_per_row(g, nj);
         if (!list) return fail(list.error());
