@@ -14,6 +14,7 @@ from numcodecs.abc import Codec
 from numcodecs.compat import ensure_contiguous_ndarray, ndarray_copy
 from numcodecs.registry import register_codec
 
+from vorlak.dataset.fields import field_threads
 from vorlak.dataset.signature import whole_message
 from vorlak.fields import open as open_fields
 
@@ -44,7 +45,7 @@ class VorlakCodec(Codec):
         try:
             field = grib[len(grib) - 1]
             if self.coordinate is None:
-                values = field.data(self.dtype)
+                values = field.data(self.dtype, threads=field_threads())
             else:
                 values = field.latitudes if self.coordinate == "latitude" else field.longitudes
                 if values is None:

@@ -25,12 +25,21 @@ from vorlak.dataset.source import FileChanged, Source  # noqa: F401 (FileChanged
 CACHE_BYTES = 64 * 1024 * 1024
 
 
+def field_threads() -> int | None:
+    """Threads one field may be split across. A read from a worker thread
+    (dask's threaded scheduler, a thread pool) is one of several running
+    side by side, which already fill the cores: splitting each field too
+    would only crowd them. The main thread splits a large field as
+    ``vorlak.open`` does."""
+    return None if threading.current_thread() is threading.main_thread() else 1
+
+
 def decode(data: bytes, index: int, dtype) -> np.ndarray:
     """Field ``index`` of the message in ``data``, decoded into ``dtype``.
     Every read of a field goes through here, which tests count."""
     grib = open_fields(data)
     try:
-        return grib[index].data(dtype)
+        return grib[index].data(dtype, threads=field_threads())
     finally:
         grib.close()
 
