@@ -18,6 +18,7 @@
 #include <memory>
 #include <random>
 
+#include "grib/bit_reader.hpp"
 #include "grib/decoders.hpp"
 #include "grib/kernels/unpack_kernels.hpp"
 #include "grib/sample_bytes.hpp"
