@@ -127,7 +127,8 @@ test-leaks: deps build
 # The seeds and kept inputs of every fuzz target are replayed by the C++
 # suite itself (tests/cpp/fuzz_regressions_test.cpp), in the normal and the
 # ASan/UBSan builds, so the clang fuzz build stays out of `make test`.
-test: deps check-core test-cpp test-asan test-python test-corpus
+# The benchmarks are compiled (not run), so that they keep building.
+test: deps check-core test-cpp test-asan test-python test-corpus build-bench
 
 $(SAMPLE): build tools/make_sample.py
 	@mkdir -p sample
