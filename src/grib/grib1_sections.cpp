@@ -138,9 +138,9 @@ bool grib1_rows_listed(Bytes s) {
   switch (u8_at(s, 6)) {
     case 0:
     case 10:
+    case 14:
       return u16_at(s, 7) == 0xFFFF;
     case 4:
-    case 14:
       return u16_at(s, 7) == 0xFFFF || u16_at(s, 24) == 0xFFFF;
     default:
       return false;

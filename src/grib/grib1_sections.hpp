@@ -41,7 +41,8 @@ Result<Bitmap> parse_bms(Bytes bms, std::uint64_t point_count);
 Result<Grib1DataHeader> parse_bds_header(Bytes bds);
 
 // True when the GDS (types 0, 4, 10, 14) lists the points of each row
-// instead of a fixed Ni: Ni is missing, or, on a Gaussian grid, Di is.
+// instead of a fixed Ni: Ni is missing, or, on a Gaussian grid (type 4),
+// Di is.
 // The record's point count and the grid's layout both follow this rule.
 bool grib1_rows_listed(Bytes gds);
 
