@@ -8,23 +8,13 @@
 #include "compat/grid_keys.hpp"
 #include "core/file_read.hpp"
 #include "core/grid_geometry.hpp"
+#include "core/handle_record.hpp"
 #include "core/key_lookup.hpp"
 #include "grib/grib1_predefined.hpp"
 #include "grib/grib2_sections.hpp"
 #include "grib/message_record.hpp"
 
 namespace vorlak {
-namespace {
-
-// Two 32-bit dimensions: the product always fits in 64 bits. A grid with
-// rows of their own lengths has their sum.
-std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
-  if (!record.Ni || !record.Nj) return std::nullopt;
-  if (record.reduced_point_count) return *record.reduced_point_count;
-  return std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj};
-}
-
-}  // namespace
 
 FieldFile::FieldFile(SharedBytes bytes, ScanResult scan) : bytes_(std::move(bytes)), scan_(std::move(scan)) {
   fields_.reserve(scan_.fields.size() + scan_.records.size());
@@ -294,41 +284,19 @@ const KeyValue* FieldFile::find_key(std::size_t field, std::string_view name, st
 CodesResult<std::int64_t> FieldFile::key_long(std::size_t field, std::string_view name) const {
   const KeyValue* value = find_key(field, name);
   if (!value) return codes_fail(CodesError::key_not_found(std::string(name)));
-  switch (value->tag()) {
-    case KeyTag::Long: return std::get<std::int64_t>(value->value);
-    case KeyTag::Double: return saturating_double_to_long(std::get<double>(value->value));
-    case KeyTag::String:
-      if (auto parsed = parse_decimal_long(std::get<std::string>(value->value))) return *parsed;
-      break;
-    case KeyTag::DoubleArray: break;
-  }
-  return codes_fail(CodesError::type_mismatch(std::string(name), "long", value->type_name()));
+  return value_as_long(*value, name);
 }
 
 CodesResult<double> FieldFile::key_double(std::size_t field, std::string_view name) const {
   const KeyValue* value = find_key(field, name);
   if (!value) return codes_fail(CodesError::key_not_found(std::string(name)));
-  switch (value->tag()) {
-    case KeyTag::Long: return static_cast<double>(std::get<std::int64_t>(value->value));
-    case KeyTag::Double: return std::get<double>(value->value);
-    case KeyTag::String:
-      if (auto parsed = parse_decimal_double(std::get<std::string>(value->value))) return *parsed;
-      break;
-    case KeyTag::DoubleArray: break;
-  }
-  return codes_fail(CodesError::type_mismatch(std::string(name), "double", value->type_name()));
+  return value_as_double(*value, name);
 }
 
 CodesResult<std::string> FieldFile::key_text(std::size_t field, std::string_view name) const {
   const KeyValue* value = find_key(field, name);
   if (!value) return codes_fail(CodesError::key_not_found(std::string(name)));
-  switch (value->tag()) {
-    case KeyTag::Long: return std::to_string(std::get<std::int64_t>(value->value));
-    case KeyTag::Double: return format_double(std::get<double>(value->value));
-    case KeyTag::String: return std::get<std::string>(value->value);
-    case KeyTag::DoubleArray: break;
-  }
-  return codes_fail(CodesError::type_mismatch(std::string(name), "string", value->type_name()));
+  return value_as_text(*value, name);
 }
 
 }  // namespace vorlak

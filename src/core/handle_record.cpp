@@ -2,17 +2,13 @@
 
 namespace vorlak {
 
-namespace {
-
-// Two 32-bit dimensions: the product always fits in 64 bits. A reduced
-// Gaussian grid has rows of their own lengths: its size is their sum.
+// Two 32-bit dimensions: the product always fits in 64 bits. A grid with
+// rows of their own lengths has their sum.
 std::optional<std::uint64_t> grid_size_of(const MessageRecord& record) {
   if (!record.Ni || !record.Nj) return std::nullopt;
   if (record.reduced_point_count) return *record.reduced_point_count;
   return std::uint64_t{*record.Ni} * std::uint64_t{*record.Nj};
 }
-
-}  // namespace
 
 HandleRecord HandleRecord::make(const MessageRecord& record, BytesSource bytes) {
   HandleRecord handle;

@@ -3,6 +3,7 @@
 // are, and the decoded-values memo shared with its clones.
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "compat/derived_keys.hpp"
 #include "core/codes_error.hpp"
@@ -11,6 +12,10 @@
 #include "grib/grib2_sections.hpp"
 
 namespace vorlak {
+
+// Points of the record's grid, where its section says: Ni x Nj, or the
+// sum of the rows of a grid that lists them.
+std::optional<std::uint64_t> grid_size_of(const MessageRecord& record);
 
 struct HandleRecord {
   MessageRecord record;

@@ -272,43 +272,21 @@ CodesResult<std::int64_t> get_long(const HandleRecord& handle, std::string_view 
   if (auto refused = refuse_array(handle, key, "long"); !refused) return codes_fail(std::move(refused.error()));
   auto value = get_key(handle, key);
   if (!value) return codes_fail(std::move(value.error()));
-  switch (value->tag()) {
-    case KeyTag::Long: return std::get<std::int64_t>(value->value);
-    case KeyTag::Double: return saturating_double_to_long(std::get<double>(value->value));
-    case KeyTag::String:
-      if (auto parsed = parse_decimal_long(std::get<std::string>(value->value))) return *parsed;
-      break;
-    case KeyTag::DoubleArray: break;
-  }
-  return codes_fail(CodesError::type_mismatch(std::string(key), "long", value->type_name()));
+  return value_as_long(*value, key);
 }
 
 CodesResult<double> get_double(const HandleRecord& handle, std::string_view key) {
   if (auto refused = refuse_array(handle, key, "double"); !refused) return codes_fail(std::move(refused.error()));
   auto value = get_key(handle, key);
   if (!value) return codes_fail(std::move(value.error()));
-  switch (value->tag()) {
-    case KeyTag::Long: return static_cast<double>(std::get<std::int64_t>(value->value));
-    case KeyTag::Double: return std::get<double>(value->value);
-    case KeyTag::String:
-      if (auto parsed = parse_decimal_double(std::get<std::string>(value->value))) return *parsed;
-      break;
-    case KeyTag::DoubleArray: break;
-  }
-  return codes_fail(CodesError::type_mismatch(std::string(key), "double", value->type_name()));
+  return value_as_double(*value, key);
 }
 
 CodesResult<std::string> get_string(const HandleRecord& handle, std::string_view key) {
   if (auto refused = refuse_array(handle, key, "string"); !refused) return codes_fail(std::move(refused.error()));
   auto value = get_key(handle, key);
   if (!value) return codes_fail(std::move(value.error()));
-  switch (value->tag()) {
-    case KeyTag::Long: return std::to_string(std::get<std::int64_t>(value->value));
-    case KeyTag::Double: return format_double(std::get<double>(value->value));
-    case KeyTag::String: return std::move(std::get<std::string>(value->value));
-    case KeyTag::DoubleArray: break;
-  }
-  return codes_fail(CodesError::type_mismatch(std::string(key), "string", value->type_name()));
+  return value_as_text(std::move(*value), key);
 }
 
 CodesResult<std::vector<double>> get_double_array(const HandleRecord& handle, std::string_view key) {

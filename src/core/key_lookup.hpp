@@ -65,4 +65,11 @@ std::optional<double> parse_decimal_double(std::string_view text);
 // Shortest round-trip digits in positional notation; "NaN", "inf", "-inf".
 std::string format_double(double value);
 
+// A key's value as each typed reader gives it (`name` for the error): a
+// long from a double saturates, a text converts only when it is a decimal
+// number, an array is a type mismatch.
+CodesResult<std::int64_t> value_as_long(const KeyValue& value, std::string_view name);
+CodesResult<double> value_as_double(const KeyValue& value, std::string_view name);
+CodesResult<std::string> value_as_text(KeyValue value, std::string_view name);
+
 }  // namespace vorlak

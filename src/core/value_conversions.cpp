@@ -1,5 +1,6 @@
 // The conversions of the typed key readers: double to long, strict decimal
-// parsing, and the shortest positional text of a double.
+// parsing, the shortest positional text of a double, and a key's value as
+// each typed reader gives it.
 #include "core/key_lookup.hpp"
 
 #include <cerrno>
@@ -183,6 +184,40 @@ std::string format_double(double value) {
     out.append(digits, static_cast<std::size_t>(point), std::string::npos);
   }
   return out;
+}
+
+CodesResult<std::int64_t> value_as_long(const KeyValue& value, std::string_view name) {
+  switch (value.tag()) {
+    case KeyTag::Long: return std::get<std::int64_t>(value.value);
+    case KeyTag::Double: return saturating_double_to_long(std::get<double>(value.value));
+    case KeyTag::String:
+      if (auto parsed = parse_decimal_long(std::get<std::string>(value.value))) return *parsed;
+      break;
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(name), "long", value.type_name()));
+}
+
+CodesResult<double> value_as_double(const KeyValue& value, std::string_view name) {
+  switch (value.tag()) {
+    case KeyTag::Long: return static_cast<double>(std::get<std::int64_t>(value.value));
+    case KeyTag::Double: return std::get<double>(value.value);
+    case KeyTag::String:
+      if (auto parsed = parse_decimal_double(std::get<std::string>(value.value))) return *parsed;
+      break;
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(name), "double", value.type_name()));
+}
+
+CodesResult<std::string> value_as_text(KeyValue value, std::string_view name) {
+  switch (value.tag()) {
+    case KeyTag::Long: return std::to_string(std::get<std::int64_t>(value.value));
+    case KeyTag::Double: return format_double(std::get<double>(value.value));
+    case KeyTag::String: return std::move(std::get<std::string>(value.value));
+    case KeyTag::DoubleArray: break;
+  }
+  return codes_fail(CodesError::type_mismatch(std::string(name), "string", value.type_name()));
 }
 
 }  // namespace vorlak
