@@ -75,16 +75,6 @@ constexpr std::array<std::string_view, 16> kAngles = {"latitudeOfFirstGridPoint"
 
 bool uses_basic_angle(std::uint16_t number) { return number == 0 || number == 1 || number == 40 || number == 41; }
 
-std::string hex(Bytes bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string_view grid_type_of_template(std::uint16_t number, bool quasi_regular) {

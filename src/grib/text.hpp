@@ -1,9 +1,11 @@
 #pragma once
 // Building error texts: GCC 12 has no <format>, so texts are concatenated
 // from pieces. Integers print in decimal, floating-point numbers in the
-// shortest form that reads back as the same number.
+// shortest form that reads back as the same number; bytes as hexadecimal.
 #include <charconv>
 #include <concepts>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,18 @@ void append_piece(std::string& out, F value) {
   out.append(buffer, result.ptr);
 }
 }  // namespace detail
+
+// Lower-case hexadecimal digits of the bytes, two an octet (a grid's UUID).
+inline std::string hex(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (std::uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
 
 template <class... Pieces>
 std::string str_cat(const Pieces&... pieces) {

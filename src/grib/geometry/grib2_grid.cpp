@@ -138,16 +138,6 @@ GridGeometry projected(const Section3& s, ProjectionParams projection, const cha
 constexpr std::uint64_t kSouthPole = 0x80;
 constexpr std::uint64_t kBipolar = 0x40;
 
-std::string hex(Bytes bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out;
-}
-
 }  // namespace
 
 Result<GridDefinition> grib2_grid_definition(Bytes section3) {
